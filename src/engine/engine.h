@@ -1,0 +1,119 @@
+// The host engine: one object that owns the shared state and every record the protocol
+// operations work on, and reaches the outside world through three seams: the window services,
+// the serial link and the clock. The application owns one; a test builds a fresh one.
+//
+// Operations are free functions taking `Engine&`, named as the host's documentation names them
+// (`SendCommand`, `ReceiveFrame`, `HandleTimer`, ...).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "engine/engine_state.h"
+#include "engine/window_services.h"
+#include "protocol/frame.h"
+#include "transport/serial_link.h"
+
+namespace tarvik {
+
+// Time as the engine sees it: pauses and the local date. The product sleeps; tests inject a clock
+// that returns at once (and may feed the line meanwhile), so no test waits on real time.
+class Clock {
+ public:
+  virtual ~Clock();
+  virtual void Pause(int ms) = 0;
+  virtual std::tm LocalTime() = 0;
+};
+
+class RealClock final : public Clock {
+ public:
+  void Pause(int ms) override;
+  std::tm LocalTime() override;
+};
+
+// The text, bytes and hex dump one log line is made from.
+struct FrameLogRecord {
+  std::array<char, 256> logText{};
+  std::array<std::uint8_t, 256> bytes{};
+  std::array<char, 771> hexText{};
+  std::int32_t byteCount = 0;
+};
+
+// The log file of a recording. Its mutex makes "test, write" in the log writers and the close on
+// the Log tab one step each, so a line is never written into a file being closed.
+struct CommLogFile {
+  std::mutex mutex;              // guards file
+  std::FILE* file = nullptr;     // `logFile`: open while a recording runs
+};
+
+// The target file of a download and what was learned about it.
+struct DownloadContext {
+  std::FILE* targetFile = nullptr;  // worker thread after the start hand-over
+  std::string targetFileName;
+  std::int32_t packetSize = kDefaultPacketSize;
+  std::string targetFilePath;             // chosen on the Download tab (window thread)
+  std::atomic<std::uint32_t> targetFileCrc{0};
+};
+
+inline constexpr std::size_t kAcceptanceDataSize = 4536;
+inline constexpr std::size_t kAcceptanceStatsCount = 207;
+inline constexpr std::size_t kAdDataSize = 3210;
+
+struct AcceptanceBuffers {
+  std::array<std::uint8_t, kAcceptanceDataSize> acceptanceData{};
+  std::array<std::uint32_t, kAcceptanceStatsCount> acceptanceStats{};
+  std::array<std::uint8_t, kAdDataSize> adData{};
+  std::string adDataFileName;
+};
+
+struct Engine {
+  Engine(WindowServices& windowServices, SerialLink& serialLink, Clock& engineClock)
+      : ui(windowServices), port(serialLink), clock(engineClock) {}
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  EngineState state;
+
+  // Command sender.
+  std::array<std::uint8_t, kFrameBufferSize> txFrame{};
+  std::atomic<std::uint32_t> commandValue{0};  // typed on the window thread, sent by the worker
+  FrameLogRecord tx;
+
+  // Frame receiver.
+  std::array<std::uint8_t, kFrameBufferSize> rxFrame{};
+  FrameLogRecord rx;
+  FrameCheckResult check;
+
+  CommLogFile logFile;
+  DownloadContext download;
+  AcceptanceBuffers acceptance;
+
+  WindowServices& ui;
+  SerialLink& port;
+  Clock& clock;
+};
+
+// --- Command hand-over ---------------------------------------------------------------------
+
+// Stores an operator command character, overwriting one not yet taken.
+void PostPendingCommand(Engine& engine, std::int32_t character);
+// Returns the posted character and leaves 0, in one exchange.
+std::int32_t TakePendingCommand(Engine& engine);
+// Stores `code` in `queuedCommand`, then raises `commandQueued`.
+void QueueCommand(Engine& engine, std::uint8_t code);
+// Queues `code` only when nothing is queued; true when it did. One step with the test.
+bool QueueCommandIfIdle(Engine& engine, std::uint8_t code);
+// The queued code when `commandQueued` is raised (read after the flag).
+bool PeekQueuedCommand(Engine& engine, std::uint8_t& code);
+
+// --- Timers --------------------------------------------------------------------------------
+
+// Reaction to the expiry of timer 1, 2 or 3; runs on the window thread.
+void HandleTimer(Engine& engine, int id);
+
+}  // namespace tarvik

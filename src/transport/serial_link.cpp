@@ -1,0 +1,7 @@
+#include "transport/serial_link.h"
+
+namespace tarvik {
+
+SerialLink::~SerialLink() = default;
+
+}  // namespace tarvik

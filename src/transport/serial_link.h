@@ -1,0 +1,26 @@
+// The byte pipe the engine talks through. `SerialPort` is the real one; tests use fakes.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvik {
+
+class SerialLink {
+ public:
+  virtual ~SerialLink();
+
+  // Opens COM`portNumber` (1..20) at `baudRate`; 1 when the port is open afterwards, 0 otherwise.
+  // An open port returns 1 at once and keeps its device and rate.
+  virtual int Open(int portNumber, int baudRate) = 0;
+  // Closes the device if open; always 1.
+  virtual int Close() = 0;
+  // Writes all `count` bytes: 1 and `written` = `count`, or 0 (closed, received bytes waiting,
+  // short or failed write).
+  virtual int Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) = 0;
+  // Takes exactly `count` bytes when at least that many are queued and returns `count`;
+  // otherwise takes nothing and returns 0. Never waits for bytes that have not arrived.
+  virtual int Read(std::uint8_t* buffer, std::uint32_t count) = 0;
+  virtual bool IsOpen() const = 0;
+};
+
+}  // namespace tarvik
