@@ -71,6 +71,11 @@ struct PollCase {
   std::int32_t commandQueued;
 };
 
+void PrintTo(const PollCase& c, std::ostream* os) {
+  *os << "step " << int(c.step) << ", polling " << c.pollingMode << ", awaiting "
+      << c.awaitingResponse << ", queued " << c.commandQueued;
+}
+
 // Only step 0 with AUTO polling, no open exchange and nothing queued, and step 3 (Auto Reset
 // waiting for INITIALIZE) with nothing queued, ask for a status.
 bool ExpectPoll(const PollCase& c) {
