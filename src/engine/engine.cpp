@@ -34,8 +34,13 @@ MachineNumber::Bytes MachineNumber::Raw() const {
   return bytes_;
 }
 
+void WakeWorker(Engine& engine) {
+  if (engine.wakeWorker) engine.wakeWorker();
+}
+
 void PostPendingCommand(Engine& engine, std::int32_t character) {
   engine.state.pendingCommand.store(character);
+  WakeWorker(engine);
 }
 
 std::int32_t TakePendingCommand(Engine& engine) { return engine.state.pendingCommand.exchange(0); }
@@ -45,6 +50,7 @@ void QueueCommand(Engine& engine, std::uint8_t code) {
   std::lock_guard lock(s.queueMutex);
   s.queuedCommand.store(code);
   s.commandQueued.store(1);
+  WakeWorker(engine);
 }
 
 bool QueueCommandIfIdle(Engine& engine, std::uint8_t code) {
@@ -53,6 +59,7 @@ bool QueueCommandIfIdle(Engine& engine, std::uint8_t code) {
   if (s.commandQueued.load() != 0) return false;
   s.queuedCommand.store(code);
   s.commandQueued.store(1);
+  WakeWorker(engine);
   return true;
 }
 
@@ -103,8 +110,9 @@ void HandleTimer(Engine& engine, int id) {
       s.responseTimedOut.store(1);
       break;
     default:
-      break;
+      return;
   }
+  WakeWorker(engine);
 }
 
 }  // namespace tarvik

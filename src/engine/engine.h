@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -96,7 +97,14 @@ struct Engine {
   WindowServices& ui;
   SerialLink& port;
   Clock& clock;
+
+  // Called after a character is posted, a command queued or a timer handled, so that a worker
+  // waiting for work wakes at once. Set before the worker starts; never changed while it runs.
+  std::function<void()> wakeWorker;
 };
+
+// Runs `wakeWorker` if one is set.
+void WakeWorker(Engine& engine);
 
 // --- Command hand-over ---------------------------------------------------------------------
 

@@ -82,6 +82,10 @@ struct EngineState {
   std::atomic<std::uint32_t> commErrors{0};
   std::atomic<std::uint8_t> transactionStep{0};
   std::atomic<std::int32_t> reapplySettings{0};
+  // The Display Mode button's immediate status request, handed to the worker so that only the
+  // worker thread ever enters the sender: sent at the worker's next send step, before any other
+  // queued command.
+  std::atomic<std::uint8_t> immediateStatusRequest{0};
 
   // --- Line and downloads ---
   std::atomic<std::uint8_t> portOpen{0};

@@ -1,0 +1,18 @@
+// Command-line options of tarvik-host, shared by the console and the window front-ends.
+#pragma once
+
+#include <string>
+
+namespace tarvik {
+
+enum class Answer { Yes, No };
+
+struct HostOptions {
+  bool console = false;        // --console: the console front-end even when a display exists
+  bool demo = false;           // --demo: start the virtual validator on a pseudo-terminal
+  std::string device;          // --device PATH: this serial device instead of the COM mapping
+  std::string settingsPath;    // --settings FILE: empty for the default location
+  Answer answer = Answer::Yes; // --answer yes|no: Yes/No questions when stdin is not a terminal
+};
+
+}  // namespace tarvik
