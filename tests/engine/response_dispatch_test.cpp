@@ -42,6 +42,7 @@ struct RowCase {
   int stepAfter = -1;  // -1: unchanged
   std::int32_t reapplyAfter = 1;
 
+  // clang-format off
   RowCase& InStep(std::uint8_t value) { step = value; return *this; }
   RowCase& Stack(std::int32_t value) { stackMode = value; return *this; }
   RowCase& Ack(std::uint8_t value) { ackMode = value; return *this; }
@@ -52,7 +53,12 @@ struct RowCase {
   RowCase& StepAfter(int value) { stepAfter = value; return *this; }
   RowCase& StopsReapply() { reapplyAfter = 0; return *this; }
   RowCase& Reapply(std::int32_t value) { reapplyAfter = value; return *this; }
+  // clang-format on
 };
+
+void PrintTo(const RowCase& c, std::ostream* os) {
+  *os << c.name << " [" << testing::Hex(c.frame) << "]";
+}
 
 RowCase Row(std::string name, Bytes frame, std::string text) {
   RowCase c;
@@ -76,6 +82,7 @@ Bytes WithCrc(Bytes frame, std::uint8_t low, std::uint8_t high) {
   return frame;
 }
 
+// clang-format off
 std::vector<RowCase> StatusCases() {
   return {
       Row("Enq", MakeFrame(0x05), "ENQ").Then(0x11),
@@ -273,6 +280,8 @@ std::vector<RowCase> EchoCases() {
   };
 }
 
+// clang-format on
+
 class ResponseRowTest : public DispatchFixture, public ::testing::TestWithParam<RowCase> {};
 
 TEST_P(ResponseRowTest, LogsShowsFollowsUpAndDecidesTheExchange) {
@@ -389,8 +398,9 @@ TEST_F(DispatchTest, VersionFieldIsShownBeforeTheLine) {
   const auto calls = ui.Calls();
   const auto field = std::find(calls.begin(), calls.end(), "Field Version: V9");
   ASSERT_NE(field, calls.end());
-  EXPECT_TRUE(std::any_of(field, calls.end(),
-                          [](const std::string& call) { return call.find("Ver.:V9") != std::string::npos; }));
+  EXPECT_TRUE(std::any_of(field, calls.end(), [](const std::string& call) {
+    return call.find("Ver.:V9") != std::string::npos;
+  }));
 }
 
 TEST_F(DispatchTest, MachineNumberIsStored) {
