@@ -681,6 +681,10 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
   std::string_view rest = Trim(line);
   if (rest.empty() || rest.front() == '#') return {};
   const std::string_view word = NextWord(rest);
+  const auto noMore = [&rest, word]() -> std::optional<CommandReply> {
+    if (rest.empty()) return std::nullopt;
+    return Fail(std::string(word) + " takes no more words");
+  };
 
   if (word == "insert" || word == "reject") {
     const bool refuse = word == "reject";
@@ -707,6 +711,7 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
     }};
     if (phase_ == Phase::Downloading) return Fail("refused: a program is loading");
     if (name == "clear") {
+      if (!rest.empty()) return Fail("error clear takes no more words");
       if (phase_ != Phase::Error) return Fail("no error to clear");
       EnterPhase(Phase::Idle);
       return {};
@@ -739,6 +744,7 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
     } else {
       return Fail("powercycle takes acceptor, stacker or nothing");
     }
+    if (auto refused = noMore()) return *refused;
     reader_.Reset();
     outbox_.clear();
     transfer_ = {};
@@ -750,10 +756,12 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
     return {};
   }
   if (word == "enq") {
+    if (auto refused = noMore()) return *refused;
     Send(rsp::kEnq);
     return {};
   }
   if (word == "acceptance" || word == "ad") {
+    if (auto refused = noMore()) return *refused;
     if (transfer_.active) return Fail("refused: a transfer is running");
     StartTransfer(word == "ad");
     return {};
@@ -761,11 +769,13 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
   if (word == "busy") {
     const auto count = ParseNumber(NextWord(rest), 10, kMaxBusyAnswers);
     if (!count) return Fail("busy needs a count of 0.." + std::to_string(kMaxBusyAnswers));
+    if (auto refused = noMore()) return *refused;
     busyAnswers_ = static_cast<int>(*count);
     return {};
   }
   if (word == "expect-crc") {
     const std::string_view value = NextWord(rest);
+    if (auto refused = noMore()) return *refused;
     if (value == "none") {
       expectedCrc_.reset();
       return {};
@@ -796,10 +806,16 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
     } else {
       return Fail("unknown fault '" + std::string(kind) + "' (try help)");
     }
+    if (!rest.empty()) {
+      faults_ = {};
+      return Fail("fault " + std::string(kind) + " takes no more words");
+    }
     return {};
   }
-  if (word == "show") return {true, Describe()};
-  if (word == "help") return {true, std::string(kHelpText)};
+  if (word == "show" || word == "help") {
+    if (auto refused = noMore()) return *refused;
+    return {true, word == "show" ? Describe() : std::string(kHelpText)};
+  }
   return Fail("unknown command '" + std::string(word) + "' (try help)");
 }
 
