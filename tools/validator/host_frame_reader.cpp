@@ -18,11 +18,13 @@ void HostFrameReader::Push(std::span<const std::uint8_t> bytes, Millis now,
   FlushStray(out);
 }
 
+// A quiet partial frame is rejected like a bad one, and its bytes are searched again: a noise
+// byte that looked like a sync byte may have swallowed a real frame with its "length".
 void HostFrameReader::Expire(Millis now, std::vector<ReaderEvent>& out) {
-  if (frame_.empty() || now - lastByteAt_ <= gapMs_) return;
-  ReaderEvent event{ReaderEvent::Kind::BadFrame, frame_, "incomplete: the line went quiet"};
-  frame_.clear();
-  out.push_back(std::move(event));
+  while (!frame_.empty() && now - lastByteAt_ > gapMs_) {
+    Reject("incomplete: the line went quiet", out);
+  }
+  FlushStray(out);
 }
 
 void HostFrameReader::Reset() {
