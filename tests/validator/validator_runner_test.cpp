@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "pty_host.h"
 
@@ -114,6 +116,39 @@ TEST(RunnerTest, DeviceByPathWithPacing) {
   EXPECT_EQ(runner.SlavePath(), name);
   const std::string version = host.Exchange(0x88);
   EXPECT_TRUE(version.starts_with("88 ")) << version;
+}
+
+// Commands from several threads while the host talks, and a stop while commands still come:
+// every command gets a reply, none after the stop is taken, and nothing hangs.
+TEST(RunnerTest, CommandsFromManyThreadsAndAStopAmongThem) {
+  VirtualValidatorRunner runner;
+  ASSERT_TRUE(runner.Start({}));
+  PtyHost host;
+  ASSERT_TRUE(host.Open(runner.SlavePath()));
+  // `stopping` is raised just before Stop and `stopped` just after it, so a command that ends
+  // before the first was certainly served and one that starts after the second was certainly not.
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> stopped{false};
+  std::atomic<int> refusedBeforeStop{0};
+  std::atomic<int> takenAfterStop{0};
+  std::vector<std::thread> operators;
+  for (int t = 0; t < 3; ++t) {
+    operators.emplace_back([&] {
+      for (int i = 0; i < 300; ++i) {
+        const bool startedAfterStop = stopped.load();
+        const CommandReply reply = runner.Command("show");
+        if (!reply.ok && !stopping.load()) ++refusedBeforeStop;
+        if (reply.ok && startedAfterStop) ++takenAfterStop;
+      }
+    });
+  }
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(host.Exchange(0x11), "40");
+  stopping = true;
+  runner.Stop();
+  stopped = true;
+  for (std::thread& t : operators) t.join();
+  EXPECT_EQ(refusedBeforeStop.load(), 0);
+  EXPECT_EQ(takenAfterStop.load(), 0);
 }
 
 TEST(RunnerTest, MissingDeviceIsReported) {

@@ -63,18 +63,17 @@ bool VirtualValidatorRunner::Start(RunnerOptions options, std::string* error,
 void VirtualValidatorRunner::Stop() {
   if (!thread_.joinable()) return;
   stop_ = true;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+  Wake();
   thread_.join();
   std::deque<Request> left;
   {
     std::lock_guard lock(mutex_);
     accepting_ = false;
     left.swap(requests_);
+    ::close(wakeFd_);
+    wakeFd_ = -1;
   }
   for (Request& request : left) request.reply.set_value({false, "the validator has stopped"});
-  ::close(wakeFd_);
-  wakeFd_ = -1;
   port_.Close();
 }
 
@@ -85,10 +84,19 @@ CommandReply VirtualValidatorRunner::Command(std::string_view line) {
     if (!accepting_) return {false, "the validator is not running"};
     requests_.push_back({std::string(line), {}});
     reply = requests_.back().reply.get_future();
+    WakeLocked();
   }
+  return reply.get();
+}
+
+void VirtualValidatorRunner::Wake() {
+  std::lock_guard lock(mutex_);
+  WakeLocked();
+}
+
+void VirtualValidatorRunner::WakeLocked() {
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
-  return reply.get();
 }
 
 Millis VirtualValidatorRunner::Now() const {

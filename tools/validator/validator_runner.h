@@ -59,6 +59,8 @@ class VirtualValidatorRunner {
   };
 
   void Run();
+  void Wake();
+  void WakeLocked();  // with mutex_ held
   void ServeRequests(Millis now);
   void Send(const std::vector<std::uint8_t>& bytes);
   Millis Now() const;
@@ -68,11 +70,13 @@ class VirtualValidatorRunner {
   std::string path_;
   VirtualValidator model_;
   std::chrono::steady_clock::time_point epoch_;
-  int wakeFd_ = -1;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 
-  std::mutex mutex_;  // guards requests_ and accepting_
+  // Guards requests_, accepting_ and the opening and closing of wakeFd_ (the runner thread
+  // only reads the eventfd, and only while it runs).
+  std::mutex mutex_;
+  int wakeFd_ = -1;
   std::deque<Request> requests_;
   bool accepting_ = false;
 };
