@@ -199,6 +199,8 @@ LineResult RunLine(VirtualValidatorRunner& runner, std::string_view line, int si
   if (first == std::string_view::npos) return LineResult::Continue;
   line.remove_prefix(first);
   while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+  // `quit` and `wait` belong to the command input, not to the validator: a wait pauses the
+  // script while the validator goes on answering the host.
   if (line == "quit") return LineResult::Quit;
   if (line.starts_with("wait ") || line == "wait") {
     std::string value(line.substr(4));
@@ -219,6 +221,8 @@ LineResult RunLine(VirtualValidatorRunner& runner, std::string_view line, int si
   return LineResult::Continue;
 }
 
+// The CRC the host computes for a target file, so that --expect-file makes the download check
+// agree with the host's own figure.
 std::optional<std::uint16_t> FileCrc(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return std::nullopt;

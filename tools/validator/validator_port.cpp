@@ -35,6 +35,7 @@ void MakeRaw(termios& tio, int baud, bool parity) {
     tio.c_cflag |= PARENB;
     tio.c_cflag &= ~static_cast<tcflag_t>(PARODD);
   }
+  // With VMIN and VTIME 0 a read returns what is there; poll() does the waiting.
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   cfsetispeed(&tio, SpeedOf(baud));
@@ -122,12 +123,15 @@ bool ValidatorPort::OpenDevice(const std::string& path, int baud, std::string& e
     }
     warning = path + " keeps no even parity (a pseudo-terminal?); using it without";
   }
+  // Whatever was on the line before the validator existed is nobody's frame.
   ::tcflush(fd, TCIOFLUSH);
   fd_ = fd;
   path_ = path;
   return true;
 }
 
+// The descriptor is non-blocking: the runner waits in poll(), where a wake-up can reach it, and
+// never inside read() or write().
 long ValidatorPort::ReadSome(std::uint8_t* buffer, std::size_t size) {
   if (fd_ < 0) return -1;
   const ssize_t n = ::read(fd_, buffer, size);
@@ -146,6 +150,8 @@ bool ValidatorPort::WriteAll(std::span<const std::uint8_t> bytes, int baud,
   std::size_t done = 0;
   while (done < bytes.size()) {
     if (stop != nullptr && stop->load()) return false;
+    // Paced bytes go one at a time on an absolute schedule, so the time write() itself takes
+    // does not add up over a long frame.
     const std::size_t chunk = byteMicros > 0 ? 1 : bytes.size() - done;
     const ssize_t n = ::write(fd_, bytes.data() + done, chunk);
     if (n > 0) {

@@ -280,6 +280,8 @@ void VirtualValidator::EnterPhase(Phase phase, int durationMs) {
 
 // ---- Frames in -------------------------------------------------------------------------------
 
+// A command the validator knows but finds malformed (wrong length) or out of place is answered
+// like an unknown one: the host has a single answer for "not done", Invalid Command.
 void VirtualValidator::Handle(std::span<const std::uint8_t> frame) {
   const HostFrame f{frame[0], frame[2], frame.subspan(3, frame.size() - kMinFrameLength)};
   broadcast_ = f.address == kBroadcastAddress;
@@ -294,7 +296,7 @@ void VirtualValidator::Handle(std::span<const std::uint8_t> frame) {
   } else if (row->length == kAtLeast9 ? lng < -kAtLeast9 : lng != row->length) {
     Trace("-- wrong length for this command");
     Send(rsp::kInvalidCommand);
-  } else if (phase_ == Phase::Downloading &&
+  } else if (phase_ == Phase::Downloading &&  // the loader knows only these
              !(f.code == cmd::kStatusRequest || f.code == cmd::kReset || f.code == cmd::kAck ||
                (f.code >= cmd::kDownloadStart && f.code <= cmd::kDownloadEnd))) {
     Trace("-- refused while a program is loading");
@@ -307,6 +309,8 @@ void VirtualValidator::Handle(std::span<const std::uint8_t> frame) {
 
 void VirtualValidator::OnStatusRequest(const HostFrame&) { SendStatus(); }
 
+// The status request is the host's window on everything: while a program loads it reads the
+// loader's readiness, while a signature is computed the signature, otherwise the mechanism.
 void VirtualValidator::SendStatus() {
   if (phase_ == Phase::Downloading) {
     const bool busy = busyAnswers_ > 0;
@@ -324,6 +328,7 @@ void VirtualValidator::SendStatus() {
     Send(rsp::kSignature, {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
     return;
   }
+  // Nobody hears a broadcast answer, so it does not count as the host having seen the state.
   if (!broadcast_) phaseReported_ = true;
   switch (phase_) {
     case Phase::PowerUp: Send(powerUpCode_); break;
@@ -348,6 +353,8 @@ void VirtualValidator::SendStatus() {
   }
 }
 
+// A reset returns a note in escrow and abandons a load or a signature; the settings, the
+// program and the counts survive it, as they would in the validator's memory.
 void VirtualValidator::OnReset(const HostFrame&) {
   Send(rsp::kAck);
   if (phase_ == Phase::Downloading) Trace("-- program load abandoned by a reset");
@@ -528,6 +535,9 @@ void VirtualValidator::OnDownloadEnd(const HostFrame&) {
   EnterPhase(Phase::PowerUp);
 }
 
+// The signature takes the validator a moment: the command is acknowledged, the next status
+// request reports busy once, and the ones after it the value until the host acknowledges it.
+// The seed in the command's data is the CRC's initial value.
 void VirtualValidator::OnProgramSignature(const HostFrame& f) {
   signatureSeed_ = static_cast<std::uint16_t>(f.data[0] << 8 | f.data[1]);
   signature_ = Signature::Busy;
@@ -542,6 +552,8 @@ std::uint16_t VirtualValidator::ProgramCrc(std::uint16_t seed) const {
 
 // ---- Acceptance and Ad data ------------------------------------------------------------------
 
+// Clearing the acceptance data restarts the counts; the date and machine number it carries are
+// not kept. Acknowledged like the other operation commands.
 void VirtualValidator::OnAcceptanceInit(const HostFrame&) {
   notesStacked_ = 0;
   Send(rsp::kAck);
@@ -560,6 +572,8 @@ void VirtualValidator::StartTransfer(bool ad) {
   SendTransferFrame();
 }
 
+// Sends the frame of the current stage and arms its retry: the host sends no request for the
+// next block, only its Ack, so a lost Ack would otherwise stall the transfer for good.
 void VirtualValidator::SendTransferFrame() {
   Transfer& t = transfer_;
   t.retryAt = now_ + timings_.blockAckTimeoutMs;
@@ -601,6 +615,7 @@ void VirtualValidator::AdvanceTransfer() {
 
 // ---- Frames out ------------------------------------------------------------------------------
 
+// Builds an answer, applies the armed faults to it (all of them, once) and queues it.
 void VirtualValidator::Send(std::uint8_t code, std::span<const std::uint8_t> data) {
   std::string label(AnswerName(code));
   if (broadcast_) {
@@ -608,6 +623,8 @@ void VirtualValidator::Send(std::uint8_t code, std::span<const std::uint8_t> dat
     return;
   }
   std::vector<std::uint8_t> bytes;
+  // One data byte too many, with LNG and CRC that agree: a host expecting a fixed length sees a
+  // length error, not a CRC error.
   if (faults_.length) {
     std::vector<std::uint8_t> longer(data.begin(), data.end());
     longer.push_back(0x00);
@@ -620,6 +637,7 @@ void VirtualValidator::Send(std::uint8_t code, std::span<const std::uint8_t> dat
     bytes[bytes.size() - 2] ^= 0xFF;
     label += " [fault: CRC spoiled]";
   }
+  // At least SYNC and LNG stay, so the host sees a frame begin and never end.
   if (faults_.cut) {
     bytes.resize(std::max<std::size_t>(2, bytes.size() / 2));
     label += " [fault: cut short]";
