@@ -31,7 +31,8 @@ bool HostAcceptsChecksum(const std::vector<std::uint8_t>& image) {
 TEST(AcceptanceImageTest, SealedImagesPassTheHostCheck) {
   // Images the validator builds, and contents far from them: all zero, all 0xFF, noise.
   std::vector<std::vector<std::uint8_t>> images;
-  for (std::uint32_t seed = 0; seed < 20; ++seed) images.push_back(BuildAcceptanceImage(seed, seed * 7));
+  for (std::uint32_t seed = 0; seed < 20; ++seed)
+    images.push_back(BuildAcceptanceImage(seed, seed * 7));
   images.emplace_back(kAcceptanceImageSize, 0x00);
   images.emplace_back(kAcceptanceImageSize, 0xFF);
   std::vector<std::uint8_t> noise(kAcceptanceImageSize);

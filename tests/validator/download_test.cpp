@@ -24,17 +24,17 @@ std::vector<std::uint8_t> ProgramFile(std::size_t size) {
 
 std::vector<std::uint8_t> DataFrame(std::uint32_t address, std::span<const std::uint8_t> packet,
                                     std::uint8_t sync = kSyncByte) {
-  std::vector<std::uint8_t> data = {static_cast<std::uint8_t>(address),
-                                    static_cast<std::uint8_t>(address >> 8),
-                                    static_cast<std::uint8_t>(address >> 16),
-                                    static_cast<std::uint8_t>(address >> 24)};
+  std::vector<std::uint8_t> data = {
+      static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(address >> 8),
+      static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 24)};
   data.insert(data.end(), packet.begin(), packet.end());
   return HostFrame(0xD1, data, sync);
 }
 
 std::string CheckAnswer(bool verified, std::uint16_t crc) {
   char text[16];
-  std::snprintf(text, sizeof text, "D3 %02X %02X %02X", verified ? 0x00 : 0x80, crc >> 8, crc & 0xFF);
+  std::snprintf(text, sizeof text, "D3 %02X %02X %02X", verified ? 0x00 : 0x80, crc >> 8,
+                crc & 0xFF);
   return text;
 }
 

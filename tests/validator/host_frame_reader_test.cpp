@@ -62,17 +62,19 @@ const StreamCase kStreams[] = {
     {"OneFrame", "FC 05 11 27 56", {"F FC 05 11 27 56"}},
     {"BroadcastFrame", "F0 05 11 84 F3", {"F F0 05 11 84 F3"}},
     {"StrayBytesFirst", "00 12 FC 05 11 27 56", {"S 00 12", "F FC 05 11 27 56"}},
-    {"BadCrcThenGoodFrame", "FC 05 11 27 57 FC 05 40 2B 15",
+    {"BadCrcThenGoodFrame",
+     "FC 05 11 27 57 FC 05 40 2B 15",
      {"B FC 05 11 27 57", "S 05 11 27 57", "F FC 05 40 2B 15"}},
-    {"LengthBelowMinimumResynchronises", "FC 02 FC 05 11 27 56",
+    {"LengthBelowMinimumResynchronises",
+     "FC 02 FC 05 11 27 56",
      {"B FC 02", "S 02", "F FC 05 11 27 56"}},
     // A frame inside a rejected one is found when the rejected bytes are searched again.
-    {"FrameHiddenBehindFalseSync", "F0 0A FC 05 11 27 56 00 00 00",
+    {"FrameHiddenBehindFalseSync",
+     "F0 0A FC 05 11 27 56 00 00 00",
      {"B F0 0A FC 05 11 27 56 00 00 00", "S 0A", "F FC 05 11 27 56", "S 00 00 00"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Streams, ReaderStreamTest,
-                         ::testing::ValuesIn(kStreams),
+INSTANTIATE_TEST_SUITE_P(Streams, ReaderStreamTest, ::testing::ValuesIn(kStreams),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST(ReaderTest, RandomChunksOfAMixedStreamGiveTheFrames) {

@@ -1,14 +1,13 @@
 // The tarvik-validator program as a host engineer runs it: options, script, stdin commands, the
 // pty it prints first, the trace on stderr, and the end on SIGTERM.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -101,9 +100,7 @@ class Program {
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  bool Running() {
-    return ::waitpid(pid_, nullptr, WNOHANG) == 0;
-  }
+  bool Running() { return ::waitpid(pid_, nullptr, WNOHANG) == 0; }
   void Signal(int sig) { ::kill(pid_, sig); }
 
   std::string Stderr() {

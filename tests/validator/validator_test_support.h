@@ -24,7 +24,8 @@ inline std::vector<std::uint8_t> ParseHex(std::string_view text) {
       ++i;
       continue;
     }
-    bytes.push_back(static_cast<std::uint8_t>(std::stoul(std::string(text.substr(i, 2)), nullptr, 16)));
+    bytes.push_back(
+        static_cast<std::uint8_t>(std::stoul(std::string(text.substr(i, 2)), nullptr, 16)));
     i += 2;
   }
   return bytes;
@@ -42,7 +43,8 @@ inline std::string ToHex(std::span<const std::uint8_t> bytes) {
 }
 
 // A complete host frame: address, LNG, code, data, CRC low, CRC high.
-inline std::vector<std::uint8_t> HostFrame(std::uint8_t code, std::span<const std::uint8_t> data = {},
+inline std::vector<std::uint8_t> HostFrame(std::uint8_t code,
+                                           std::span<const std::uint8_t> data = {},
                                            std::uint8_t address = kSyncByte) {
   std::vector<std::uint8_t> frame = {address, static_cast<std::uint8_t>(data.size() + 5), code};
   frame.insert(frame.end(), data.begin(), data.end());

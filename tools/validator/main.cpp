@@ -81,8 +81,8 @@ std::optional<int> ParseInt(const char* text, int low, int high) {
 std::optional<Options> ParseArguments(int argc, char** argv) {
   Options options;
   const auto fail = [](const std::string& why) -> std::optional<Options> {
-    std::fprintf(stderr, "tarvik-validator: %s\n%.*s", why.c_str(),
-                 static_cast<int>(kUsage.size()), kUsage.data());
+    std::fprintf(stderr, "tarvik-validator: %s\n%.*s", why.c_str(), static_cast<int>(kUsage.size()),
+                 kUsage.data());
     return std::nullopt;
   };
   for (int i = 1; i < argc; ++i) {
@@ -286,7 +286,8 @@ int main(int argc, char** argv) {
     }
     std::string line;
     for (int number = 1; result == LineResult::Continue && std::getline(script, line); ++number) {
-      result = RunLine(runner, line, signalFd, options.script + ":" + std::to_string(number) + ": ");
+      result =
+          RunLine(runner, line, signalFd, options.script + ":" + std::to_string(number) + ": ");
     }
   }
   if (result == LineResult::Continue) {

@@ -17,9 +17,12 @@ constexpr int kBitsPerByte = 11;
 
 speed_t SpeedOf(int baud) {
   switch (baud) {
-    case 19200: return B19200;
-    case 38400: return B38400;
-    default: return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    default:
+      return B9600;
   }
 }
 

@@ -38,7 +38,8 @@ class ValidatorPort {
   // `stop` cuts a long paced write short. Returns false when the bytes could not all be written.
   bool WriteAll(std::span<const std::uint8_t> bytes, int baud, const std::atomic<bool>* stop);
 
-  static constexpr int kWriteTimeoutMs = 2000;
+  // Room in the line's buffer comes within this time or not at all (nobody reads the line).
+  static constexpr int kWriteTimeoutMs = 500;
 
  private:
   int fd_ = -1;

@@ -113,19 +113,32 @@ std::string HexText(std::span<const std::uint8_t> bytes) {
 
 std::string_view PhaseName(Phase phase) {
   switch (phase) {
-    case Phase::PowerUp: return "power-up";
-    case Phase::Initializing: return "initializing";
-    case Phase::Idle: return "idle";
-    case Phase::Accepting: return "accepting";
-    case Phase::Escrow: return "escrow";
-    case Phase::Holding: return "holding";
-    case Phase::Stacking: return "stacking";
-    case Phase::VendValid: return "vend valid";
-    case Phase::Stacked: return "stacked";
-    case Phase::Returning: return "returning";
-    case Phase::Rejecting: return "rejecting";
-    case Phase::Error: return "error";
-    case Phase::Downloading: return "downloading";
+    case Phase::PowerUp:
+      return "power-up";
+    case Phase::Initializing:
+      return "initializing";
+    case Phase::Idle:
+      return "idle";
+    case Phase::Accepting:
+      return "accepting";
+    case Phase::Escrow:
+      return "escrow";
+    case Phase::Holding:
+      return "holding";
+    case Phase::Stacking:
+      return "stacking";
+    case Phase::VendValid:
+      return "vend valid";
+    case Phase::Stacked:
+      return "stacked";
+    case Phase::Returning:
+      return "returning";
+    case Phase::Rejecting:
+      return "rejecting";
+    case Phase::Error:
+      return "error";
+    case Phase::Downloading:
+      return "downloading";
   }
   return "?";
 }
@@ -331,17 +344,39 @@ void VirtualValidator::SendStatus() {
   // Nobody hears a broadcast answer, so it does not count as the host having seen the state.
   if (!broadcast_) phaseReported_ = true;
   switch (phase_) {
-    case Phase::PowerUp: Send(powerUpCode_); break;
-    case Phase::Initializing: Send(rsp::kInitialize); break;
-    case Phase::Idle: Send(Inhibited() ? rsp::kInhibit : rsp::kIdling); break;
-    case Phase::Accepting: Send(rsp::kAccepting); break;
-    case Phase::Escrow: Send(rsp::kEscrow, note_); break;
-    case Phase::Holding: Send(rsp::kHolding); break;
-    case Phase::Stacking: Send(rsp::kStacking); break;
-    case Phase::VendValid: Send(rsp::kVendValid); break;
-    case Phase::Stacked: Send(rsp::kStacked); break;
-    case Phase::Returning: Send(rsp::kReturning); break;
-    case Phase::Rejecting: Send(rsp::kRejecting, {rejectReason_}); break;
+    case Phase::PowerUp:
+      Send(powerUpCode_);
+      break;
+    case Phase::Initializing:
+      Send(rsp::kInitialize);
+      break;
+    case Phase::Idle:
+      Send(Inhibited() ? rsp::kInhibit : rsp::kIdling);
+      break;
+    case Phase::Accepting:
+      Send(rsp::kAccepting);
+      break;
+    case Phase::Escrow:
+      Send(rsp::kEscrow, note_);
+      break;
+    case Phase::Holding:
+      Send(rsp::kHolding);
+      break;
+    case Phase::Stacking:
+      Send(rsp::kStacking);
+      break;
+    case Phase::VendValid:
+      Send(rsp::kVendValid);
+      break;
+    case Phase::Stacked:
+      Send(rsp::kStacked);
+      break;
+    case Phase::Returning:
+      Send(rsp::kReturning);
+      break;
+    case Phase::Rejecting:
+      Send(rsp::kRejecting, {rejectReason_});
+      break;
     case Phase::Error:
       if (errorCode_ == rsp::kFailure) {
         Send(rsp::kFailure, {failureCode_});
@@ -349,7 +384,8 @@ void VirtualValidator::SendStatus() {
         Send(errorCode_);
       }
       break;
-    case Phase::Downloading: break;  // answered above
+    case Phase::Downloading:
+      break;  // answered above
   }
 }
 
@@ -425,8 +461,8 @@ void VirtualValidator::OnSettingRequest(const HostFrame& f) {
 
 void VirtualValidator::OnSettingSet(const HostFrame& f) {
   const std::size_t index = f.code & 0x07u;
-  settings_[index] = f.data.size() == 2 ? static_cast<std::uint16_t>(f.data[0] << 8 | f.data[1])
-                                        : f.data[0];
+  settings_[index] =
+      f.data.size() == 2 ? static_cast<std::uint16_t>(f.data[0] << 8 | f.data[1]) : f.data[0];
   Send(f.code, f.data);
 }
 
@@ -482,10 +518,9 @@ void VirtualValidator::OnDownloadData(const HostFrame& f) {
     Send(rsp::kInvalidCommand);
     return;
   }
-  const std::uint32_t address = static_cast<std::uint32_t>(f.data[0]) |
-                                static_cast<std::uint32_t>(f.data[1]) << 8 |
-                                static_cast<std::uint32_t>(f.data[2]) << 16 |
-                                static_cast<std::uint32_t>(f.data[3]) << 24;
+  const std::uint32_t address =
+      static_cast<std::uint32_t>(f.data[0]) | static_cast<std::uint32_t>(f.data[1]) << 8 |
+      static_cast<std::uint32_t>(f.data[2]) << 16 | static_cast<std::uint32_t>(f.data[3]) << 24;
   const auto packet = f.data.subspan(4);
   Download& d = download_;
   // A repeat of the last packet (the host sending again after a lost ACK) is taken again;
@@ -518,8 +553,8 @@ void VirtualValidator::OnDownloadEnd(const HostFrame&) {
   }
   const Download& d = download_;
   const std::uint16_t crc = CalcCrc(d.image);
-  const bool verified = !d.continuityLost && d.received >= kMinProgramSize &&
-                        (!expectedCrc_ || *expectedCrc_ == crc);
+  const bool verified =
+      !d.continuityLost && d.received >= kMinProgramSize && (!expectedCrc_ || *expectedCrc_ == crc);
   char line[128];
   std::snprintf(line, sizeof line, "-- program load ended: %u bytes in %d packets, CRC %04X, %s",
                 static_cast<unsigned>(d.received), d.packets, crc,
@@ -565,8 +600,8 @@ void VirtualValidator::StartTransfer(bool ad) {
   transfer_ = {};
   transfer_.active = true;
   transfer_.ad = ad;
-  transfer_.image = ad ? BuildAdImage(transfersSent_) : BuildAcceptanceImage(transfersSent_,
-                                                                             notesStacked_);
+  transfer_.image =
+      ad ? BuildAdImage(transfersSent_) : BuildAcceptanceImage(transfersSent_, notesStacked_);
   transfer_.stage = ad ? TransferStage::Start : TransferStage::Blocks;
   ++transfersSent_;
   SendTransferFrame();
@@ -578,12 +613,15 @@ void VirtualValidator::SendTransferFrame() {
   Transfer& t = transfer_;
   t.retryAt = now_ + timings_.blockAckTimeoutMs;
   switch (t.stage) {
-    case TransferStage::Start: Send(rsp::kAdStart); break;
-    case TransferStage::End: Send(t.ad ? rsp::kAdEnd : rsp::kAcceptanceEnd); break;
+    case TransferStage::Start:
+      Send(rsp::kAdStart);
+      break;
+    case TransferStage::End:
+      Send(t.ad ? rsp::kAdEnd : rsp::kAcceptanceEnd);
+      break;
     case TransferStage::Blocks: {
-      const std::size_t count =
-          std::min<std::size_t>(static_cast<std::size_t>(timings_.blockSize),
-                                t.image.size() - t.offset);
+      const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(timings_.blockSize),
+                                                      t.image.size() - t.offset);
       std::vector<std::uint8_t> data = {static_cast<std::uint8_t>(t.offset),
                                         static_cast<std::uint8_t>(t.offset >> 8)};
       data.insert(data.end(), t.image.begin() + static_cast<std::ptrdiff_t>(t.offset),
@@ -592,14 +630,17 @@ void VirtualValidator::SendTransferFrame() {
       break;
     }
   }
-  if (!outbox_.empty()) t.retryAt = std::max(t.retryAt, outbox_.back().due + timings_.blockAckTimeoutMs);
+  if (!outbox_.empty())
+    t.retryAt = std::max(t.retryAt, outbox_.back().due + timings_.blockAckTimeoutMs);
 }
 
 void VirtualValidator::AdvanceTransfer() {
   Transfer& t = transfer_;
   t.retries = 0;
   switch (t.stage) {
-    case TransferStage::Start: t.stage = TransferStage::Blocks; break;
+    case TransferStage::Start:
+      t.stage = TransferStage::Blocks;
+      break;
     case TransferStage::Blocks:
       t.offset += std::min<std::size_t>(static_cast<std::size_t>(timings_.blockSize),
                                         t.image.size() - t.offset);
@@ -644,7 +685,8 @@ void VirtualValidator::Send(std::uint8_t code, std::span<const std::uint8_t> dat
   }
   if (faults_.stray > 0) {
     std::vector<std::uint8_t> stray;
-    for (int i = 0; i < faults_.stray; ++i) stray.push_back(kStrayBytes[static_cast<std::size_t>(i) % kStrayBytes.size()]);
+    for (int i = 0; i < faults_.stray; ++i)
+      stray.push_back(kStrayBytes[static_cast<std::size_t>(i) % kStrayBytes.size()]);
     bytes.insert(bytes.begin(), stray.begin(), stray.end());
     label += " [fault: " + std::to_string(faults_.stray) + " stray bytes first]";
   }
@@ -839,15 +881,14 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
 
 std::string VirtualValidator::Describe() const {
   char text[256];
-  std::snprintf(text, sizeof text,
-                "state %s%s, inhibit %02X, notes stacked %u, escrow %s, transfer %s%s%s",
-                std::string(PhaseName(phase_)).c_str(),
-                phase_ == Phase::Idle ? (Inhibited() ? " (INHIBIT)" : " (IDLING)") : "",
-                settings_[3], static_cast<unsigned>(notesStacked_),
-                note_.empty() ? "-" : HexText(std::span(note_).first(1)).c_str(),
-                transfer_.active ? (transfer_.ad ? "Ad data" : "acceptance data") : "-",
-                faults_.Any() ? ", a fault is armed" : "",
-                busyAnswers_ > 0 ? ", busy answers pending" : "");
+  std::snprintf(
+      text, sizeof text, "state %s%s, inhibit %02X, notes stacked %u, escrow %s, transfer %s%s%s",
+      std::string(PhaseName(phase_)).c_str(),
+      phase_ == Phase::Idle ? (Inhibited() ? " (INHIBIT)" : " (IDLING)") : "", settings_[3],
+      static_cast<unsigned>(notesStacked_),
+      note_.empty() ? "-" : HexText(std::span(note_).first(1)).c_str(),
+      transfer_.active ? (transfer_.ad ? "Ad data" : "acceptance data") : "-",
+      faults_.Any() ? ", a fault is armed" : "", busyAnswers_ > 0 ? ", busy answers pending" : "");
   return text;
 }
 

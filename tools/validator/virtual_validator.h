@@ -27,14 +27,14 @@ namespace tarvik::validator {
 
 // How long the mechanism takes, and the limits of the transfers. Milliseconds unless named.
 struct ValidatorTimings {
-  int initializeMs = 1000;     // INITIALIZE after a reset
-  int acceptingMs = 300;       // ACCEPTING before ESCROW or REJECT
-  int stackingMs = 600;        // STACKING before VEND VALID
-  int stackedMs = 300;         // STACKED before IDLING
-  int returningMs = 600;       // RETURN before IDLING
-  int rejectingMs = 600;       // REJECT before IDLING
-  int holdMs = 10000;          // HOLDING before the note is back in ESCROW
-  int frameGapMs = 100;        // a host frame whose bytes pause longer is abandoned
+  int initializeMs = 1000;       // INITIALIZE after a reset
+  int acceptingMs = 300;         // ACCEPTING before ESCROW or REJECT
+  int stackingMs = 600;          // STACKING before VEND VALID
+  int stackedMs = 300;           // STACKED before IDLING
+  int returningMs = 600;         // RETURN before IDLING
+  int rejectingMs = 600;         // REJECT before IDLING
+  int holdMs = 10000;            // HOLDING before the note is back in ESCROW
+  int frameGapMs = 100;          // a host frame whose bytes pause longer is abandoned
   int blockAckTimeoutMs = 1000;  // a transfer frame without the host's Ack is sent again
   int blockRetries = 3;          // ... this many times, then the transfer is given up
   // Image bytes per acceptance or Ad block (1..248). Small by default: the host takes a frame
@@ -202,8 +202,8 @@ class VirtualValidator {
   std::array<std::uint16_t, 8> settings_{};
   std::vector<std::uint8_t> machineNumber_;
 
-  bool broadcast_ = false;     // the frame being handled went to the broadcast address
-  bool ackAwaited_ = false;    // an Ack from the host is due (check result or signature)
+  bool broadcast_ = false;   // the frame being handled went to the broadcast address
+  bool ackAwaited_ = false;  // an Ack from the host is due (check result or signature)
   Signature signature_ = Signature::None;
   std::uint16_t signatureSeed_ = 0;
   std::vector<std::uint8_t> program_;  // the program the signature is computed over
