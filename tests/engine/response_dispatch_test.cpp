@@ -367,7 +367,7 @@ TEST_F(DispatchTest, AFrameThatEndsTheExchangeLeavesTheNextForTheNextCall) {
 }
 
 // A validator flooding the line with frames that keep the exchange open cannot hold the worker
-// in one call: the rest waits for the next pass, after the follow-up has gone out.
+// in one call: the rest waits for the next pass.
 TEST_F(DispatchTest, OneCallTakesABoundedNumberOfFrames) {
   const Bytes escrow = MakeFrame(0x13, {0x63});
   for (int i = 0; i < 20; ++i) link.Deliver(escrow);
