@@ -110,14 +110,16 @@ void LogReceivedFrame(Engine& engine) {
   std::lock_guard lock(engine.logFile.mutex);
   Entry entry;
   // While polling runs on its own in the limited display, only a status that changed is shown,
-  // together with the request that produced it (the request itself was not logged).
+  // together with the request that produced it (the request itself was not logged). A frame that
+  // failed its length or CRC check is a fault, not an unchanged status, and is always shown.
+  const FrameCheckResult& check = engine.check;
   if (s.displayMode.load() == kDisplayTextLimited && s.pollingMode.load() == kPollingAuto &&
       s.rxIsStatus.load() == 1) {
-    if (s.statusChanged.load() == 0) return;
+    const bool checkFailed = check.crcErrorFlag == 1 || check.lengthErrorFlag == 1;
+    if (s.statusChanged.load() == 0 && !checkFailed) return;
     entry.Line(kStatusRequestPrefix);
   }
 
-  const FrameCheckResult& check = engine.check;
   if (check.crcErrorFlag == 1) {
     char text[64];
     std::snprintf(text, sizeof text, "CRC Error : This value must be \"%02X\" \"%02X\" .",

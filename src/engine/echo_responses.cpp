@@ -49,11 +49,19 @@ void HandleModeSetEcho(Engine& engine, const ResponseRow& row, const ResponseCon
   ShowEchoedValue(engine, row);
 }
 
+// Sent again from the store, the bar-code function is followed by the stored bar-code inhibit.
+// The store mode ends here, before that follow-up is built, so the follow-up would carry whatever
+// `commandValue` last held (the function value just sent) and write it into the inhibit store;
+// it is given the stored inhibit instead, which it then stores back unchanged.
 void HandleBarcodeFunctionEcho(Engine& engine, const ResponseRow& row,
                                const ResponseContext& context) {
+  EngineState& s = engine.state;
   HandleEcho(engine, row, context);
-  if (engine.state.reapplySettings.load() == 1) QueueCommand(engine, row.followUp);
-  engine.state.reapplySettings.store(0);
+  if (s.reapplySettings.load() == 1) {
+    engine.commandValue.store(static_cast<std::uint32_t>(s.barcodeInhibitSetting.load()));
+    QueueCommand(engine, row.followUp);
+  }
+  s.reapplySettings.store(0);
 }
 
 // The window's field shows the text before the line is logged.

@@ -16,7 +16,9 @@ constexpr std::string_view kIllegalResponseText = "Illegal Response";
 
 // Frames one call takes while their handlers keep the exchange open. Any frame already waiting
 // is normally taken within the same call; the bound only keeps a validator that floods the line
-// with such frames from holding the worker here, so the follow-up still goes out between calls.
+// with such frames from holding the worker here, so its cycle goes on (and can be stopped). The
+// port refuses a follow-up while frames are still waiting; the last one queued goes out once the
+// line is quiet.
 constexpr int kMaxFramesPerCall = 16;
 
 // Where a frame lands when its code has no row, fails its check, or comes in the wrong step.

@@ -46,7 +46,9 @@ std::string PrintableText(std::span<const std::uint8_t> bytes, std::size_t maxCh
 std::string FormatCurrencyEntries(std::span<const std::uint8_t> data) {
   constexpr std::size_t kEntrySize = 4;
   std::string text;
-  for (std::size_t k = 0; k < kMaxCurrencyEntries && k * kEntrySize < data.size(); ++k) {
+  // Entry k is shown while the byte after its index (position 4k + 1) lies within the data, so a
+  // lone index byte at the end starts no entry.
+  for (std::size_t k = 0; k < kMaxCurrencyEntries && k * kEntrySize + 1 < data.size(); ++k) {
     const auto entry =
         data.subspan(k * kEntrySize, std::min(kEntrySize, data.size() - k * kEntrySize));
     AppendHexByte(text, entry[0]);

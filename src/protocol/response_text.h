@@ -31,7 +31,8 @@ std::string PrintableText(std::span<const std::uint8_t> bytes, std::size_t maxCh
                           ZeroByte zero = ZeroByte::EndsText);
 
 // The currency assignment entries: four bytes each, "II=CCCCCC; " (index, three data bytes), at
-// most `kMaxCurrencyEntries`. An incomplete last entry shows only the bytes it has.
+// most `kMaxCurrencyEntries`. An incomplete last entry shows only the bytes it has; a lone index
+// byte at the end shows nothing.
 std::string FormatCurrencyEntries(std::span<const std::uint8_t> data);
 
 }  // namespace tarvik

@@ -367,7 +367,7 @@ TEST_F(DispatchTest, AFrameThatEndsTheExchangeLeavesTheNextForTheNextCall) {
 }
 
 // A validator flooding the line with frames that keep the exchange open cannot hold the worker
-// in one call: the rest waits for the next pass, after the follow-up has gone out.
+// in one call: the rest waits for the next pass.
 TEST_F(DispatchTest, OneCallTakesABoundedNumberOfFrames) {
   const Bytes escrow = MakeFrame(0x13, {0x63});
   for (int i = 0; i < 20; ++i) link.Deliver(escrow);
@@ -493,6 +493,30 @@ TEST_F(DispatchTest, AutoResetSendsTheStoredSettingsInChainOrder) {
   EXPECT_EQ(s.reapplySettings, 0);
   EXPECT_EQ(FollowUp(), -1);
   EXPECT_EQ(s.pollingMode, kPollingAuto);  // communication mode 00 keeps polling
+}
+
+// A bar-code function setting sent again from the store (after an Auto Reset or a Test-mode
+// reset) is followed by the bar-code inhibit setting. That follow-up goes out after the store mode
+// has ended, yet it must carry the stored bar-code inhibit, not whatever value the previous frame
+// left behind, and must leave the store as it was.
+TEST_F(DispatchTest, BarcodeInhibitFollowingAReappliedBarcodeFunctionCarriesTheStoredValue) {
+  EngineState& s = engine.state;
+  s.reapplySettings = 1;
+  s.barcodeFunctionSetting = 0x0112;
+  s.barcodeInhibitSetting = 0xFE;
+  engine.commandValue = 0x0034;  // an earlier entry in a value box
+
+  ASSERT_EQ(SendCommand(engine, 0xC6), 1);
+  ASSERT_EQ(link.Written().back(), MakeFrame(0xC6, {0x01, 0x12}));
+  EXPECT_EQ(Receive(MakeFrame(0xC6, {0x01, 0x12})), 1);
+  ASSERT_EQ(FollowUp(), 0xC7);
+  EXPECT_EQ(s.reapplySettings, 0);
+
+  s.commandQueued = 0;
+  ASSERT_EQ(SendCommand(engine, 0xC7), 1);
+  EXPECT_EQ(link.Written().back(), MakeFrame(0xC7, {0xFE}));
+  EXPECT_EQ(s.barcodeInhibitSetting, 0xFE);
+  EXPECT_EQ(s.barcodeFunctionSetting, 0x0112);
 }
 
 }  // namespace

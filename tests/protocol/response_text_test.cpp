@@ -87,7 +87,10 @@ TEST(FormatCurrencyEntriesTest, ShowsOnlyTheGivenBytesAndAtMostTwentyEntries) {
       {"two entries", {0x01, 0x4A, 0x50, 0x59, 0x02, 0x0A, 0x0B, 0x0C}, "01=4A5059; 02=0A0B0C; "},
       {"none", {}, ""},
       {"incomplete last entry", {0x01, 0x4A, 0x50, 0x59, 0x02, 0x0A}, "01=4A5059; 02=0A; "},
-      {"lone index", {0x01, 0x4A, 0x50, 0x59, 0x07}, "01=4A5059; 07=; "},
+      // An entry starts only when a byte follows its index; a lone index byte is not shown.
+      {"lone index", {0x01, 0x4A, 0x50, 0x59, 0x07}, "01=4A5059; "},
+      {"only an index", {0x07}, ""},
+      {"index and one byte", {0x07, 0x4A}, "07=4A; "},
       {"twenty", Entries(20), EntriesText(20)},
       {"twenty-one cut to twenty", Entries(21), EntriesText(20)},
   };
