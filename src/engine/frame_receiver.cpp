@@ -7,6 +7,7 @@
 
 #include "engine/comm_log.h"
 #include "protocol/response_codes.h"
+#include "transport/serial_port.h"
 
 namespace tarvik {
 
@@ -38,6 +39,19 @@ constexpr std::string_view kCommOkText = "OK";
 // for the rest; the receiver never waits longer for a validator that stopped mid-frame.
 constexpr int kPauseMs = 5;
 constexpr int kMaxPauses = 10;
+
+// A long frame takes longer on the line than those 50 ms allow: 250 bytes at 9,600 baud need
+// 287 ms. The wait for the rest therefore also grants the line time of the missing bytes (11 bits
+// a byte: start, 8 data, parity, stop), so a healthy validator's long answer is never cut, while a
+// validator that stops mid-frame is still given up on 50 ms after its bytes were due.
+constexpr int kBitsPerByte = 11;
+
+int LineTimePauses(int missingBytes, int baudRate) {
+  if (missingBytes <= 0 || baudRate <= 0) return 0;
+  const long long microseconds = 1000000LL * kBitsPerByte * missingBytes / baudRate;
+  const long long pauseUs = 1000LL * kPauseMs;
+  return static_cast<int>((microseconds + pauseUs - 1) / pauseUs);
+}
 
 // Ends the current exchange after a time-out or receive error. With a text, logs it together
 // with the bytes that were received (none, SYNC, or SYNC and LNG).
@@ -115,6 +129,8 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   // LNG 0..2 leaves nothing to request, so such a frame never completes and is reported.
   int count = 2;
   pauses = 0;
+  const int maxRestPauses =
+      kMaxPauses + LineTimePauses(lng - count, BaudRateFromIndex(s.baud_rate_index.load()));
   for (;;) {
     const int missing = lng - count;
     const int got =
@@ -127,7 +143,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
       if (count == lng) break;
       continue;
     }
-    if (pauses == kMaxPauses) {
+    if (pauses == maxRestPauses) {
       return EndExchange(engine, transaction_end_flag, kLengthErrorText, frame.data(), 2);
     }
     engine.clock.Pause(kPauseMs);

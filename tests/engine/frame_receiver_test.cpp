@@ -144,7 +144,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ArrowLine("Reception Data Length Error.", "FC"), 50, 0, 0, "OK"},
         FailureCase{"frame_cut_short", {0xFC, 0x06, 0xAA, 0xBB}, 0, 2, 0, 0,
                     ReceiveResult::ExchangeEnded,
-                    ArrowLine("Reception Data Length Error.", "FC 06"), 50, 2, 0, "OK"},
+                    // 50 ms plus one pause for the 4 missing bytes' line time at 9,600 baud
+                    ArrowLine("Reception Data Length Error.", "FC 06"), 55, 2, 0, "OK"},
         FailureCase{"length_two", {0xFC, 0x02, 0x11, 0x27, 0x56}, 0, 2, 0, 0,
                     ReceiveResult::ExchangeEnded,
                     ArrowLine("Reception Data Length Error.", "FC 02"), 50, 3, 0, "OK"},
@@ -259,7 +260,9 @@ TEST_F(ReceiverTest, FrameArrivingDuringTheWaits) {
       {"LNG late", 10, 0, ReceiveResult::FrameReceived, 50},
       {"LNG too late", 11, 0, ReceiveResult::ExchangeEnded, 50},
       {"rest late", 3, 10, ReceiveResult::FrameReceived, 65},
-      {"rest too late", 0, 11, ReceiveResult::ExchangeEnded, 50},
+      // The 5 missing bytes take 5.7 ms at 9,600 baud: two pauses more than the 50 ms.
+      {"rest within the line time", 0, 12, ReceiveResult::FrameReceived, 60},
+      {"rest too late", 0, 13, ReceiveResult::ExchangeEnded, 60},
   };
   for (const auto& c : cases) {
     FakeWindowServices caseUi;
@@ -292,6 +295,41 @@ TEST_F(ReceiverTest, FrameArrivingDuringTheWaits) {
     if (c.result == ReceiveResult::FrameReceived) {
       EXPECT_EQ(std::string(e.rx.hexText.data()), Hex(kFrame7)) << c.name;
     }
+  }
+}
+
+// The longest answer needs 292 ms on a 9,600 baud line; it must not be cut after 50 ms. At
+// 38,400 baud its line time is a quarter of that, and so is the grace.
+TEST_F(ReceiverTest, LongFrameIsGivenItsLineTime) {
+  Bytes data(250);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>('A' + i % 26);
+  const Bytes frame = MakeFrame(0x88, data);
+  const struct {
+    int baudIndex;
+    int restAfterPause;
+    ReceiveResult result;
+  } cases[] = {
+      {0, 58, ReceiveResult::FrameReceived},   // 253 bytes: 290 ms, 58 pauses of 5 ms
+      {0, 68, ReceiveResult::FrameReceived},   // ... plus the 10 pauses for a late validator
+      {0, 69, ReceiveResult::ExchangeEnded},
+      {2, 25, ReceiveResult::FrameReceived},   // 38,400 baud: 73 ms, 15 + 10 pauses
+      {2, 26, ReceiveResult::ExchangeEnded},
+  };
+  for (const auto& c : cases) {
+    FakeWindowServices caseUi;
+    FakeSerialLink caseLink;
+    FakeClock caseClock;
+    Engine e{caseUi, caseLink, caseClock};
+    e.state.baud_rate_index = c.baudIndex;
+    caseLink.Open(1, 9600);
+    caseLink.Deliver({frame[0], frame[1]});
+    int pauses = 0;
+    caseClock.onPause = [&](int) {
+      if (++pauses == c.restAfterPause) caseLink.Deliver(Bytes(frame.begin() + 2, frame.end()));
+    };
+    std::int32_t endFlag = kUntouched;
+    EXPECT_EQ(ReceiveFrame(e, endFlag), c.result)
+        << "baud index " << c.baudIndex << ", rest after pause " << c.restAfterPause;
   }
 }
 
