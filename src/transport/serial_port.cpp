@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <limits>
 
 #include "transport/device_naming.h"
 
@@ -78,7 +79,12 @@ int BaudRateFromIndex(int index) {
   }
 }
 
-int PortNumberFromIndex(int index) { return index + 1; }
+int PortNumberFromIndex(int index) {
+  // The settings file applies no range test; a negative index (or one with no successor) names
+  // no port rather than wrapping round to one.
+  if (index < 0 || index == std::numeric_limits<int>::max()) return 0;
+  return index + 1;
+}
 
 termios MakeLineSettings(const termios& current, int baudRate) {
   termios t = current;

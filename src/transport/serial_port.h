@@ -19,7 +19,7 @@ inline constexpr int kBaud38400 = 38400;
 
 // `baud_rate_index` 0, 1, 2 -> 9,600, 19,200, 38,400; anything else -> 9,600.
 int BaudRateFromIndex(int index);
-// `com_port_index` 0 is COM1.
+// `com_port_index` 0 is COM1; 0 (no port) for an index below 0.
 int PortNumberFromIndex(int index);
 
 // Bounds of one transfer, in milliseconds: per byte times the count plus the base.

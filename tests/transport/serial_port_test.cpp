@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <thread>
 
 #include "pty_pair.h"
@@ -73,10 +74,17 @@ INSTANTIATE_TEST_SUITE_P(Rates, SerialPortRateTest,
                                            RateCase{115200, 9600, B9600},
                                            RateCase{0, 9600, B9600}));
 
-TEST(BaudRateFromIndexTest, MapsTheThreeIndicesAndFallsBackTo9600) {
+TEST(SettingIndexTest, BaudRateFromIndexMapsThreeIndicesAndFallsBackTo9600) {
   const std::pair<int, int> cases[] = {{0, 9600}, {1, 19200}, {2, 38400},
                                        {3, 9600}, {5, 9600},  {-1, 9600}};
   for (const auto& [index, rate] : cases) EXPECT_EQ(BaudRateFromIndex(index), rate) << index;
+}
+
+// Index 0 is COM1 and 19 is COM20; the file's unchecked values never wrap round to a port.
+TEST(SettingIndexTest, PortNumberFromIndexCountsFromOne) {
+  const std::pair<int, int> cases[] = {
+      {0, 1}, {19, 20}, {98, 99}, {-1, 0}, {-9, 0}, {std::numeric_limits<int>::max(), 0}};
+  for (const auto& [index, number] : cases) EXPECT_EQ(PortNumberFromIndex(index), number) << index;
 }
 
 TEST_F(SerialPortTest, OpenOnAnOpenPortKeepsTheOldDeviceAndRate) {
