@@ -243,37 +243,11 @@ std::string_view ConsoleApp::AnswerWorkerQuestion(std::string_view bytes) {
 }
 
 ConsoleApp::Flow ConsoleApp::Handle(const InputEvent& event) {
-  switch (event.kind) {
-    case InputKind::Key:
-      return {operator_.Key(event.key) == ExitOutcome::Exit};
-    case InputKind::DisplayMode:
-      operator_.DisplayMode();
-      return {};
-    case InputKind::Echo:
-      services_.Echo(event.text);
-      return {};
-    case InputKind::EndOfInput:
-      inputEnded_ = true;
-      return {};
-    case InputKind::CommandTooLong:
-      services_.Note("command line too long; ignored");
-      return {};
-    case InputKind::Command:
-      break;
-  }
-  const CommandOutcome outcome = operator_.Command(event.text);
-  switch (outcome.kind) {
-    case CommandOutcome::Kind::Done:
-      break;
-    case CommandOutcome::Kind::Wait:
-      return {false, outcome.waitMs};
-    case CommandOutcome::Kind::Error:
-      services_.Note(outcome.error);
-      break;
-    case CommandOutcome::Kind::Quit:
-      return {RunExitCommand(engine_, false) == ExitOutcome::Exit};
-  }
-  return {};
+  const Reaction reaction = operator_.Handle(event);
+  if (!reaction.echo.empty()) services_.Echo(reaction.echo);
+  if (!reaction.note.empty()) services_.Note(reaction.note);
+  if (reaction.endOfInput) inputEnded_ = true;
+  return {reaction.exit, reaction.waitMs};
 }
 
 bool ConsoleApp::EngineIdle() const {
@@ -324,6 +298,7 @@ int ConsoleApp::Run() {
   std::deque<InputEvent> pending;
   std::vector<InputEvent> parsed;
   std::optional<SteadyClock::time_point> pausedUntil;
+  bool inputFinished = false;
   while (true) {
     const auto now = SteadyClock::now();
     if (pausedUntil && now >= *pausedUntil) pausedUntil.reset();
@@ -337,8 +312,16 @@ int ConsoleApp::Run() {
       }
       if (flow.waitMs >= 0) pausedUntil = now + std::chrono::milliseconds(flow.waitMs);
     }
+    if (inputEnded_ && !inputFinished && leftover_.empty()) {
+      // A last command line without its line end still counts.
+      parsed.clear();
+      parser_.Finish(parsed);
+      inputFinished = true;
+      for (InputEvent& event : parsed) pending.push_back(std::move(event));
+      continue;
+    }
     // A script may end on a `:wait`: it is kept before the end of input is acted on.
-    if (inputEnded_ && pending.empty() && leftover_.empty() && !pausedUntil) break;
+    if (inputFinished && pending.empty() && leftover_.empty() && !pausedUntil) break;
 
     bool questionOpen = false;
     {
@@ -353,10 +336,8 @@ int ConsoleApp::Run() {
     const bool readMore = questionOpen || (pending.empty() && !pausedUntil);
     std::string bytes = leftover_.empty() ? Pump(waitMs, readMore) : std::move(leftover_);
     leftover_.clear();
-    if (bytes.empty()) continue;
-    const std::string_view keys = AnswerWorkerQuestion(bytes);
     parsed.clear();
-    parser_.Feed(keys, parsed);
+    if (!bytes.empty()) parser_.Feed(AnswerWorkerQuestion(bytes), parsed);
     for (InputEvent& event : parsed) pending.push_back(std::move(event));
   }
 

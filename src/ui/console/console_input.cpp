@@ -23,6 +23,11 @@ void InputParser::Feed(std::string_view bytes, std::vector<InputEvent>& events) 
   for (const char c : bytes) FeedByte(c, events);
 }
 
+void InputParser::Finish(std::vector<InputEvent>& events) {
+  escape_ = Escape::None;
+  if (inCommand_) FeedCommandByte('\n', events);
+}
+
 void InputParser::FeedByte(char c, std::vector<InputEvent>& events) {
   // A command line from a pipe is taken byte for byte; escape sequences are keys only.
   if (inCommand_ && !terminal_) {

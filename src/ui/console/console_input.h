@@ -39,6 +39,8 @@ class InputParser {
   // Appends the events of `bytes` to `events`. Escape sequences and command lines may be split
   // across calls.
   void Feed(std::string_view bytes, std::vector<InputEvent>& events);
+  // The input has ended: a command line still being typed counts as ended too.
+  void Finish(std::vector<InputEvent>& events);
 
  private:
   enum class Escape { None, Started, Sequence, Ss3 };

@@ -165,6 +165,45 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
   return Error("unknown command \":" + std::string(command) + "\" (value, wait, quit)");
 }
 
+Reaction ConsoleOperator::Handle(const InputEvent& event) {
+  Reaction reaction;
+  switch (event.kind) {
+    case InputKind::Key:
+      reaction.exit = Key(event.key) == ExitOutcome::Exit;
+      return reaction;
+    case InputKind::DisplayMode:
+      DisplayMode();
+      return reaction;
+    case InputKind::Echo:
+      reaction.echo = event.text;
+      return reaction;
+    case InputKind::EndOfInput:
+      reaction.endOfInput = true;
+      return reaction;
+    case InputKind::CommandTooLong:
+      reaction.note = "command line too long; ignored";
+      return reaction;
+    case InputKind::Command:
+      break;
+  }
+  const CommandOutcome outcome = Command(event.text);
+  switch (outcome.kind) {
+    case CommandOutcome::Kind::Done:
+      break;
+    case CommandOutcome::Kind::Wait:
+      reaction.waitMs = outcome.waitMs;
+      break;
+    case CommandOutcome::Kind::Error:
+      reaction.note = outcome.error;
+      break;
+    case CommandOutcome::Kind::Quit:
+      // Exit as if its question had been answered Yes.
+      reaction.exit = RunExitCommand(engine_, false) == ExitOutcome::Exit;
+      break;
+  }
+  return reaction;
+}
+
 std::string ConsoleOperator::BoxText(std::uint8_t code) const {
   const ValueBox* box = FindValueBox(code);
   return box == nullptr ? std::string() : boxes_[BoxIndex(*box)];

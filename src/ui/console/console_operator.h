@@ -10,6 +10,7 @@
 
 #include "engine/engine.h"
 #include "engine/value_entry.h"
+#include "ui/console/console_input.h"
 
 namespace tarvik::console {
 
@@ -46,9 +47,21 @@ struct CommandOutcome {
   std::string error;  // Error: what was wrong with the line
 };
 
+// What the front-end has to do after an input event.
+struct Reaction {
+  bool exit = false;        // the program ends (Exit answered Yes, `:quit`)
+  int waitMs = -1;          // `:wait`: stop reading input this long
+  bool endOfInput = false;  // Ctrl-D at the terminal
+  std::string note;         // a console line for standard error
+  std::string echo;         // text to echo as it is
+};
+
 class ConsoleOperator {
  public:
   explicit ConsoleOperator(Engine& engine) : engine_(engine) {}
+
+  // Runs one input event: a key, the Up arrow or a command line.
+  Reaction Handle(const InputEvent& event);
 
   // A key press with the focus on a button. Exit when the key ended the program.
   ExitOutcome Key(char key);
