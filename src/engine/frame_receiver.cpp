@@ -23,6 +23,7 @@ struct CommErrorText {
   std::uint32_t bit;
   std::string_view text;
 };
+// clang-format off
 constexpr std::array kCommErrorTexts{
     CommErrorText{kRxTimeOutBit, "Rx Time Out"},
     CommErrorText{kTxTimeOutBit, "Tx Time Out"},
@@ -30,6 +31,7 @@ constexpr std::array kCommErrorTexts{
     CommErrorText{kFramingBit, "Framing Error"},
     CommErrorText{kBreakBit, "Break Interrupt Error"},
 };
+// clang-format on
 constexpr std::string_view kCommOkText = "OK";
 
 // A frame that has begun must be complete within 10 pauses of 5 ms for its LNG byte and as many
@@ -39,8 +41,8 @@ constexpr int kMaxPauses = 10;
 
 // Ends the current exchange after a time-out or receive error. With a text, logs it together
 // with the bytes that were received (none, SYNC, or SYNC and LNG).
-ReceiveResult EndExchange(Engine& engine, std::int32_t& transaction_end_flag,
-                          std::string_view text, const std::uint8_t* bytes, int count) {
+ReceiveResult EndExchange(Engine& engine, std::int32_t& transaction_end_flag, std::string_view text,
+                          const std::uint8_t* bytes, int count) {
   if (!text.empty()) {
     SetRxLogText(engine, text);
     if (count > 0) {
@@ -80,9 +82,9 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
 
   if (const std::uint32_t errors = s.commErrors.load(); CheckCommErrors(engine, errors)) {
     const bool download = s.normalDownloadActive.load() != 0;
-    const ReceiveResult result = EndExchange(
-        engine, transaction_end_flag, download ? kDownloadTimeoutText : std::string_view{},
-        nullptr, 0);
+    const ReceiveResult result =
+        EndExchange(engine, transaction_end_flag,
+                    download ? kDownloadTimeoutText : std::string_view{}, nullptr, 0);
     // The error has been reported and its exchange ended; clearing exactly the reported bits
     // lets reception resume (a bit set meanwhile is reported on the next call).
     s.commErrors.fetch_and(~errors);
@@ -116,9 +118,9 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   for (;;) {
     const int missing = lng - count;
     const int got =
-        missing > 0 ? std::min(engine.port.Read(rcv.data(), static_cast<std::uint32_t>(missing)),
-                               missing)
-                    : 0;
+        missing > 0
+            ? std::min(engine.port.Read(rcv.data(), static_cast<std::uint32_t>(missing)), missing)
+            : 0;
     if (got > 0) {
       std::memcpy(frame.data() + count, rcv.data(), static_cast<std::size_t>(got));
       count += got;

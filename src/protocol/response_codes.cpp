@@ -34,6 +34,7 @@ struct AnswerRow {
   Answer answer;
 };
 
+// clang-format off
 constexpr std::array kAnswerRows{
     AnswerRow{0x11, 0x11, Answer::Status},
     AnswerRow{0x21, 0x21, Answer::AnyCode},
@@ -51,6 +52,7 @@ constexpr std::array kAnswerRows{
     AnswerRow{0xC0, 0xC7, Answer::InvalidOrEcho},
     AnswerRow{0xCA, 0xCC, Answer::InvalidOrEcho},
 };
+// clang-format on
 
 constexpr std::uint8_t kAck = 0x50;
 constexpr std::uint8_t kInvalidCommand = 0x4B;

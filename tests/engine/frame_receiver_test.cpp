@@ -83,7 +83,8 @@ TEST(ReceiverIdleTest, IdleCallAllocatesNothing) {
   ReceiveFrame(engine, flag);  // first use of every path outside the measurement
 
   const std::size_t before = testing::AllocationCount();
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(ReceiveFrame(engine, flag), ReceiveResult::NothingReceived);
+  for (int i = 0; i < 100; ++i)
+    ASSERT_EQ(ReceiveFrame(engine, flag), ReceiveResult::NothingReceived);
   EXPECT_EQ(testing::AllocationCount() - before, 0u);
   EXPECT_TRUE(ui.lastWasOk);
 }
@@ -92,15 +93,15 @@ TEST(ReceiverIdleTest, IdleCallAllocatesNothing) {
 
 struct FailureCase {
   const char* name;
-  Bytes queued;                  // on the line before the call
+  Bytes queued;  // on the line before the call
   std::uint8_t responseTimedOut;
   std::uint8_t step;
   std::uint8_t normalDownloadActive;
   std::uint32_t commErrors;
   ReceiveResult result;
-  std::string log;               // what the box receives
+  std::string log;  // what the box receives
   long long pausedMs;
-  std::size_t leftQueued;        // bytes still on the line afterwards
+  std::size_t leftQueued;  // bytes still on the line afterwards
   std::uint8_t stepAfter;
   std::string commStatus;
 };
@@ -133,6 +134,7 @@ TEST_P(ReceiverFailureTest, ReportsAndEndsTheExchange) {
 
 const Bytes kFrame7 = MakeFrame(0xC0, {0x12, 0x34});
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Rows, ReceiverFailureTest,
     ::testing::Values(
@@ -160,6 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"several_comm_errors", {}, 0, 0, 0, kRxTimeOutBit | kBreakBit | kOverrunBit,
                     ReceiveResult::ExchangeEnded, "", 0, 0, 0, "Break Interrupt Error"}),
     [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
 
 TEST_F(ReceiverTest, CommErrorTextsInTheirOrder) {
   const struct {
@@ -173,7 +176,8 @@ TEST_F(ReceiverTest, CommErrorTextsInTheirOrder) {
       {kOverrunBit, true, {"Overrun Error"}},
       {kFramingBit, true, {"Framing Error"}},
       {kBreakBit, true, {"Break Interrupt Error"}},
-      {kBreakBit | kRxTimeOutBit | kFramingBit, true,
+      {kBreakBit | kRxTimeOutBit | kFramingBit,
+       true,
        {"Rx Time Out", "Framing Error", "Break Interrupt Error"}},
       {0x01 | 0x04 | 0x80 | 0x100, false, {"OK"}},  // bits without a meaning
   };
@@ -246,8 +250,8 @@ TEST_F(ReceiverTest, FramesBackToBackAreTakenOneByOne) {
 TEST_F(ReceiverTest, FrameArrivingDuringTheWaits) {
   const struct {
     const char* name;
-    int lngAfterPause;     // the LNG byte arrives after this pause (0: with SYNC)
-    int restAfterPause;    // the rest arrives after this pause of the second wait
+    int lngAfterPause;   // the LNG byte arrives after this pause (0: with SYNC)
+    int restAfterPause;  // the rest arrives after this pause of the second wait
     ReceiveResult result;
     long long pausedMs;
   } cases[] = {
@@ -300,8 +304,8 @@ TEST_F(ReceiverTest, StatusChangeTracking) {
     std::uint8_t lastStatus;
   } steps[] = {
       {MakeFrame(0x11), ReceiveResult::FrameReceived, 1, 1, 1},
-      {MakeFrame(0x11), ReceiveResult::FrameReceived, 1, 0, 1},   // repeated unchanged
-      {{0x44}, ReceiveResult::ExchangeEnded, 0, 0, 1},            // an error line after it
+      {MakeFrame(0x11), ReceiveResult::FrameReceived, 1, 0, 1},  // repeated unchanged
+      {{0x44}, ReceiveResult::ExchangeEnded, 0, 0, 1},           // an error line after it
       {MakeFrame(0x1B), ReceiveResult::FrameReceived, 1, 1, 11},
       {MakeFrame(0x40), ReceiveResult::FrameReceived, 1, 1, 12},
       {MakeFrame(0x4A), ReceiveResult::FrameReceived, 1, 1, 22},
@@ -329,10 +333,10 @@ TEST_F(ReceiverTest, OnlyTheAwaitedAnswerStopsTheResponseTimer) {
     std::uint8_t code;
     bool stops;
   } cases[] = {
-      {0x40, 0x50, true},  {0x40, 0x4B, true},  {0x40, 0x4A, false}, {0x11, 0x1A, true},
-      {0x11, 0xD4, true},  {0x11, 0x50, false}, {0x88, 0x88, true},  {0x88, 0x4B, false},
-      {0xC3, 0xC3, true},  {0xC3, 0x4B, true},  {0xC3, 0x50, false}, {0x21, 0x77, true},
-      {0xE1, 0xE1, true},  {0xE1, 0x50, false}, {0x12, 0x12, false}, {0xDC, 0xDC, false},
+      {0x40, 0x50, true}, {0x40, 0x4B, true},  {0x40, 0x4A, false}, {0x11, 0x1A, true},
+      {0x11, 0xD4, true}, {0x11, 0x50, false}, {0x88, 0x88, true},  {0x88, 0x4B, false},
+      {0xC3, 0xC3, true}, {0xC3, 0x4B, true},  {0xC3, 0x50, false}, {0x21, 0x77, true},
+      {0xE1, 0xE1, true}, {0xE1, 0x50, false}, {0x12, 0x12, false}, {0xDC, 0xDC, false},
   };
   for (const auto& c : cases) {
     ui.ClearCalls();

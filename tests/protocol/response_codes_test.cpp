@@ -48,8 +48,9 @@ TEST(ResponseCodesTest, WhichCodesAnswerWhichCommand) {
   for (const auto& row : rows) {
     for (int command : row.commands) {
       for (int code = 0; code < 256; ++code) {
-        EXPECT_EQ(AnswersCommand(static_cast<std::uint8_t>(command), static_cast<std::uint8_t>(code)),
-                  row.answers(command, code))
+        EXPECT_EQ(
+            AnswersCommand(static_cast<std::uint8_t>(command), static_cast<std::uint8_t>(code)),
+            row.answers(command, code))
             << "command " << command << " code " << code;
       }
     }
