@@ -15,7 +15,9 @@ using testing::MakeFrame;
 
 class OperatingModesTest : public DispatchFixture, public ::testing::Test {
  protected:
-  OperatingModesTest() { engine.wakeWorker = [this] { ++wakes; }; }
+  OperatingModesTest() {
+    engine.wakeWorker = [this] { ++wakes; };
+  }
   int wakes = 0;
 };
 

@@ -42,6 +42,7 @@ struct RowCase {
   int stepAfter = -1;  // -1: unchanged
   std::int32_t reapplyAfter = 1;
 
+  // clang-format off
   RowCase& InStep(std::uint8_t value) { step = value; return *this; }
   RowCase& Stack(std::int32_t value) { stackMode = value; return *this; }
   RowCase& Ack(std::uint8_t value) { ackMode = value; return *this; }
@@ -52,7 +53,12 @@ struct RowCase {
   RowCase& StepAfter(int value) { stepAfter = value; return *this; }
   RowCase& StopsReapply() { reapplyAfter = 0; return *this; }
   RowCase& Reapply(std::int32_t value) { reapplyAfter = value; return *this; }
+  // clang-format on
 };
+
+void PrintTo(const RowCase& c, std::ostream* os) {
+  *os << c.name << " [" << testing::Hex(c.frame) << "]";
+}
 
 RowCase Row(std::string name, Bytes frame, std::string text) {
   RowCase c;
@@ -76,6 +82,7 @@ Bytes WithCrc(Bytes frame, std::uint8_t low, std::uint8_t high) {
   return frame;
 }
 
+// clang-format off
 std::vector<RowCase> StatusCases() {
   return {
       Row("Enq", MakeFrame(0x05), "ENQ").Then(0x11),
@@ -152,6 +159,8 @@ std::vector<RowCase> StatusCases() {
       // Frames that fail their check or have no row.
       LengthError("StatusWithLng6", MakeFrame(0x11, {0x00}), 5),
       LengthError("RejectWithoutData", MakeFrame(0x17), 6),
+      LengthError("StatusWithLng3", {0xFC, 0x03, 0x11}, 5),
+      LengthError("VersionWithLng4", {0xFC, 0x04, 0x88, 0x00}, 5),
       Row("StatusWithBadCrc", WithCrc(MakeFrame(0x11), 0x00, 0x00),
           "CRC Error : This value must be \"27\" \"56\" .").StopsReapply(),
       Illegal("Code30", MakeFrame(0x30)),
@@ -273,6 +282,8 @@ std::vector<RowCase> EchoCases() {
   };
 }
 
+// clang-format on
+
 class ResponseRowTest : public DispatchFixture, public ::testing::TestWithParam<RowCase> {};
 
 TEST_P(ResponseRowTest, LogsShowsFollowsUpAndDecidesTheExchange) {
@@ -367,6 +378,34 @@ TEST_F(DispatchTest, OneCallTakesABoundedNumberOfFrames) {
   EXPECT_EQ(link.Queued(), (20 - taken) * escrow.size());
 }
 
+// Every code with data of many lengths, in every step and stack mode: one line per frame, built
+// from this frame's bytes only (the rest of the receive buffer holds a sentinel it must not show).
+TEST_F(DispatchTest, AnyFrameGetsOneLineFromItsOwnBytes) {
+  constexpr std::uint8_t kSentinel = 0x7E;  // '~'; the data bytes are all 'a' (61)
+  const std::size_t lengths[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 13, 20, 60, 61, 120, 250};
+  EngineState& s = engine.state;
+  for (int code = 0; code < 256; ++code) {
+    for (const std::size_t n : lengths) {
+      for (std::uint8_t step = 0; step <= kStepReapplying; ++step) {
+        s.transactionStep = step;
+        s.stackMode = step % 4;
+        s.pollingMode = kPollingAuto;
+        s.commandQueued = 0;
+        engine.rxFrame.fill(kSentinel);
+        ui.ClearCalls();
+        const std::int32_t flag =
+            Receive(MakeFrame(static_cast<std::uint8_t>(code), Repeat(n, 'a')));
+        const auto lines = ArrowTexts();
+        ASSERT_EQ(lines.size(), 1U) << "code " << code << " length " << n << " step " << int(step);
+        EXPECT_EQ(lines[0].find_first_of("~"), std::string::npos) << lines[0];
+        EXPECT_EQ(lines[0].find("7E"), std::string::npos) << lines[0];
+        EXPECT_TRUE(flag == 0 || flag == 1);
+        ASSERT_EQ(link.Queued(), 0U);
+      }
+    }
+  }
+}
+
 // The currency line shows only this frame's bytes, whatever an earlier, longer frame left in
 // the receive buffer.
 TEST_F(DispatchTest, CurrencyIgnoresBytesLeftByEarlierFrames) {
@@ -389,8 +428,9 @@ TEST_F(DispatchTest, VersionFieldIsShownBeforeTheLine) {
   const auto calls = ui.Calls();
   const auto field = std::find(calls.begin(), calls.end(), "Field Version: V9");
   ASSERT_NE(field, calls.end());
-  EXPECT_TRUE(std::any_of(field, calls.end(),
-                          [](const std::string& call) { return call.find("Ver.:V9") != std::string::npos; }));
+  EXPECT_TRUE(std::any_of(field, calls.end(), [](const std::string& call) {
+    return call.find("Ver.:V9") != std::string::npos;
+  }));
 }
 
 TEST_F(DispatchTest, MachineNumberIsStored) {

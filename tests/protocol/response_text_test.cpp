@@ -46,7 +46,10 @@ TEST(PrintableTextTest, StopsAtZeroCutsAndMasksUnprintableBytes) {
       {"zero ends", {'A', 'B', 0, 'C'}, 122, ZeroByte::EndsText, "AB"},
       {"zero shown", {'A', 0, 'C'}, 122, ZeroByte::IsShown, "A.C"},
       {"cut", Bytes("ABCDEFGH"), 5, ZeroByte::EndsText, "ABCDE"},
-      {"line breaks masked", {'A', '\r', '\n', 'B', 0x7F, 0x80, 0xFF}, 122, ZeroByte::EndsText,
+      {"line breaks masked",
+       {'A', '\r', '\n', 'B', 0x7F, 0x80, 0xFF},
+       122,
+       ZeroByte::EndsText,
        "A..B..."},
       {"empty", {}, 10, ZeroByte::EndsText, ""},
   };
@@ -81,8 +84,7 @@ std::string EntriesText(int count) {
 
 TEST(FormatCurrencyEntriesTest, ShowsOnlyTheGivenBytesAndAtMostTwentyEntries) {
   const CurrencyCase cases[] = {
-      {"two entries", {0x01, 0x4A, 0x50, 0x59, 0x02, 0x0A, 0x0B, 0x0C},
-       "01=4A5059; 02=0A0B0C; "},
+      {"two entries", {0x01, 0x4A, 0x50, 0x59, 0x02, 0x0A, 0x0B, 0x0C}, "01=4A5059; 02=0A0B0C; "},
       {"none", {}, ""},
       {"incomplete last entry", {0x01, 0x4A, 0x50, 0x59, 0x02, 0x0A}, "01=4A5059; 02=0A; "},
       {"lone index", {0x01, 0x4A, 0x50, 0x59, 0x07}, "01=4A5059; 07=; "},
