@@ -25,9 +25,12 @@ constexpr int kWaitSliceMs = 50;
 
 speed_t SpeedFor(int baudRate) {
   switch (baudRate) {
-    case kBaud19200: return B19200;
-    case kBaud38400: return B38400;
-    default: return B9600;
+    case kBaud19200:
+      return B19200;
+    case kBaud38400:
+      return B38400;
+    default:
+      return B9600;
   }
 }
 
@@ -48,8 +51,8 @@ Wait WaitFor(int fd, short events, SteadyClock::time_point deadline,
              const std::atomic<bool>& cancel) {
   for (;;) {
     if (cancel.load()) return Wait::Interrupted;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - SteadyClock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
     if (left.count() <= 0) return Wait::TimedOut;
     pollfd p{fd, events, 0};
     const int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
@@ -73,9 +76,12 @@ SteadyClock::time_point DeadlineFor(std::uint32_t count, int perByteMs, int base
 
 int BaudRateFromIndex(int index) {
   switch (index) {
-    case 1: return kBaud19200;
-    case 2: return kBaud38400;
-    default: return kBaud9600;
+    case 1:
+      return kBaud19200;
+    case 2:
+      return kBaud38400;
+    default:
+      return kBaud9600;
   }
 }
 
@@ -229,10 +235,14 @@ int SerialPort::Write(const std::uint8_t* bytes, std::uint32_t count, std::uint3
       return 0;
     }
     switch (WaitFor(fd_, POLLOUT, deadline, closeRequested_)) {
-      case Wait::Ready: break;
-      case Wait::HungUp: CloseLocked(); return 0;
+      case Wait::Ready:
+        break;
+      case Wait::HungUp:
+        CloseLocked();
+        return 0;
       case Wait::TimedOut:
-      case Wait::Interrupted: return 0;
+      case Wait::Interrupted:
+        return 0;
     }
   }
   written = count;
@@ -272,10 +282,14 @@ int SerialPort::Read(std::uint8_t* buffer, std::uint32_t count) {
       return 0;
     }
     switch (WaitFor(fd_, POLLIN, deadline, closeRequested_)) {
-      case Wait::Ready: break;
-      case Wait::HungUp: CloseLocked(); return 0;
+      case Wait::Ready:
+        break;
+      case Wait::HungUp:
+        CloseLocked();
+        return 0;
       case Wait::TimedOut:
-      case Wait::Interrupted: return 0;
+      case Wait::Interrupted:
+        return 0;
     }
   }
   return static_cast<int>(count);

@@ -50,10 +50,14 @@ TEST_F(DeviceTree, ListsStableNamesFirstThenUsbThenRealSerialPorts) {
   UartType("ttyS10", 4);
   // ttyS2 has no sysfs entry and is no terminal, so it is not offered
 
-  const std::vector<std::string> expected{
-      Dev("serial/by-id/usb-Adapter_A-if00"), Dev("serial/by-id/usb-Adapter_B-if00-port0"),
-      Dev("ttyUSB0"), Dev("ttyUSB2"), Dev("ttyUSB10"), Dev("ttyACM1"), Dev("ttyS0"),
-      Dev("ttyS10")};
+  const std::vector<std::string> expected{Dev("serial/by-id/usb-Adapter_A-if00"),
+                                          Dev("serial/by-id/usb-Adapter_B-if00-port0"),
+                                          Dev("ttyUSB0"),
+                                          Dev("ttyUSB2"),
+                                          Dev("ttyUSB10"),
+                                          Dev("ttyACM1"),
+                                          Dev("ttyS0"),
+                                          Dev("ttyS10")};
   EXPECT_EQ(ListSerialDevices(root.string()), expected);
 
   const std::pair<int, std::string> ports[] = {
@@ -128,9 +132,8 @@ TEST(PtySlaveTest, RecognisesThePtySlaveRangesOfTheDriverTable) {
     unsigned major, minor;
     bool pty;
   };
-  const Case cases[] = {{136, 0, true},  {136, 1048575, true}, {3, 255, true},
-                        {3, 256, false}, {128, 0, false},      {4, 64, false},
-                        {5, 0, false},   {137, 0, false}};
+  const Case cases[] = {{136, 0, true},  {136, 1048575, true}, {3, 255, true}, {3, 256, false},
+                        {128, 0, false}, {4, 64, false},       {5, 0, false},  {137, 0, false}};
   for (const Case& c : cases) {
     EXPECT_EQ(IsPtySlaveDevice(drivers, c.major, c.minor), c.pty) << c.major << ":" << c.minor;
   }

@@ -40,8 +40,7 @@ struct RateCase {
   speed_t speed;
 };
 
-class SerialPortRateTest : public SerialPortTest,
-                           public ::testing::WithParamInterface<RateCase> {};
+class SerialPortRateTest : public SerialPortTest, public ::testing::WithParamInterface<RateCase> {};
 
 // What the far end sees after Open: raw 8 data bits, one stop bit, receiver on, modem lines
 // ignored, the rate asked for (9,600 for any rate the protocol does not use).
@@ -66,13 +65,11 @@ TEST_P(SerialPortRateTest, FarEndReadsBackTheLineSettings) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, SerialPortRateTest,
-                         ::testing::Values(RateCase{9600, 9600, B9600},
-                                           RateCase{19200, 19200, B19200},
-                                           RateCase{38400, 38400, B38400},
-                                           RateCase{BaudRateFromIndex(5), 9600, B9600},
-                                           RateCase{115200, 9600, B9600},
-                                           RateCase{0, 9600, B9600}));
+INSTANTIATE_TEST_SUITE_P(
+    Rates, SerialPortRateTest,
+    ::testing::Values(RateCase{9600, 9600, B9600}, RateCase{19200, 19200, B19200},
+                      RateCase{38400, 38400, B38400}, RateCase{BaudRateFromIndex(5), 9600, B9600},
+                      RateCase{115200, 9600, B9600}, RateCase{0, 9600, B9600}));
 
 TEST(SettingIndexTest, BaudRateFromIndexMapsThreeIndicesAndFallsBackTo9600) {
   const std::pair<int, int> cases[] = {{0, 9600}, {1, 19200}, {2, 38400},
@@ -82,8 +79,8 @@ TEST(SettingIndexTest, BaudRateFromIndexMapsThreeIndicesAndFallsBackTo9600) {
 
 // Index 0 is COM1 and 19 is COM20; the file's unchecked values never wrap round to a port.
 TEST(SettingIndexTest, PortNumberFromIndexCountsFromOne) {
-  const std::pair<int, int> cases[] = {
-      {0, 1}, {19, 20}, {98, 99}, {-1, 0}, {-9, 0}, {std::numeric_limits<int>::max(), 0}};
+  const std::pair<int, int> cases[] = {{0, 1},  {19, 20}, {98, 99},
+                                       {-1, 0}, {-9, 0},  {std::numeric_limits<int>::max(), 0}};
   for (const auto& [index, number] : cases) EXPECT_EQ(PortNumberFromIndex(index), number) << index;
 }
 
@@ -161,6 +158,17 @@ TEST_F(SerialPortTest, CloseTwiceAndTheDeviceIsFreeAgain) {
   EXPECT_EQ(other.Open(1, 9600), 1);
 }
 
+TEST_F(SerialPortTest, DestructionClosesAnOpenPort) {
+  {
+    SerialPort scoped;
+    scoped.SetDeviceOverride(pty.SlavePath());
+    ASSERT_EQ(scoped.Open(1, 9600), 1);
+    ASSERT_TRUE(Exclusive());
+  }
+  EXPECT_FALSE(Exclusive());
+  EXPECT_EQ(port.Open(1, 9600), 1);
+}
+
 TEST_F(SerialPortTest, SecondOpenOfTheSameDeviceIsRefused) {
   ASSERT_EQ(port.Open(1, 9600), 1);
   SerialPort second;
@@ -183,8 +191,8 @@ TEST_F(SerialPortTest, OpenRefusesWhatIsNotATerminal) {
   fs::create_directories(dir);
   std::ofstream(dir / "plain") << "not a device";
 
-  for (const std::string& path :
-       {(dir / "missing").string(), (dir / "plain").string(), dir.string(), std::string("/dev/null")}) {
+  for (const std::string& path : {(dir / "missing").string(), (dir / "plain").string(),
+                                  dir.string(), std::string("/dev/null")}) {
     port.SetDeviceOverride(path);
     EXPECT_EQ(port.Open(1, 9600), 0) << path;
     EXPECT_FALSE(port.IsOpen()) << path;
@@ -214,8 +222,8 @@ TEST_F(SerialPortTest, WriteGivesUpAfterItsTimeOutWhenTheLineIsStuck) {
 // Close from the window thread must not wait out the write time-out of a transfer that hangs.
 TEST_F(SerialPortTest, CloseEndsAWriteThatWaitsOnAStuckLine) {
   ASSERT_EQ(port.Open(1, 9600), 1);
-  port.SetTimeouts({.readPerByteMs = 0, .readBaseMs = 0, .writePerByteMs = 0,
-                    .writeBaseMs = 600000});
+  port.SetTimeouts(
+      {.readPerByteMs = 0, .readBaseMs = 0, .writePerByteMs = 0, .writeBaseMs = 600000});
   ASSERT_GT(pty.FillTowardsMaster(), 0u);
 
   std::atomic<bool> started{false};
@@ -282,9 +290,7 @@ TEST(LineSettingsKeptTest, AcceptsOnlyEightEvenOneAtTheRate) {
     change(t);
     return t;
   };
-  const auto clear = [](tcflag_t bits) {
-    return [bits](termios& t) { t.c_cflag &= ~bits; };
-  };
+  const auto clear = [](tcflag_t bits) { return [bits](termios& t) { t.c_cflag &= ~bits; }; };
   struct Case {
     const char* name;
     termios kept;
@@ -295,8 +301,8 @@ TEST(LineSettingsKeptTest, AcceptsOnlyEightEvenOneAtTheRate) {
       {"all kept", wanted, true, true},
       {"parity dropped", with(clear(PARENB)), false, true},
       {"odd parity", with([](termios& t) { t.c_cflag |= PARODD; }), false, false},
-      {"seven data bits", with([](termios& t) { t.c_cflag = (t.c_cflag & ~CSIZE) | CS7; }),
-       false, false},
+      {"seven data bits", with([](termios& t) { t.c_cflag = (t.c_cflag & ~CSIZE) | CS7; }), false,
+       false},
       {"two stop bits", with([](termios& t) { t.c_cflag |= CSTOPB; }), false, false},
       {"other output rate", with([](termios& t) { cfsetospeed(&t, B9600); }), false, false},
       {"other input rate", with([](termios& t) { cfsetispeed(&t, B38400); }), false, false},
