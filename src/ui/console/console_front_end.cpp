@@ -284,8 +284,8 @@ void ConsoleApp::Shutdown() {
 }
 
 int ConsoleApp::Run() {
-  InitialiseEngine(engine_, options_.settingsPath.empty() ? DefaultSettingsPath()
-                                                          : options_.settingsPath);
+  InitialiseEngine(engine_,
+                   options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath);
   if (io_.terminal && !EnterRawMode(io_.input)) {
     // Without raw mode the terminal delivers whole lines, as a pipe does.
     io_.terminal = false;
