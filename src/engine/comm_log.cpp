@@ -1,0 +1,176 @@
+#include "engine/comm_log.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+namespace tarvik {
+
+namespace {
+
+// The texts of the log lines. The receive lines indent the arrow by 14 blanks and the dump by 19,
+// so the dump starts under the text that follows "<--- ".
+constexpr std::string_view kTxArrow = " --->";
+constexpr std::string_view kStatusRequestPrefix = "STATUS REQUEST--->";
+constexpr std::string_view kRxArrow = "              <--- ";
+constexpr std::string_view kRxDumpIndent = "                   ";
+constexpr std::string_view kLengthErrorText = "Message Length Error : This value must be";
+constexpr std::string_view kBoxLineEnd = "\r\n";
+constexpr std::string_view kFileLineEnd = "\n";
+
+// Room for the longest entry: a 255-character text, the status prefix and a 255-byte dump come
+// to about 1,100 characters, so nothing is ever cut.
+constexpr std::size_t kEntryCapacity = 2048;
+
+// One entry in both of its forms, built side by side on the stack: the box form ends its lines
+// with CR LF, the file form with LF alone.
+class Entry {
+ public:
+  // Adds `parts` as one line to both forms.
+  template <typename... Parts>
+  void Line(const Parts&... parts) {
+    (Add(std::string_view(parts)), ...);
+    box_.Append(kBoxLineEnd);
+    file_.Append(kFileLineEnd);
+  }
+
+  std::string_view Box() const { return box_.View(); }
+  std::string_view File() const { return file_.View(); }
+  bool Empty() const { return box_.size == 0; }
+
+ private:
+  struct Text {
+    std::array<char, kEntryCapacity> chars{};
+    std::size_t size = 0;
+
+    void Append(std::string_view part) {
+      const std::size_t n = std::min(part.size(), chars.size() - 1 - size);
+      std::memcpy(chars.data() + size, part.data(), n);
+      size += n;
+      chars[size] = '\0';
+    }
+    std::string_view View() const { return {chars.data(), size}; }
+  };
+
+  void Add(std::string_view part) {
+    box_.Append(part);
+    file_.Append(part);
+  }
+
+  Text box_;
+  Text file_;
+};
+
+// A record field as text, up to its first zero byte and never past its end.
+template <std::size_t N>
+std::string_view FieldText(const std::array<char, N>& field) {
+  return {field.data(), strnlen(field.data(), N)};
+}
+
+// Shows the entry and, while a recording runs, writes it to the file. Called with the log-file
+// mutex held, so box and file receive whole entries in one and the same order.
+void Output(Engine& engine, const Entry& entry) {
+  DisplayMessageOnLogBox(engine, entry.Box());
+  if (std::FILE* file = engine.logFile.file) {
+    const std::string_view text = entry.File();
+    std::fwrite(text.data(), 1, text.size(), file);
+    // A recording must be complete on disk even if the program is ended abruptly.
+    std::fflush(file);
+  }
+}
+
+}  // namespace
+
+void FormatHex(FrameLogRecord& record) {
+  const auto count = static_cast<std::size_t>(
+      std::clamp<std::int32_t>(record.byteCount, 0, static_cast<std::int32_t>(record.bytes.size())));
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0) record.hexText[at++] = ' ';
+    record.hexText[at++] = kDigits[record.bytes[i] >> 4];
+    record.hexText[at++] = kDigits[record.bytes[i] & 0x0F];
+  }
+  record.hexText[at] = '\0';
+}
+
+void LogTransmittedFrame(Engine& engine) {
+  std::lock_guard lock(engine.logFile.mutex);
+  Entry entry;
+  entry.Line(FieldText(engine.tx.logText), kTxArrow);
+  if (engine.state.displayMode.load() == kDisplayBinaryFull) {
+    entry.Line("[", FieldText(engine.tx.hexText), "]");
+  }
+  Output(engine, entry);
+}
+
+void LogReceivedFrame(Engine& engine) {
+  const EngineState& s = engine.state;
+  std::lock_guard lock(engine.logFile.mutex);
+  Entry entry;
+  // While polling runs on its own in the limited display, only a status that changed is shown,
+  // together with the request that produced it (the request itself was not logged).
+  if (s.displayMode.load() == kDisplayTextLimited && s.pollingMode.load() == kPollingAuto &&
+      s.rxIsStatus.load() == 1) {
+    if (s.statusChanged.load() == 0) return;
+    entry.Line(kStatusRequestPrefix);
+  }
+
+  const FrameCheckResult& check = engine.check;
+  if (check.crcErrorFlag == 1) {
+    char text[64];
+    std::snprintf(text, sizeof text, "CRC Error : This value must be \"%02X\" \"%02X\" .",
+                  static_cast<unsigned>(check.expectedCrc & 0xFF),
+                  static_cast<unsigned>((check.expectedCrc >> 8) & 0xFF));
+    entry.Line(kRxArrow, text);
+  } else if (check.lengthErrorFlag == 1) {
+    char number[16];
+    std::snprintf(number, sizeof number, " %d.", static_cast<int>(check.requiredLength));
+    entry.Line(kRxArrow, kLengthErrorText, number);
+  } else {
+    entry.Line(kRxArrow, FieldText(engine.rx.logText));
+  }
+  if (s.displayMode.load() == kDisplayBinaryFull) {
+    entry.Line(kRxDumpIndent, "[", FieldText(engine.rx.hexText), "]");
+  }
+  Output(engine, entry);
+}
+
+void DisplayMessageOnLogBox(Engine& engine, std::string_view text) {
+  // The front-end inserts at the end, trims the oldest whole lines to the box limit and keeps
+  // the newest line in view (see AppendToLogBoxText).
+  engine.ui.AppendLogText(text);
+}
+
+void SetRxLogText(Engine& engine, std::string_view text) {
+  auto& field = engine.rx.logText;
+  const std::size_t n = std::min(text.size(), field.size() - 1);
+  std::memcpy(field.data(), text.data(), n);
+  field[n] = '\0';
+}
+
+bool OpenLogFile(Engine& engine, const std::string& path) {
+  std::lock_guard lock(engine.logFile.mutex);
+  if (engine.logFile.file != nullptr) {
+    std::fclose(engine.logFile.file);
+    engine.logFile.file = nullptr;
+  }
+  engine.logFile.file = std::fopen(path.c_str(), "a");
+  return engine.logFile.file != nullptr;
+}
+
+bool CloseLogFile(Engine& engine) {
+  std::lock_guard lock(engine.logFile.mutex);
+  if (engine.logFile.file == nullptr) return false;
+  std::fclose(engine.logFile.file);
+  engine.logFile.file = nullptr;
+  return true;
+}
+
+bool IsLogFileOpen(Engine& engine) {
+  std::lock_guard lock(engine.logFile.mutex);
+  return engine.logFile.file != nullptr;
+}
+
+}  // namespace tarvik
