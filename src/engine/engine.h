@@ -101,6 +101,10 @@ struct Engine {
   // Called after a character is posted, a command queued or a timer handled, so that a worker
   // waiting for work wakes at once. Set before the worker starts; never changed while it runs.
   std::function<void()> wakeWorker;
+  // The global download engine: one call performs a whole download and clears
+  // `globalDownloadActive`. Set before the worker starts; while none is set, the worker clears a
+  // raised flag, as there is nothing to run.
+  std::function<void(Engine&)> runGlobalDownload;
 };
 
 // Runs `wakeWorker` if one is set.

@@ -1,0 +1,298 @@
+#include "engine/settings.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "engine/operating_modes.h"
+
+namespace tarvik {
+
+namespace {
+
+// A settings file is a few lines; anything bigger is not ours and is not read (or rewritten).
+constexpr std::size_t kMaxSettingsFileBytes = 1 << 20;
+
+constexpr std::int32_t kMinPollingDurationMs = 10;
+constexpr std::int32_t kMaxPollingDurationMs = 30000;
+constexpr std::int32_t kMinPacketSize = 1;
+constexpr std::int32_t kMaxPacketSize = 246;
+
+struct SettingKey {
+  std::string_view key;
+  std::size_t charactersRead;
+  std::int32_t defaultValue;
+  std::atomic<std::int32_t> EngineState::*field;
+};
+
+// In the order the file is read and written.
+constexpr std::array<SettingKey, 5> kSettingKeys{{
+    {"COM PORT", 2, 0, &EngineState::com_port_index},
+    {"BAUD RATE", 1, 0, &EngineState::baud_rate_index},
+    {"POLLING DURATION", 5, kDefaultPollingDurationMs, &EngineState::polling_duration},
+    {"OPERATING MODE", 1, 0, &EngineState::ope_mode_index},
+    {"DOWNLOAD PACKET SIZE", 3, kDefaultPacketSize, &EngineState::download_packet_size},
+}};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Section and key names compare without regard to case, as profile files always have.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Upper(a[i]) != Upper(b[i])) return false;
+  }
+  return true;
+}
+
+// The name of a "[name]" line, or nothing when the line is not a section header.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  line = Trim(line);
+  if (line.size() < 2 || line.front() != '[') return std::nullopt;
+  const std::size_t close = line.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return Trim(line.substr(1, close - 1));
+}
+
+struct KeyLine {
+  std::string_view key;
+  std::string_view value;
+};
+
+std::optional<KeyLine> ParseKeyLine(std::string_view line) {
+  const std::string_view trimmed = Trim(line);
+  if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') return std::nullopt;
+  const std::size_t equals = trimmed.find('=');
+  if (equals == std::string_view::npos) return std::nullopt;
+  KeyLine parsed{Trim(trimmed.substr(0, equals)), Trim(trimmed.substr(equals + 1))};
+  // A value written between matching quotes is read without them.
+  const std::string_view v = parsed.value;
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    parsed.value = v.substr(1, v.size() - 2);
+  }
+  return parsed;
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t lineFeed = text.find('\n');
+    if (lineFeed == std::string_view::npos) {
+      lines.push_back(text);
+      break;
+    }
+    lines.push_back(text.substr(0, lineFeed));
+    text.remove_prefix(lineFeed + 1);
+  }
+  return lines;
+}
+
+// The whole file, or nothing when it is missing, unreadable or too big to be a settings file.
+std::optional<std::string> ReadSettingsText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text;
+  std::array<char, 4096> chunk{};
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxSettingsFileBytes) return std::nullopt;
+  }
+  return text;
+}
+
+// The first value of `key` in the settings section, as the profile service would return it.
+std::optional<std::string_view> FindValue(const std::vector<std::string_view>& lines,
+                                          std::string_view key) {
+  bool inSection = false;
+  for (const std::string_view line : lines) {
+    if (const auto section = SectionName(line)) {
+      inSection = SameName(*section, kSettingsSection);
+      continue;
+    }
+    if (!inSection) continue;
+    if (const auto parsed = ParseKeyLine(line); parsed && SameName(parsed->key, key)) {
+      return parsed->value;
+    }
+  }
+  return std::nullopt;
+}
+
+// The usual decimal conversion: an optional sign, then digits up to the first other character;
+// no digits give 0. The text is at most five characters, so it cannot overflow.
+std::int32_t ToNumber(std::string_view text) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  std::int32_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+std::string UserSettingText(std::int32_t value) { return std::to_string(value); }
+
+}  // namespace
+
+std::string DefaultSettingsPath() {
+  std::filesystem::path dir;
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  // A relative XDG_CONFIG_HOME is to be ignored; without a home the file stays where we run.
+  if (configHome != nullptr && configHome[0] == '/') {
+    dir = configHome;
+  } else if (home != nullptr && home[0] != '\0') {
+    dir = std::filesystem::path(home) / ".config";
+  } else {
+    return kSettingsFileName;
+  }
+  return (dir / "tarvik-host" / kSettingsFileName).string();
+}
+
+void LoadSettings(Engine& engine, const std::string& path) {
+  const std::optional<std::string> text = ReadSettingsText(path);
+  const std::vector<std::string_view> lines =
+      text ? SplitLines(*text) : std::vector<std::string_view>{};
+  EngineState& s = engine.state;
+  for (const SettingKey& setting : kSettingKeys) {
+    std::optional<std::string_view> value = FindValue(lines, setting.key);
+    if (value) value = value->substr(0, setting.charactersRead);
+    const std::int32_t number = value && !value->empty() ? ToNumber(*value) : setting.defaultValue;
+    (s.*setting.field).store(number);
+  }
+
+  // The file is taken without range checks otherwise, but a packet size the download cannot send
+  // (its frame holds at most 246 bytes and a packet must advance) is replaced, and a polling
+  // period the Properties dialog would refuse is brought into its range.
+  const std::int32_t packetSize = s.download_packet_size.load();
+  if (packetSize < kMinPacketSize || packetSize > kMaxPacketSize) {
+    std::fprintf(stderr, "%s: DOWNLOAD PACKET SIZE %d is outside 1..246; using 246\n",
+                 kSettingsFileName, packetSize);
+    s.download_packet_size.store(kDefaultPacketSize);
+  }
+  const std::int32_t polling = s.polling_duration.load();
+  if (polling < kMinPollingDurationMs || polling > kMaxPollingDurationMs) {
+    const std::int32_t clamped =
+        polling < kMinPollingDurationMs ? kMinPollingDurationMs : kMaxPollingDurationMs;
+    std::fprintf(stderr, "%s: POLLING DURATION %d is outside 10..30000; using %d\n",
+                 kSettingsFileName, polling, clamped);
+    s.polling_duration.store(clamped);
+  }
+}
+
+bool SaveSettings(Engine& engine, const std::string& path) {
+  std::string original;
+  std::error_code error;
+  if (std::filesystem::exists(path, error)) {
+    const std::optional<std::string> text = ReadSettingsText(path);
+    if (!text) return false;  // never replace a file we could not read whole
+    original = *text;
+  }
+  const std::vector<std::string_view> lines = SplitLines(original);
+  const bool crlf = !lines.empty() && !lines.front().empty() && lines.front().back() == '\r';
+  const std::string_view newline = crlf ? "\r\n" : "\n";
+
+  std::array<bool, kSettingKeys.size()> written{};
+  auto keyLine = [&](std::size_t index) {
+    const SettingKey& setting = kSettingKeys[index];
+    written[index] = true;
+    return std::string(setting.key) + "=" +
+           UserSettingText((engine.state.*setting.field).load()) + std::string(newline);
+  };
+  auto missingKeys = [&]() {
+    std::string text;
+    for (std::size_t i = 0; i < kSettingKeys.size(); ++i) {
+      if (!written[i]) text += keyLine(i);
+    }
+    return text;
+  };
+
+  std::string output;
+  bool inSection = false;
+  bool sectionSeen = false;
+  for (const std::string_view line : lines) {
+    if (const auto section = SectionName(line)) {
+      // Keys the section lacked go at its end, before the next section.
+      if (inSection) output += missingKeys();
+      inSection = SameName(*section, kSettingsSection);
+      sectionSeen = sectionSeen || inSection;
+    } else if (inSection) {
+      if (const auto parsed = ParseKeyLine(line)) {
+        bool replaced = false;
+        for (std::size_t i = 0; i < kSettingKeys.size() && !replaced; ++i) {
+          if (!written[i] && SameName(parsed->key, kSettingKeys[i].key)) {
+            output += keyLine(i);
+            replaced = true;
+          }
+        }
+        if (replaced) continue;
+      }
+    }
+    output.append(line);
+    output.push_back('\n');
+  }
+  if (inSection) output += missingKeys();
+  if (!sectionSeen) {
+    output += "[" + std::string(kSettingsSection) + "]" + std::string(newline);
+    output += missingKeys();
+  }
+
+  // Written beside the old file and renamed over it, so a failed write never leaves half a file.
+  const std::filesystem::path target(path);
+  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
+  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(output.data(), static_cast<std::streamsize>(output.size()));
+    out.flush();
+    if (!out) {
+      std::filesystem::remove(temporary, error);
+      return false;
+    }
+  }
+  std::filesystem::rename(temporary, target, error);
+  if (error) {
+    std::filesystem::remove(temporary, error);
+    return false;
+  }
+  return true;
+}
+
+void InitialiseEngine(Engine& engine, const std::string& settingsPath) {
+  EngineState& s = engine.state;
+  s.reapplySettings.store(0);
+  s.commErrors.store(0);
+  SetStackMode(engine, kStack1);
+  LoadSettings(engine, settingsPath);
+  s.deviceAddress.store(kNormalDeviceAddress);
+  ShowUserSettings(engine);
+}
+
+void ShowUserSettings(Engine& engine) {
+  const EngineState& s = engine.state;
+  engine.ui.SetLabelText(Label::PollingDuration, UserSettingText(s.polling_duration.load()));
+  engine.ui.SetLabelText(Label::DeviceAddress, UserSettingText(s.deviceAddress.load()));
+  engine.ui.SetLabelText(Label::Port, UserSettingText(s.com_port_index.load() + 1));
+}
+
+}  // namespace tarvik
