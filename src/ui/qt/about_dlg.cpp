@@ -46,7 +46,7 @@ AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromLatin1(kAboutTitle));
   setFont(DialogFont());
   const DialogUnits du(font());
-  setFixedSize(du.X(235), du.Y(55));
+  FixWindowSize(this, QSize(du.X(235), du.Y(55)));
 
   auto* icon = new QLabel(this);
   icon->setPixmap(AppIcon().pixmap(32, 32));

@@ -1,6 +1,8 @@
 #include "ui/qt/dialog_units.h"
 
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <QWidget>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QString>
@@ -39,6 +41,11 @@ QFont DialogFont() {
   QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   font.setPointSizeF(kDialogFontPoints);
   return font;
+}
+
+void FixWindowSize(QWidget* window, QSize size) {
+  window->resize(size);
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) window->setFixedSize(size);
 }
 
 DialogUnits::DialogUnits(const QFont& font) {

@@ -4,12 +4,20 @@
 
 #include <QFont>
 #include <QRect>
+#include <QSize>
+
+class QWidget;
 
 namespace tarvik::qt {
 
 // "Courier New" 8 pt, or the first installed metric-compatible monospace font (Liberation Mono,
 // then the system's fixed font), so captions sized for the original font still fit.
 QFont DialogFont();
+
+// Gives a top-level window `size` and, where the platform honours it, forbids resizing (a
+// dialog-style window has no sizing frame). The offscreen platform of the tests cannot carry
+// size constraints and would only warn about them.
+void FixWindowSize(QWidget* window, QSize size);
 
 class DialogUnits {
  public:

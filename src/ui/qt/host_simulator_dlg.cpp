@@ -224,11 +224,12 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
+  layout->setSizeConstraint(QLayout::SetNoConstraint);  // the size is fixed below
   BuildMenus(layout);
   auto* client = new QWidget(this);
   layout->addWidget(client);
   BuildClient(client);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  FixWindowSize(this, layout->sizeHint());
 
   services_.BindLogBox(logBox_);
   services_.BindInfoTab(infoTab_);

@@ -146,7 +146,7 @@ int QtWindowServices::TimerInterval(int id) const {
 void QtWindowServices::OpenMessageBox(const MessageRequest& request, bool modal,
                                       std::function<void(MessageResult)> done) {
   if (messageHook_) {
-    done(messageHook_(request));
+    messageHook_(request, std::move(done));
     return;
   }
   const QMessageBox::StandardButtons buttons = request.buttons == MessageButtons::YesNo
@@ -176,9 +176,10 @@ MessageResult QtWindowServices::ShowMessage(std::string_view text, MessageIcon i
   MessageRequest request{Latin1(text), icon, buttons,
                          caption.empty() ? QString::fromLatin1(kProgramName) : Latin1(caption)};
   if (OnWindowThread()) {
-    MessageResult result = Unanswered(buttons);
-    OpenMessageBox(request, true, [&result](MessageResult answer) { result = answer; });
-    return result;
+    // Shared, as a hook might keep the callback beyond this call.
+    auto result = std::make_shared<MessageResult>(Unanswered(buttons));
+    OpenMessageBox(request, true, [result](MessageResult answer) { *result = answer; });
+    return *result;
   }
   return Await<MessageResult>(
       [this, request](std::function<void(MessageResult)> done) {

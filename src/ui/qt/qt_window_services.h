@@ -44,8 +44,11 @@ class QtWindowServices : public QObject, public WindowServices {
     MessageButtons buttons;
     QString caption;
   };
-  // Answers a message box instead of showing it; runs on the window thread.
-  using MessageHook = std::function<MessageResult(const MessageRequest&)>;
+  // Answers a message box instead of showing it; runs on the window thread. It may keep
+  // `answer` and call it later for a box another thread asked for; a box asked for on the window
+  // thread must be answered before the hook returns (it counts as No, or Ok, otherwise).
+  using MessageHook =
+      std::function<void(const MessageRequest&, std::function<void(MessageResult)> answer)>;
 
   // Create on the window thread; the timers and the widgets belong to it.
   explicit QtWindowServices(QObject* parent = nullptr);
