@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tarvik {
 
@@ -21,6 +22,11 @@ class SerialLink {
   // otherwise takes nothing and returns 0. Never waits for bytes that have not arrived.
   virtual int Read(std::uint8_t* buffer, std::uint32_t count) = 0;
   virtual bool IsOpen() const = 0;
+
+  // The device COM`portNumber` opens ("" when unknown), and the text that shows the number to
+  // the operator ("COM3 (/dev/ttyUSB0)"; "COM3" by default).
+  virtual std::string DeviceForPort(int portNumber) const;
+  virtual std::string DisplayTextForPort(int portNumber) const;
 };
 
 }  // namespace tarvik

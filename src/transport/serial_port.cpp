@@ -1,0 +1,332 @@
+#include "transport/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <limits>
+
+#include "transport/device_naming.h"
+
+namespace tarvik {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// A transfer waiting for the device wakes this often to see whether Close wants the port, so the
+// window thread never waits out a whole write time-out (up to 132 s for a 255-byte frame).
+constexpr int kWaitSliceMs = 50;
+
+speed_t SpeedFor(int baudRate) {
+  switch (baudRate) {
+    case kBaud19200:
+      return B19200;
+    case kBaud38400:
+      return B38400;
+    default:
+      return B9600;
+  }
+}
+
+int EffectiveRate(int baudRate) {
+  return baudRate == kBaud19200 || baudRate == kBaud38400 ? baudRate : kBaud9600;
+}
+
+// Errors after which the descriptor is useless: the device was unplugged or hung up.
+bool DeviceGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
+enum class Wait { Ready, TimedOut, HungUp, Interrupted };
+
+// Waits until `fd` is ready for `events`, the device hangs up, `deadline` passes or `cancel` is
+// raised (checked every slice).
+Wait WaitFor(int fd, short events, SteadyClock::time_point deadline,
+             const std::atomic<bool>& cancel) {
+  for (;;) {
+    if (cancel.load()) return Wait::Interrupted;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    if (left.count() <= 0) return Wait::TimedOut;
+    pollfd p{fd, events, 0};
+    const int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
+    const int r = ::poll(&p, 1, slice);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return Wait::HungUp;
+    }
+    if (r == 0) continue;
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return Wait::HungUp;
+    if ((p.revents & events) != 0) return Wait::Ready;
+  }
+}
+
+SteadyClock::time_point DeadlineFor(std::uint32_t count, int perByteMs, int baseMs) {
+  const long long ms = static_cast<long long>(perByteMs) * count + baseMs;
+  return SteadyClock::now() + std::chrono::milliseconds(ms);
+}
+
+}  // namespace
+
+int BaudRateFromIndex(int index) {
+  switch (index) {
+    case 1:
+      return kBaud19200;
+    case 2:
+      return kBaud38400;
+    default:
+      return kBaud9600;
+  }
+}
+
+int PortNumberFromIndex(int index) {
+  // The settings file applies no range test; a negative index (or one with no successor) names
+  // no port rather than wrapping round to one.
+  if (index < 0 || index == std::numeric_limits<int>::max()) return 0;
+  return index + 1;
+}
+
+termios MakeLineSettings(const termios& current, int baudRate) {
+  termios t = current;
+  cfmakeraw(&t);
+  // Every received byte is handed on as it came, damaged or not: the receiver's length and CRC
+  // checks decide about the frame, and a dropped or replaced byte would only shift it.
+  t.c_iflag &= ~static_cast<tcflag_t>(INPCK | IGNPAR | PARMRK);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CMSPAR | CSTOPB);
+  t.c_cflag |= CS8 | PARENB | CREAD | CLOCAL;
+  cfsetispeed(&t, SpeedFor(baudRate));
+  cfsetospeed(&t, SpeedFor(baudRate));
+  return t;
+}
+
+bool LineSettingsKept(const termios& wanted, const termios& kept, bool isPty) {
+  constexpr tcflag_t kShape = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+  const tcflag_t want = wanted.c_cflag & kShape;
+  const tcflag_t got = kept.c_cflag & kShape;
+  const bool shapeKept = got == want || (isPty && got == (want & ~static_cast<tcflag_t>(PARENB)));
+  return shapeKept && cfgetospeed(&kept) == cfgetospeed(&wanted) &&
+         cfgetispeed(&kept) == cfgetispeed(&wanted);
+}
+
+SerialPort::SerialPort(std::string deviceRoot) : deviceRoot_(std::move(deviceRoot)) {}
+
+SerialPort::~SerialPort() { Close(); }
+
+int SerialPort::Open(int portNumber, int baudRate) {
+  std::lock_guard lock(mutex_);
+  if (fd_ >= 0) return 1;
+
+  const std::string path = DeviceForPort(portNumber);
+  if (path.empty()) return 0;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return 0;
+
+  bool exclusive = false;
+  const auto refuse = [&] {
+    if (exclusive) ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    return 0;
+  };
+
+  // TIOCEXCL keeps other programs out, but not a privileged one; the lock keeps out a second copy
+  // of this program whoever runs it. The lock comes first so that a refused second opener never
+  // clears the first one's exclusive mode.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse();
+  if (::ioctl(fd, TIOCEXCL) != 0) return refuse();
+  exclusive = true;
+
+  termios current{};
+  if (::tcgetattr(fd, &current) != 0) return refuse();
+  const termios wanted = MakeLineSettings(current, baudRate);
+  const bool isPty = IsPseudoTerminal(fd, path);
+  if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
+    // A pseudo-terminal refuses a change that is only the parity bit; it takes the rest.
+    termios withoutParity = wanted;
+    withoutParity.c_cflag &= ~static_cast<tcflag_t>(PARENB);
+    if (!isPty || ::tcsetattr(fd, TCSANOW, &withoutParity) != 0) return refuse();
+  }
+  // tcsetattr succeeds when any part of the request was applied, so only a read-back tells
+  // whether the device really runs 8E1 at the rate.
+  termios kept{};
+  if (::tcgetattr(fd, &kept) != 0 || !LineSettingsKept(wanted, kept, isPty)) return refuse();
+
+  fd_ = fd;
+  exclusiveSet_ = exclusive;
+  {
+    std::lock_guard info(infoMutex_);
+    openDevice_ = path;
+    openBaudRate_ = EffectiveRate(baudRate);
+  }
+  open_.store(true);
+  return 1;
+}
+
+int SerialPort::Close() {
+  // Wakes a transfer waiting on the device so the lock is free within one wait slice.
+  closeRequested_.store(true);
+  std::lock_guard lock(mutex_);
+  CloseLocked();
+  closeRequested_.store(false);
+  return 1;
+}
+
+void SerialPort::CloseLocked() {
+  if (fd_ < 0) return;
+  // The exclusive mode belongs to the terminal, not the descriptor: left set, it would outlive
+  // this descriptor whenever another one stays open, and shut out the next open.
+  if (exclusiveSet_) ::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+  exclusiveSet_ = false;
+  open_.store(false);
+  std::lock_guard info(infoMutex_);
+  openDevice_.clear();
+  openBaudRate_ = 0;
+}
+
+bool SerialPort::DropIfHungUpLocked() {
+  // No events asked for: poll still reports a hang-up or an error of the device.
+  pollfd p{fd_, 0, 0};
+  if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    CloseLocked();
+    return true;
+  }
+  return false;
+}
+
+int SerialPort::QueuedLocked() const {
+  int queued = 0;
+  if (::ioctl(fd_, FIONREAD, &queued) != 0) return -1;
+  return queued;
+}
+
+int SerialPort::Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) {
+  if (closeRequested_.load()) return 0;
+  std::lock_guard lock(mutex_);
+  if (fd_ < 0 || (bytes == nullptr && count > 0)) return 0;
+  // The termios driver keeps no error latch to clear: parity and framing faults arrive as bytes
+  // in the queue, so asking for the queue level is all that precedes a transfer.
+  if (DropIfHungUpLocked()) return 0;
+  const int queued = QueuedLocked();
+  if (queued < 0) {
+    CloseLocked();
+    return 0;
+  }
+  // The host never sends while a frame from the validator is still unread.
+  if (queued > 0) return 0;
+
+  const auto deadline = DeadlineFor(count, timeouts_.writePerByteMs, timeouts_.writeBaseMs);
+  std::uint32_t sent = 0;
+  while (sent < count) {
+    const ssize_t n = ::write(fd_, bytes + sent, count - sent);
+    if (n > 0) {
+      sent += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      if (DeviceGone(errno)) CloseLocked();
+      return 0;
+    }
+    switch (WaitFor(fd_, POLLOUT, deadline, closeRequested_)) {
+      case Wait::Ready:
+        break;
+      case Wait::HungUp:
+        CloseLocked();
+        return 0;
+      case Wait::TimedOut:
+      case Wait::Interrupted:
+        return 0;
+    }
+  }
+  written = count;
+  return 1;
+}
+
+int SerialPort::Read(std::uint8_t* buffer, std::uint32_t count) {
+  if (closeRequested_.load()) return 0;
+  std::lock_guard lock(mutex_);
+  if (fd_ < 0 || count == 0 || buffer == nullptr) return 0;
+  if (DropIfHungUpLocked()) return 0;
+  const int queued = QueuedLocked();
+  if (queued < 0) {
+    CloseLocked();
+    return 0;
+  }
+  if (static_cast<std::uint32_t>(queued) < count) return 0;
+
+  // The bytes are already counted in the queue, so this loop normally ends at its first read;
+  // the time-out only bounds a driver that hands them over in pieces.
+  const auto deadline = DeadlineFor(count, timeouts_.readPerByteMs, timeouts_.readBaseMs);
+  std::uint32_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::read(fd_, buffer + got, count - got);
+    if (n > 0) {
+      got += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    // A terminal reads end-of-file only once it has been hung up.
+    if (n == 0) {
+      CloseLocked();
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) {
+      if (DeviceGone(errno)) CloseLocked();
+      return 0;
+    }
+    switch (WaitFor(fd_, POLLIN, deadline, closeRequested_)) {
+      case Wait::Ready:
+        break;
+      case Wait::HungUp:
+        CloseLocked();
+        return 0;
+      case Wait::TimedOut:
+      case Wait::Interrupted:
+        return 0;
+    }
+  }
+  return static_cast<int>(count);
+}
+
+bool SerialPort::IsOpen() const { return open_.load(); }
+
+std::string SerialPort::DeviceForPort(int portNumber) const {
+  {
+    std::lock_guard lock(infoMutex_);
+    if (!deviceOverride_.empty()) return deviceOverride_;
+  }
+  return DevicePathForPort(portNumber, deviceRoot_);
+}
+
+std::string SerialPort::DisplayTextForPort(int portNumber) const {
+  return PortDisplayText(portNumber, DeviceForPort(portNumber));
+}
+
+void SerialPort::SetDeviceOverride(std::string path) {
+  std::lock_guard lock(infoMutex_);
+  deviceOverride_ = std::move(path);
+}
+
+std::string SerialPort::OpenDevice() const {
+  std::lock_guard lock(infoMutex_);
+  return openDevice_;
+}
+
+int SerialPort::OpenBaudRate() const {
+  std::lock_guard lock(infoMutex_);
+  return openBaudRate_;
+}
+
+void SerialPort::SetTimeouts(const TransferTimeouts& timeouts) {
+  std::lock_guard lock(mutex_);
+  timeouts_ = timeouts;
+}
+
+}  // namespace tarvik
