@@ -83,8 +83,8 @@ void Output(Engine& engine, const Entry& entry) {
 }  // namespace
 
 void FormatHex(FrameLogRecord& record) {
-  const auto count = static_cast<std::size_t>(
-      std::clamp<std::int32_t>(record.byteCount, 0, static_cast<std::int32_t>(record.bytes.size())));
+  const auto count = static_cast<std::size_t>(std::clamp<std::int32_t>(
+      record.byteCount, 0, static_cast<std::int32_t>(record.bytes.size())));
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::size_t at = 0;
   for (std::size_t i = 0; i < count; ++i) {

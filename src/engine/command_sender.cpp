@@ -30,12 +30,16 @@ constexpr std::size_t kDateChars = 8;
 constexpr std::size_t kMachineNumberChars = 20;
 constexpr std::size_t kDownloadAddressBytes = 4;
 
-// The stored setting that each set command 0xC0..0xC7 carries, in code order.
+// The stored setting that each set command carries.
 constexpr std::atomic<std::int32_t> EngineState::*kStoredSettings[] = {
-    &EngineState::disableSetting,   &EngineState::securitySetting,
-    &EngineState::commModeSetting,  &EngineState::inhibitSetting,
-    &EngineState::directionSetting, &EngineState::functionSetting,
-    &EngineState::barcodeFunctionSetting, &EngineState::barcodeInhibitSetting,
+    &EngineState::disableSetting,          // 0xC0
+    &EngineState::securitySetting,         // 0xC1
+    &EngineState::commModeSetting,         // 0xC2
+    &EngineState::inhibitSetting,          // 0xC3
+    &EngineState::directionSetting,        // 0xC4
+    &EngineState::functionSetting,         // 0xC5
+    &EngineState::barcodeFunctionSetting,  // 0xC6
+    &EngineState::barcodeInhibitSetting,   // 0xC7
 };
 
 std::atomic<std::int32_t>& StoredSetting(EngineState& s, std::uint8_t code) {
@@ -62,9 +66,7 @@ void PutText(std::uint8_t* frame, std::size_t& at, const char* text, std::size_t
   at += count;
 }
 
-int YearOf(const std::tm& t) {
-  return static_cast<int>(static_cast<long long>(t.tm_year) + 1900);
-}
+int YearOf(const std::tm& t) { return static_cast<int>(static_cast<long long>(t.tm_year) + 1900); }
 
 // The log name of a frame: the catalogue's, with the progress or the seed where it carries one.
 void SetTxLogText(Engine& engine, const CommandInfo& command) {
@@ -77,8 +79,9 @@ void SetTxLogText(Engine& engine, const CommandInfo& command) {
     const std::uint64_t progress =
         s.downloadTotalSize == 0 ? 100u
                                  : std::uint64_t{s.downloadOffset} * 100u / s.downloadTotalSize;
-    std::snprintf(text.data(), text.size(), "%.*s (%llu%%)", static_cast<int>(command.logName.size()),
-                  command.logName.data(), static_cast<unsigned long long>(progress));
+    std::snprintf(text.data(), text.size(), "%.*s (%llu%%)",
+                  static_cast<int>(command.logName.size()), command.logName.data(),
+                  static_cast<unsigned long long>(progress));
   } else if (command.code == kProgramSignature) {
     std::snprintf(text.data(), text.size(), "%.*s(%04X)", static_cast<int>(command.logName.size()),
                   command.logName.data(), static_cast<unsigned>(signatureSeed));

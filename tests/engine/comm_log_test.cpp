@@ -118,6 +118,7 @@ TEST_P(TransmitLineTest, BoxAndFileCarryTheSameLines) {
   EXPECT_EQ(ReadFile(logPath), Join(c.lines, "\n"));
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     DisplayModes, TransmitLineTest,
     ::testing::Values(
@@ -131,6 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                {0xFC, 0x09, 0xD1, 0x00, 0x01, 0x00, 0x00, 0x9B, 0x3E},
                {"Download Data (100%) --->", "[FC 09 D1 00 01 00 00 9B 3E]"}}),
     [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
 
 // --- Receive lines -----------------------------------------------------------------------------
 
@@ -177,6 +179,7 @@ TEST_P(ReceiveLineTest, BoxAndFileCarryTheSameLines) {
   EXPECT_EQ(ReadFile(logPath), Join(c.lines, "\n"));
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Lines, ReceiveLineTest,
     ::testing::Values(
@@ -204,6 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                kBadCrcFrame,
                {"              <--- CRC Error : This value must be \"27\" \"56\" ."}}),
     [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
 
 // A text that fills the whole field and a 255-byte dump still reach box and file whole.
 TEST_F(CommLogTest, LongestEntryIsNotCut) {
@@ -287,7 +291,8 @@ TEST_F(CommLogTest, EntriesFromTwoThreadsStayWholeAndInOneOrder) {
   std::string boxAsFile;
   for (const auto& call : ui.CallsStartingWith("Log: ")) {
     std::string entry = call.substr(5);
-    for (std::size_t at; (at = entry.find("\r\n")) != std::string::npos;) entry.replace(at, 2, "\n");
+    for (std::size_t at; (at = entry.find("\r\n")) != std::string::npos;)
+      entry.replace(at, 2, "\n");
     ASSERT_TRUE(entry == tx || entry == rx) << entry;
     boxAsFile += entry;
   }
@@ -333,7 +338,8 @@ TEST(LogBoxLimitTest, KeepsWholeNewestLinesWithinTheLimit) {
     EXPECT_EQ(full[cut - 1], '\n') << c.name << ": the box starts at the start of a line";
     // No fewer lines could have gone: keeping the last removed line would pass the limit.
     const std::size_t previousStart = full.rfind('\n', cut - 2);
-    const std::size_t keptWithOneMore = full.size() - (previousStart == std::string::npos ? 0 : previousStart + 1);
+    const std::size_t keptWithOneMore =
+        full.size() - (previousStart == std::string::npos ? 0 : previousStart + 1);
     EXPECT_GT(keptWithOneMore, kLogBoxLimit) << c.name;
   }
 }

@@ -83,11 +83,15 @@ void LoadPacket(Engine& e, std::size_t n) {
 std::vector<FrameCase> FrameCases() {
   std::vector<FrameCase> cases = {
       {"status", 0x11, Nothing, {0xFC, 0x05, 0x11, 0x27, 0x56}},
-      {"status_broadcast", 0x11, [](Engine& e) { e.state.deviceAddress = 0xF0; },
+      {"status_broadcast",
+       0x11,
+       [](Engine& e) { e.state.deviceAddress = 0xF0; },
        {0xF0, 0x05, 0x11, 0x84, 0xF3}},
       {"reset", 0x40, Nothing, {0xFC, 0x05, 0x40, 0x2B, 0x15}},
       {"ack", 0x50, Nothing, {0xFC, 0x05, 0x50, 0xAA, 0x05}},
-      {"disable_set_typed", 0xC0, [](Engine& e) { e.commandValue = 0x1234; },
+      {"disable_set_typed",
+       0xC0,
+       [](Engine& e) { e.commandValue = 0x1234; },
        {0xFC, 0x07, 0xC0, 0x12, 0x34, 0xAB, 0x64}},
       {"disable_set_reapplied", 0xC0,
        [](Engine& e) {
@@ -96,7 +100,8 @@ std::vector<FrameCase> FrameCases() {
          e.state.disableSetting = 0x0506;
        },
        MakeFrame(0xC0, {0x05, 0x06})},
-      {"inhibit_set_broadcast_reapplied", 0xC3,
+      {"inhibit_set_broadcast_reapplied",
+       0xC3,
        [](Engine& e) {
          e.state.deviceAddress = 0xF0;
          e.state.reapplySettings = 1;
@@ -104,7 +109,9 @@ std::vector<FrameCase> FrameCases() {
          e.commandValue = 0x77;
        },
        {0xF0, 0x06, 0xC3, 0x01, 0xB9, 0x50}},
-      {"barcode_inhibit_set_initial", 0xC7, [](Engine& e) { e.state.reapplySettings = 1; },
+      {"barcode_inhibit_set_initial",
+       0xC7,
+       [](Engine& e) { e.state.reapplySettings = 1; },
        {0xFC, 0x06, 0xC7, 0xFE, 0x95, 0xAF}},
       {"dispense", 0x46, [](Engine& e) { e.commandValue = 0xABCD; }, MakeFrame(0x46, {0xAB, 0xCD})},
       {"currency_set", 0xCA, [](Engine& e) { e.commandValue = 0x1234; }, MakeFrame(0xCA, {0x34})},
@@ -130,13 +137,13 @@ std::vector<FrameCase> FrameCases() {
                      MakeFrame(code, {0xA5, 0x5A})});
   }
   for (std::uint8_t code : std::initializer_list<std::uint8_t>{0xC2, 0xC4, 0xC7}) {
-    cases.push_back({"set_8bit", code, [](Engine& e) { e.commandValue = 0xA55A; },
-                     MakeFrame(code, {0x5A})});
+    cases.push_back(
+        {"set_8bit", code, [](Engine& e) { e.commandValue = 0xA55A; }, MakeFrame(code, {0x5A})});
   }
   // Every command without data.
-  for (std::uint8_t code : std::initializer_list<std::uint8_t>{0x21, 0x41, 0x42, 0x43, 0x44, 0x45, 0x4A, 0x80, 0x81, 0x82, 0x83,
-                            0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8F,
-                            0xD0, 0xD2, 0xD8, 0xE1}) {
+  for (std::uint8_t code : std::initializer_list<std::uint8_t>{
+           0x21, 0x41, 0x42, 0x43, 0x44, 0x45, 0x4A, 0x80, 0x81, 0x82, 0x83, 0x84, 0x85,
+           0x86, 0x87, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8F, 0xD0, 0xD2, 0xD8, 0xE1}) {
     cases.push_back({"no_data", code, Nothing, MakeFrame(code)});
   }
   return cases;
@@ -317,7 +324,7 @@ TEST_F(SenderTest, PerCommandBookkeeping) {
   EXPECT_LT(field, line);
 }
 
-// --- Timers ---------------------------------------------------------------------------------------
+// --- Timers -------------------------------------------------------------------------------------
 
 struct TimerCase {
   const char* name;
@@ -350,6 +357,7 @@ TEST_P(SenderTimerTest, RearmsTheTimers) {
   EXPECT_EQ(ui.CallsStartingWith("Log:").empty(), c.refuseWrite);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Cases, SenderTimerTest,
     ::testing::Values(
@@ -365,6 +373,7 @@ INSTANTIATE_TEST_SUITE_P(
         TimerCase{"refused_operator_command_still_times_out", 0, 1, true, 0,
                   {"StopTimer 2", "StartTimer 2 250", "StartTimer 3 300"}, 0}),
     [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
 
 // An answer arriving while a poll goes out makes the port refuse the write. Polling must survive
 // that collision: the timer runs on and the next expiry queues the next request.

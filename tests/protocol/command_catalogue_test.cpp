@@ -33,10 +33,10 @@ TEST(CommandCatalogueTest, LengthsMatchTheDataKinds) {
     CommandData data;
     int dataBytes;
   } kinds[] = {
-      {CommandData::None, 0},          {CommandData::Value16, 2},
-      {CommandData::Value8, 1},        {CommandData::LocalTime, 12},
+      {CommandData::None, 0},           {CommandData::Value16, 2},
+      {CommandData::Value8, 1},         {CommandData::LocalTime, 12},
       {CommandData::MachineNumber, 20}, {CommandData::DownloadPacket, 4},
-      {CommandData::SignatureSeed, 2}, {CommandData::AcceptanceInit, 28},
+      {CommandData::SignatureSeed, 2},  {CommandData::AcceptanceInit, 28},
   };
   for (const CommandInfo& row : kCommandCatalogue) {
     for (const auto& kind : kinds) {

@@ -1,0 +1,179 @@
+#include "engine/frame_receiver.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include "engine/comm_log.h"
+#include "protocol/response_codes.h"
+
+namespace tarvik {
+
+namespace {
+
+constexpr std::string_view kResponseTimeoutText = "300msec Timeout Error for Response.";
+constexpr std::string_view kDownloadTimeoutText = "Timeout Error.";
+constexpr std::string_view kSyncErrorText = "Sync Byte Error.";
+constexpr std::string_view kLengthErrorText = "Reception Data Length Error.";
+
+// The "Comminucation Status" texts, in the order the bits are tested: the last set bit's text
+// is the one that stays in the field.
+struct CommErrorText {
+  std::uint32_t bit;
+  std::string_view text;
+};
+// clang-format off
+constexpr std::array kCommErrorTexts{
+    CommErrorText{kRxTimeOutBit, "Rx Time Out"},
+    CommErrorText{kTxTimeOutBit, "Tx Time Out"},
+    CommErrorText{kOverrunBit, "Overrun Error"},
+    CommErrorText{kFramingBit, "Framing Error"},
+    CommErrorText{kBreakBit, "Break Interrupt Error"},
+};
+// clang-format on
+constexpr std::string_view kCommOkText = "OK";
+
+// A frame that has begun must be complete within 10 pauses of 5 ms for its LNG byte and as many
+// for the rest; the receiver never waits longer for a validator that stopped mid-frame.
+constexpr int kPauseMs = 5;
+constexpr int kMaxPauses = 10;
+
+// Ends the current exchange after a time-out or receive error. With a text, logs it together
+// with the bytes that were received (none, SYNC, or SYNC and LNG).
+ReceiveResult EndExchange(Engine& engine, std::int32_t& transaction_end_flag, std::string_view text,
+                          const std::uint8_t* bytes, int count) {
+  if (!text.empty()) {
+    SetRxLogText(engine, text);
+    if (count > 0) {
+      std::memcpy(engine.rx.bytes.data(), bytes, static_cast<std::size_t>(count));
+      engine.rx.byteCount = count;
+      FormatHex(engine.rx);
+    }
+    LogReceivedFrame(engine);
+  }
+  engine.state.transactionStep.store(kStepNone);
+  transaction_end_flag = 1;
+  return ReceiveResult::ExchangeEnded;
+}
+
+}  // namespace
+
+ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
+  EngineState& s = engine.state;
+  FrameLogRecord& rx = engine.rx;
+  // Every flag the receive line consults must describe this call's line.
+  rx.logText.fill(0);
+  rx.bytes.fill(0);
+  rx.hexText.fill(0);
+  rx.byteCount = 0;
+  engine.check.crcErrorFlag = 0;
+  engine.check.lengthErrorFlag = 0;
+  s.rxIsStatus.store(0);
+
+  if (s.responseTimedOut.exchange(0) != 0) {
+    // After an Auto Reset the validator is slow to come back; that wait is not an error.
+    if (s.transactionStep.load() == kStepAutoResetAcked) return ReceiveResult::NothingReceived;
+    return EndExchange(engine, transaction_end_flag, kResponseTimeoutText, nullptr, 0);
+  }
+
+  // Any call within 20 s keeps the download watchdog from firing while the worker runs.
+  if (s.normalDownloadActive.load() != 0) engine.ui.StopTimer(kDownloadTimer);
+
+  if (const std::uint32_t errors = s.commErrors.load(); CheckCommErrors(engine, errors)) {
+    const bool download = s.normalDownloadActive.load() != 0;
+    const ReceiveResult result =
+        EndExchange(engine, transaction_end_flag,
+                    download ? kDownloadTimeoutText : std::string_view{}, nullptr, 0);
+    // The error has been reported and its exchange ended; clearing exactly the reported bits
+    // lets reception resume (a bit set meanwhile is reported on the next call).
+    s.commErrors.fetch_and(~errors);
+    return result;
+  }
+
+  std::array<std::uint8_t, kFrameBufferSize> rcv{};
+  if (engine.port.Read(rcv.data(), 1) != 1) return ReceiveResult::NothingReceived;
+
+  if (rcv[0] != kSyncByte) {
+    return EndExchange(engine, transaction_end_flag, kSyncErrorText, rcv.data(), 1);
+  }
+  auto& frame = engine.rxFrame;
+  frame[0] = kSyncByte;
+
+  int pauses = 0;
+  while (engine.port.Read(rcv.data(), 1) != 1) {
+    if (pauses == kMaxPauses) {
+      return EndExchange(engine, transaction_end_flag, kLengthErrorText, frame.data(), 1);
+    }
+    engine.clock.Pause(kPauseMs);
+    ++pauses;
+  }
+  s.commErrors.store(0);
+  const int lng = rcv[0];
+  frame[1] = rcv[0];
+
+  // LNG 0..2 leaves nothing to request, so such a frame never completes and is reported.
+  int count = 2;
+  pauses = 0;
+  for (;;) {
+    const int missing = lng - count;
+    const int got =
+        missing > 0
+            ? std::min(engine.port.Read(rcv.data(), static_cast<std::uint32_t>(missing)), missing)
+            : 0;
+    if (got > 0) {
+      std::memcpy(frame.data() + count, rcv.data(), static_cast<std::size_t>(got));
+      count += got;
+      if (count == lng) break;
+      continue;
+    }
+    if (pauses == kMaxPauses) {
+      return EndExchange(engine, transaction_end_flag, kLengthErrorText, frame.data(), 2);
+    }
+    engine.clock.Pause(kPauseMs);
+    ++pauses;
+  }
+
+  TrackStatusChange(engine, frame[2]);
+  StopResponseTimer(engine, frame[2]);
+
+  std::memcpy(rx.bytes.data(), frame.data(), static_cast<std::size_t>(lng));
+  rx.byteCount = lng;
+  FormatHex(rx);
+  return ReceiveResult::FrameReceived;
+}
+
+bool CheckCommErrors(Engine& engine, std::uint32_t bits) {
+  bool any = false;
+  for (const CommErrorText& error : kCommErrorTexts) {
+    if ((bits & error.bit) != 0) {
+      engine.ui.ShowCommStatus(error.text);
+      any = true;
+    }
+  }
+  if (!any) engine.ui.ShowCommStatus(kCommOkText);
+  return any;
+}
+
+void TrackStatusChange(Engine& engine, std::uint8_t code) {
+  EngineState& s = engine.state;
+  const int number = StatusNumber(code);
+  if (number == 0) {
+    s.rxIsStatus.store(0);
+    s.statusChanged.store(0);
+    return;
+  }
+  s.rxIsStatus.store(1);
+  if (number == s.lastStatus.load()) {
+    s.statusChanged.store(0);
+  } else {
+    s.statusChanged.store(1);
+    s.lastStatus.store(static_cast<std::uint8_t>(number));
+  }
+}
+
+void StopResponseTimer(Engine& engine, std::uint8_t code) {
+  if (AnswersCommand(engine.state.lastCommand.load(), code)) engine.ui.StopTimer(kResponseTimer);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,374 @@
+#include "engine/frame_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "allocation_counter.h"
+#include "support/fake_window_services.h"
+
+namespace tarvik {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeSerialLink;
+using testing::FakeWindowServices;
+using testing::Hex;
+using testing::MakeFrame;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::int32_t kUntouched = 7;  // a value ReceiveFrame never writes into the end flag
+
+const Bytes kStatusIdling = MakeFrame(0x11);  // FC 05 11 27 56
+
+std::string ArrowLine(std::string_view text, std::string_view dump) {
+  return "              <--- " + std::string(text) + "\r\n                   [" +
+         std::string(dump) + "]\r\n";
+}
+
+class ReceiverTest : public ::testing::Test {
+ protected:
+  ReceiverTest() {
+    ui.Attach(&engine);
+    link.Open(1, 9600);
+  }
+
+  // One call; `flag` starts at a value the receiver must leave alone unless it ends the exchange.
+  ReceiveResult Receive() {
+    flag = kUntouched;
+    return ReceiveFrame(engine, flag);
+  }
+
+  std::vector<std::string> LogCalls() const { return ui.CallsStartingWith("Log: "); }
+
+  FakeWindowServices ui;
+  FakeSerialLink link;
+  FakeClock clock;
+  Engine engine{ui, link, clock};
+  std::int32_t flag = kUntouched;
+};
+
+TEST_F(ReceiverTest, IdleLineReceivesNothingAndChangesNothing) {
+  EngineState& s = engine.state;
+  s.transactionStep = kStepReapplying;
+  s.lastStatus = 5;
+  s.statusChanged = 1;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Receive(), ReceiveResult::NothingReceived);
+    EXPECT_EQ(flag, kUntouched);
+  }
+  EXPECT_TRUE(LogCalls().empty());
+  EXPECT_EQ(s.transactionStep, kStepReapplying);
+  EXPECT_EQ(s.lastStatus, 5);
+  EXPECT_EQ(s.statusChanged, 1);
+  EXPECT_EQ(clock.pausedMs, 0) << "an idle call never waits";
+  EXPECT_EQ(ui.Field("Comminucation Status"), "OK");
+}
+
+// A window that keeps the communication status without recording it, so that the only
+// allocations an idle call could make would be the receiver's own.
+class QuietStatusWindow : public FakeWindowServices {
+ public:
+  void ShowCommStatus(std::string_view text) override { lastWasOk = text == "OK"; }
+  bool lastWasOk = false;
+};
+
+TEST(ReceiverIdleTest, IdleCallAllocatesNothing) {
+  QuietStatusWindow ui;
+  FakeSerialLink link;
+  FakeClock clock;
+  Engine engine{ui, link, clock};
+  link.Open(1, 9600);
+  std::int32_t flag = 0;
+  ReceiveFrame(engine, flag);  // first use of every path outside the measurement
+
+  const std::size_t before = testing::AllocationCount();
+  for (int i = 0; i < 100; ++i)
+    ASSERT_EQ(ReceiveFrame(engine, flag), ReceiveResult::NothingReceived);
+  EXPECT_EQ(testing::AllocationCount() - before, 0u);
+  EXPECT_TRUE(ui.lastWasOk);
+}
+
+// --- Failures --------------------------------------------------------------------------------
+
+struct FailureCase {
+  const char* name;
+  Bytes queued;  // on the line before the call
+  std::uint8_t responseTimedOut;
+  std::uint8_t step;
+  std::uint8_t normalDownloadActive;
+  std::uint32_t commErrors;
+  ReceiveResult result;
+  std::string log;  // what the box receives
+  long long pausedMs;
+  std::size_t leftQueued;  // bytes still on the line afterwards
+  std::uint8_t stepAfter;
+  std::string commStatus;
+};
+
+class ReceiverFailureTest : public ReceiverTest,
+                            public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ReceiverFailureTest, ReportsAndEndsTheExchange) {
+  const FailureCase& c = GetParam();
+  EngineState& s = engine.state;
+  s.responseTimedOut = c.responseTimedOut;
+  s.transactionStep = c.step;
+  s.normalDownloadActive = c.normalDownloadActive;
+  s.commErrors = c.commErrors;
+  s.rxIsStatus = 1;  // left from an earlier frame
+  link.Deliver(c.queued);
+
+  EXPECT_EQ(Receive(), c.result);
+
+  EXPECT_EQ(flag, c.result == ReceiveResult::ExchangeEnded ? 1 : kUntouched);
+  EXPECT_EQ(ui.GetLogText(), c.log);
+  EXPECT_LE(LogCalls().size(), 1u);
+  EXPECT_EQ(clock.pausedMs, c.pausedMs);
+  EXPECT_EQ(link.Queued(), c.leftQueued);
+  EXPECT_EQ(s.transactionStep, c.stepAfter);
+  EXPECT_EQ(s.responseTimedOut, 0) << "the expiry is consumed";
+  EXPECT_EQ(s.rxIsStatus, 0);
+  EXPECT_EQ(ui.Field("Comminucation Status"), c.commStatus);
+}
+
+const Bytes kFrame7 = MakeFrame(0xC0, {0x12, 0x34});
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReceiverFailureTest,
+    ::testing::Values(
+        FailureCase{"stray_byte", {0x33}, 0, 2, 0, 0, ReceiveResult::ExchangeEnded,
+                    ArrowLine("Sync Byte Error.", "33"), 0, 0, 0, "OK"},
+        FailureCase{"sync_then_silence", {0xFC}, 0, 2, 0, 0, ReceiveResult::ExchangeEnded,
+                    ArrowLine("Reception Data Length Error.", "FC"), 50, 0, 0, "OK"},
+        FailureCase{"frame_cut_short", {0xFC, 0x06, 0xAA, 0xBB}, 0, 2, 0, 0,
+                    ReceiveResult::ExchangeEnded,
+                    ArrowLine("Reception Data Length Error.", "FC 06"), 50, 2, 0, "OK"},
+        FailureCase{"length_two", {0xFC, 0x02, 0x11, 0x27, 0x56}, 0, 2, 0, 0,
+                    ReceiveResult::ExchangeEnded,
+                    ArrowLine("Reception Data Length Error.", "FC 02"), 50, 3, 0, "OK"},
+        FailureCase{"length_zero", {0xFC, 0x00}, 0, 2, 0, 0, ReceiveResult::ExchangeEnded,
+                    ArrowLine("Reception Data Length Error.", "FC 00"), 50, 0, 0, "OK"},
+        FailureCase{"response_timeout", kFrame7, 1, 2, 0, 0, ReceiveResult::ExchangeEnded,
+                    ArrowLine("300msec Timeout Error for Response.", ""), 0, 7, 0, ""},
+        FailureCase{"response_timeout_waiting_for_initialize", kFrame7, 1, 3, 0, 0,
+                    ReceiveResult::NothingReceived, "", 0, 7, 3, ""},
+        FailureCase{"comm_error", kFrame7, 0, 4, 0, kRxTimeOutBit, ReceiveResult::ExchangeEnded,
+                    "", 0, 7, 0, "Rx Time Out"},
+        FailureCase{"comm_error_in_download", kFrame7, 0, 1, 1, kRxTimeOutBit,
+                    ReceiveResult::ExchangeEnded, ArrowLine("Timeout Error.", ""), 0, 7, 0,
+                    "Rx Time Out"},
+        FailureCase{"several_comm_errors", {}, 0, 0, 0, kRxTimeOutBit | kBreakBit | kOverrunBit,
+                    ReceiveResult::ExchangeEnded, "", 0, 0, 0, "Break Interrupt Error"}),
+    [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
+
+TEST_F(ReceiverTest, CommErrorTextsInTheirOrder) {
+  const struct {
+    std::uint32_t bits;
+    bool any;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {0, false, {"OK"}},
+      {kRxTimeOutBit, true, {"Rx Time Out"}},
+      {kTxTimeOutBit, true, {"Tx Time Out"}},
+      {kOverrunBit, true, {"Overrun Error"}},
+      {kFramingBit, true, {"Framing Error"}},
+      {kBreakBit, true, {"Break Interrupt Error"}},
+      {kBreakBit | kRxTimeOutBit | kFramingBit,
+       true,
+       {"Rx Time Out", "Framing Error", "Break Interrupt Error"}},
+      {0x01 | 0x04 | 0x80 | 0x100, false, {"OK"}},  // bits without a meaning
+  };
+  for (const auto& c : cases) {
+    ui.ClearCalls();
+    EXPECT_EQ(CheckCommErrors(engine, c.bits), c.any) << c.bits;
+    std::vector<std::string> shown;
+    for (const auto& call : ui.CallsStartingWith("Field Comminucation Status: ")) {
+      shown.push_back(call.substr(28));
+    }
+    EXPECT_EQ(shown, c.shown) << c.bits;
+  }
+}
+
+// While no frame can arrive, a set error bit must not keep the host deaf: once reported, the
+// error is cleared and the next call reads the line again.
+TEST_F(ReceiverTest, ReceptionResumesAfterACommunicationError) {
+  for (std::uint8_t download : std::initializer_list<std::uint8_t>{0, 1}) {
+    SCOPED_TRACE(download ? "during a normal download" : "outside a download");
+    ui.ClearCalls();
+    engine.state.normalDownloadActive = download;
+    ui.Fire(kDownloadTimer);  // the watchdog's expiry sets Rx Time Out
+    ASSERT_EQ(engine.state.commErrors, kRxTimeOutBit);
+    link.Deliver(kStatusIdling);
+
+    EXPECT_EQ(Receive(), ReceiveResult::ExchangeEnded);
+    EXPECT_EQ(LogCalls().size(), download ? 1u : 0u);
+    EXPECT_EQ(engine.state.commErrors, 0u);
+
+    EXPECT_EQ(Receive(), ReceiveResult::FrameReceived);
+    EXPECT_EQ(std::string(engine.rx.hexText.data()), Hex(kStatusIdling));
+    EXPECT_EQ(ui.Field("Comminucation Status"), "OK");
+  }
+}
+
+// --- Frames ------------------------------------------------------------------------------------
+
+TEST_F(ReceiverTest, TwoStrayBytesThenAFrame) {
+  link.Deliver({0x00, 0x33});
+  link.Deliver(kStatusIdling);
+
+  EXPECT_EQ(Receive(), ReceiveResult::ExchangeEnded);
+  EXPECT_EQ(Receive(), ReceiveResult::ExchangeEnded);
+  EXPECT_EQ(ui.GetLogText(),
+            ArrowLine("Sync Byte Error.", "00") + ArrowLine("Sync Byte Error.", "33"));
+
+  EXPECT_EQ(Receive(), ReceiveResult::FrameReceived);
+  EXPECT_EQ(flag, kUntouched);
+  EXPECT_EQ(Hex(Bytes(engine.rxFrame.begin(), engine.rxFrame.begin() + 5)), Hex(kStatusIdling));
+  EXPECT_EQ(engine.rx.byteCount, 5);
+  EXPECT_EQ(std::string(engine.rx.hexText.data()), "FC 05 11 27 56");
+  EXPECT_EQ(LogCalls().size(), 2u) << "a complete frame is logged by its handler, not here";
+}
+
+TEST_F(ReceiverTest, FramesBackToBackAreTakenOneByOne) {
+  const Bytes largest = MakeFrame(0xE1, Bytes(250, 0x5A));
+  link.Deliver(kFrame7);
+  link.Deliver(largest);
+  EXPECT_EQ(Receive(), ReceiveResult::FrameReceived);
+  EXPECT_EQ(std::string(engine.rx.hexText.data()), Hex(kFrame7));
+  EXPECT_EQ(Receive(), ReceiveResult::FrameReceived);
+  EXPECT_EQ(engine.rx.byteCount, 255);
+  EXPECT_EQ(Hex(Bytes(engine.rxFrame.begin(), engine.rxFrame.begin() + 255)), Hex(largest));
+  EXPECT_EQ(Receive(), ReceiveResult::NothingReceived);
+  EXPECT_EQ(clock.pausedMs, 0);
+}
+
+// Bytes that trickle in during the waits: the frame is taken as long as each wait stays within
+// its 10 pauses.
+TEST_F(ReceiverTest, FrameArrivingDuringTheWaits) {
+  const struct {
+    const char* name;
+    int lngAfterPause;   // the LNG byte arrives after this pause (0: with SYNC)
+    int restAfterPause;  // the rest arrives after this pause of the second wait
+    ReceiveResult result;
+    long long pausedMs;
+  } cases[] = {
+      {"all at once", 0, 0, ReceiveResult::FrameReceived, 0},
+      {"LNG late", 10, 0, ReceiveResult::FrameReceived, 50},
+      {"LNG too late", 11, 0, ReceiveResult::ExchangeEnded, 50},
+      {"rest late", 3, 10, ReceiveResult::FrameReceived, 65},
+      {"rest too late", 0, 11, ReceiveResult::ExchangeEnded, 50},
+  };
+  for (const auto& c : cases) {
+    FakeWindowServices caseUi;
+    FakeSerialLink caseLink;
+    FakeClock caseClock;
+    Engine e{caseUi, caseLink, caseClock};
+    caseLink.Open(1, 9600);
+    const Bytes rest(kFrame7.begin() + 2, kFrame7.end());
+    caseLink.Deliver({0xFC});
+    if (c.lngAfterPause == 0) caseLink.Deliver({kFrame7[1]});
+    if (c.lngAfterPause == 0 && c.restAfterPause == 0) caseLink.Deliver(rest);
+    int pauses = 0;
+    bool lngSent = c.lngAfterPause == 0;
+    caseClock.onPause = [&](int) {
+      ++pauses;
+      if (!lngSent) {
+        if (pauses == c.lngAfterPause) {
+          caseLink.Deliver({kFrame7[1]});
+          lngSent = true;
+          pauses = 0;
+          if (c.restAfterPause == 0) caseLink.Deliver(rest);
+        }
+      } else if (pauses == c.restAfterPause) {
+        caseLink.Deliver(rest);
+      }
+    };
+    std::int32_t endFlag = kUntouched;
+    EXPECT_EQ(ReceiveFrame(e, endFlag), c.result) << c.name;
+    EXPECT_EQ(caseClock.pausedMs, c.pausedMs) << c.name;
+    if (c.result == ReceiveResult::FrameReceived) {
+      EXPECT_EQ(std::string(e.rx.hexText.data()), Hex(kFrame7)) << c.name;
+    }
+  }
+}
+
+TEST_F(ReceiverTest, StatusChangeTracking) {
+  const struct {
+    Bytes bytes;
+    ReceiveResult result;
+    std::uint8_t rxIsStatus;
+    std::uint8_t statusChanged;
+    std::uint8_t lastStatus;
+  } steps[] = {
+      {MakeFrame(0x11), ReceiveResult::FrameReceived, 1, 1, 1},
+      {MakeFrame(0x11), ReceiveResult::FrameReceived, 1, 0, 1},  // repeated unchanged
+      {{0x44}, ReceiveResult::ExchangeEnded, 0, 0, 1},           // an error line after it
+      {MakeFrame(0x1B), ReceiveResult::FrameReceived, 1, 1, 11},
+      {MakeFrame(0x40), ReceiveResult::FrameReceived, 1, 1, 12},
+      {MakeFrame(0x4A), ReceiveResult::FrameReceived, 1, 1, 22},
+      {MakeFrame(0xDE), ReceiveResult::FrameReceived, 1, 1, 23},
+      {MakeFrame(0xDF), ReceiveResult::FrameReceived, 1, 1, 24},
+      {MakeFrame(0x50), ReceiveResult::FrameReceived, 0, 0, 24},  // not a status
+      {MakeFrame(0xDF), ReceiveResult::FrameReceived, 1, 0, 24},
+  };
+  int index = 0;
+  for (const auto& step : steps) {
+    link.Deliver(step.bytes);
+    EXPECT_EQ(Receive(), step.result) << index;
+    EXPECT_EQ(engine.state.rxIsStatus, step.rxIsStatus) << index;
+    EXPECT_EQ(engine.state.statusChanged, step.statusChanged) << index;
+    EXPECT_EQ(engine.state.lastStatus, step.lastStatus) << index;
+    ++index;
+  }
+}
+
+// The awaited answer stops the 300 ms deadline; any other frame is received and leaves it
+// running, so the time-out is still reported once it expires.
+TEST_F(ReceiverTest, OnlyTheAwaitedAnswerStopsTheResponseTimer) {
+  const struct {
+    std::uint8_t lastCommand;
+    std::uint8_t code;
+    bool stops;
+  } cases[] = {
+      {0x40, 0x50, true}, {0x40, 0x4B, true},  {0x40, 0x4A, false}, {0x11, 0x1A, true},
+      {0x11, 0xD4, true}, {0x11, 0x50, false}, {0x88, 0x88, true},  {0x88, 0x4B, false},
+      {0xC3, 0xC3, true}, {0xC3, 0x4B, true},  {0xC3, 0x50, false}, {0x21, 0x77, true},
+      {0xE1, 0xE1, true}, {0xE1, 0x50, false}, {0x12, 0x12, false}, {0xDC, 0xDC, false},
+  };
+  for (const auto& c : cases) {
+    ui.ClearCalls();
+    ui.StartTimer(kResponseTimer, 300);
+    engine.state.lastCommand = c.lastCommand;
+    link.Deliver(MakeFrame(c.code));
+    ASSERT_EQ(Receive(), ReceiveResult::FrameReceived);
+    EXPECT_EQ(!ui.IsRunning(kResponseTimer), c.stops)
+        << Hex({c.lastCommand}) << " answered by " << Hex({c.code});
+  }
+
+  // Reset answered by "Communication Error": received, yet the deadline still expires.
+  engine.state.lastCommand = 0x40;
+  ui.StartTimer(kResponseTimer, 300);
+  link.Deliver(MakeFrame(0x4A));
+  ASSERT_EQ(Receive(), ReceiveResult::FrameReceived);
+  ui.Fire(kResponseTimer);
+  EXPECT_EQ(Receive(), ReceiveResult::ExchangeEnded);
+  EXPECT_NE(ui.GetLogText().find("300msec Timeout Error for Response."), std::string::npos);
+}
+
+TEST_F(ReceiverTest, DownloadWatchdogIsStoppedOnEveryCall) {
+  engine.state.normalDownloadActive = 1;
+  ui.StartTimer(kDownloadTimer, 20000);
+  EXPECT_EQ(Receive(), ReceiveResult::NothingReceived);
+  EXPECT_FALSE(ui.IsRunning(kDownloadTimer));
+
+  engine.state.normalDownloadActive = 0;
+  ui.StartTimer(kDownloadTimer, 20000);
+  Receive();
+  EXPECT_TRUE(ui.IsRunning(kDownloadTimer)) << "outside a download the timer is not touched";
+}
+
+}  // namespace
+}  // namespace tarvik
