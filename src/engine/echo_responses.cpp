@@ -22,8 +22,8 @@ constexpr std::uint8_t kBarcodeInhibitSet = 0xC7;
 // An echo's field shows its one or two value bytes: "12" or "12 34".
 void ShowEchoedValue(Engine& engine, const ResponseRow& row) {
   const bool twoBytes = row.length - kMinFrameLength >= 2;
-  engine.ui.ShowSettingValue(*row.field, FormatDataBytes(twoBytes ? "%02X %02X" : "%02X",
-                                                         FrameData(engine)));
+  engine.ui.ShowSettingValue(*row.field,
+                             FormatDataBytes(twoBytes ? "%02X %02X" : "%02X", FrameData(engine)));
 }
 
 void HandleEcho(Engine& engine, const ResponseRow& row, const ResponseContext&) {
@@ -114,6 +114,7 @@ constexpr Exchange OpenWhileReapplying = Exchange::OpenWhileReapplying;
 // about every field a designated initializer leaves out, defaults or not.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+// clang-format off
 constexpr ResponseRow kRows[] = {
     // Hopper and peripheral reports.
     {.code = 0x21, .length = 7, .handler = Plain, .text = "Hopper Status %02X,%02X"},
@@ -179,6 +180,7 @@ constexpr ResponseRow kRows[] = {
     {.code = 0xDF, .length = kOwnLength, .minLength = 7, .handler = HandleProgramSignature,
      .text = "Program Signature : V%02X%02X, M", .followUp = kAck},
 };
+// clang-format on
 #pragma GCC diagnostic pop
 
 }  // namespace

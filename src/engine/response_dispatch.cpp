@@ -53,11 +53,16 @@ const ResponseTable& Responses() {
 
 bool KeepsExchangeOpen(const ResponseRow& row, const ResponseContext& context) {
   switch (row.exchange) {
-    case Exchange::Ends: return false;
-    case Exchange::StaysOpen: return true;
-    case Exchange::OpenWhileReapplying: return context.step == kStepReapplying;
-    case Exchange::OpenWhenStacking: return context.stackMode != kStackManual;
-    case Exchange::OpenWhenAutoAck: return context.ackMode == kAckAuto;
+    case Exchange::Ends:
+      return false;
+    case Exchange::StaysOpen:
+      return true;
+    case Exchange::OpenWhileReapplying:
+      return context.step == kStepReapplying;
+    case Exchange::OpenWhenStacking:
+      return context.stackMode != kStackManual;
+    case Exchange::OpenWhenAutoAck:
+      return context.ackMode == kAckAuto;
   }
   return false;
 }
@@ -65,7 +70,8 @@ bool KeepsExchangeOpen(const ResponseRow& row, const ResponseContext& context) {
 std::span<const std::uint8_t> FrameData(const Engine& engine) {
   const int lng = engine.rxFrame[1];
   if (lng < kMinFrameLength) return {};
-  return std::span<const std::uint8_t>(engine.rxFrame).subspan(3, static_cast<std::size_t>(lng - 5));
+  return std::span<const std::uint8_t>(engine.rxFrame)
+      .subspan(3, static_cast<std::size_t>(lng - 5));
 }
 
 void LogResponse(Engine& engine, std::string_view text) {
@@ -108,12 +114,14 @@ void DispatchResponse(Engine& engine, std::int32_t& transaction_end_flag) {
     // Every row of a code expects the same length; the first one speaks for all.
     const ResponseRow& first = *rows.front();
     const int lng = engine.rxFrame[1];
-    const int required = first.length == kOwnLength ? std::max<int>(lng, first.minLength)
-                                                    : first.length;
+    // An own-length frame too short for the data its handler reads fails as a length error.
+    const int required =
+        first.length == kOwnLength ? std::max<int>(lng, first.minLength) : first.length;
     if (CheckFrame(engine.rxFrame, required, engine.check) == 0) {
       if (const ResponseRow* row = Responses().Find(code, context.step)) chosen = row;
     }
   }
+  // The exchange decision and the step change come before the handler, which may rely on both.
   if (KeepsExchangeOpen(*chosen, context)) transaction_end_flag = 0;
   if (chosen->nextStep != kKeepStep) {
     s.transactionStep.store(static_cast<std::uint8_t>(chosen->nextStep));

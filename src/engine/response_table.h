@@ -71,7 +71,7 @@ struct ResponseRow {
   ResponseHandler handler = nullptr;
   // The log text; each "%02X" takes the next data byte (DATA0, DATA1, ...).
   std::string_view text;
-  std::uint8_t followUp = 0;  // command the handler queues (0: none); when is the handler's rule
+  std::uint8_t followUp = 0;    // command the handler queues (0: none); when is the handler's rule
   std::string_view statusText;  // "Validator Status" field text, placeholders as in `text`
   std::optional<SettingField> field;  // Validator Information field an echo shows
 };

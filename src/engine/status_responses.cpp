@@ -28,7 +28,8 @@ constexpr std::uint8_t kTextNoteCode = 0x6F;
 constexpr int kInitializeSettleMs = 100;
 
 // The host's automatic answer to a note in escrow, by stack mode (0 Manual: the operator's).
-constexpr std::array<std::uint8_t, 4> kEscrowAnswer{0, kStack1Command, kStack2Command, kReturnCommand};
+constexpr std::array<std::uint8_t, 4> kEscrowAnswer{0, kStack1Command, kStack2Command,
+                                                    kReturnCommand};
 
 void HandleEscrow(Engine& engine, const ResponseRow&, const ResponseContext& context) {
   // The row's minimum length guarantees DATA0.
@@ -73,6 +74,7 @@ constexpr ResponseHandler Plain = HandlePlainResponse;
 // about every field a designated initializer leaves out, defaults or not.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+// clang-format off
 constexpr ResponseRow kRows[] = {
     {.code = 0x05, .handler = Plain, .text = "ENQ", .followUp = kStatusRequest},
     {.code = 0x11, .handler = Plain, .text = "IDLING", .statusText = "Enable"},
@@ -116,6 +118,7 @@ constexpr ResponseRow kRows[] = {
     {.code = 0x50, .steps = InSteps(kStepAutoResetAcked, kStepReapplying),
      .handler = HandleIllegalResponse},
 };
+// clang-format on
 #pragma GCC diagnostic pop
 
 }  // namespace

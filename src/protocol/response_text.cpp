@@ -47,7 +47,8 @@ std::string FormatCurrencyEntries(std::span<const std::uint8_t> data) {
   constexpr std::size_t kEntrySize = 4;
   std::string text;
   for (std::size_t k = 0; k < kMaxCurrencyEntries && k * kEntrySize < data.size(); ++k) {
-    const auto entry = data.subspan(k * kEntrySize, std::min(kEntrySize, data.size() - k * kEntrySize));
+    const auto entry =
+        data.subspan(k * kEntrySize, std::min(kEntrySize, data.size() - k * kEntrySize));
     AppendHexByte(text, entry[0]);
     text += '=';
     for (std::size_t i = 1; i < entry.size(); ++i) AppendHexByte(text, entry[i]);
