@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarvik {
 
@@ -14,5 +15,18 @@ struct HostOptions {
   std::string settingsPath;    // --settings FILE: empty for the default location
   Answer answer = Answer::Yes; // --answer yes|no: Yes/No questions when stdin is not a terminal
 };
+
+struct ParsedCommandLine {
+  HostOptions options;
+  bool help = false;
+  std::string error;                  // the first option that could not be taken, explained
+  std::vector<std::string> unknown;   // options left for the window toolkit
+};
+
+// Reads argv[1..]. Options take their value as the next argument or after '='.
+ParsedCommandLine ParseHostOptions(int argc, const char* const* argv);
+
+// The --help text.
+extern const char* const kHostUsage;
 
 }  // namespace tarvik

@@ -1,9 +1,62 @@
-// tarvik-host: the host simulator program.
-#include <cstdio>
+// tarvik-host: the host simulator program. The window runs where a display exists; the console
+// front-end runs with --console, without a display, or where the window is not built.
+#include <unistd.h>
 
-int main() {
-  std::puts("TARVIK Host Simulator  Ver 2.8");
-  std::puts("The engine is built; the console front-end, the virtual validator and the window "
-            "follow.");
-  return 0;
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/host_options.h"
+#include "transport/serial_port.h"
+#include "ui/console/console_front_end.h"
+
+#ifdef TARVIK_HAS_QT_WINDOW
+#include "ui/qt/qt_front_end.h"
+#endif
+
+namespace {
+
+constexpr int kExitUsage = 64;
+
+#ifdef TARVIK_HAS_QT_WINDOW
+bool DisplayAvailable() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return true;
+  }
+  return false;
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const tarvik::ParsedCommandLine parsed = tarvik::ParseHostOptions(argc, argv);
+  if (parsed.help) {
+    std::fputs(tarvik::kHostUsage, stdout);
+    return 0;
+  }
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "tarvik-host: %s\n%s", parsed.error.c_str(), tarvik::kHostUsage);
+    return kExitUsage;
+  }
+  const tarvik::HostOptions& options = parsed.options;
+
+#ifdef TARVIK_HAS_QT_WINDOW
+  if (!options.console) {
+    if (DisplayAvailable()) return tarvik::RunQtWindow(argc, argv, options);
+    std::fputs("tarvik-host: no display available; running on the console\n", stderr);
+  }
+#endif
+
+  // Options the window toolkit would have taken mean nothing to the console.
+  if (!parsed.unknown.empty()) {
+    std::fprintf(stderr, "tarvik-host: unknown option %s\n%s", parsed.unknown.front().c_str(),
+                 tarvik::kHostUsage);
+    return kExitUsage;
+  }
+
+  tarvik::SerialPort port;
+  if (!options.device.empty()) port.SetDeviceOverride(options.device);
+  const tarvik::console::ConsoleIo io{STDIN_FILENO, ::isatty(STDIN_FILENO) == 1};
+  return tarvik::console::RunConsole(options, port, io);
 }

@@ -1,0 +1,83 @@
+#include "app/host_options.h"
+
+#include <string_view>
+
+namespace tarvik {
+
+const char* const kHostUsage =
+    "Usage: tarvik-host [options]\n"
+    "The TARVIK Host Simulator: plays the host in front of one banknote validator.\n"
+    "\n"
+    "  --console          run on the console even when a display is available\n"
+    "  --device PATH      use this serial device for every COM port\n"
+    "  --settings FILE    the settings file (default: $XDG_CONFIG_HOME/tarvik-host/BEXALTOOL.INI)\n"
+    "  --answer yes|no    the answer to every Yes/No question when input is not a terminal\n"
+    "                     (default: yes)\n"
+    "  --help             this text\n"
+    "\n"
+    "On the console every character read is a key of the main window (S polls, r resets,\n"
+    "x exits, Space toggles polling, the Up arrow the display mode, ...); lines starting with\n"
+    "':' are commands:\n"
+    "  :value NAME TEXT   set the value box NAME (disable, security, mode, inhibit, direction,\n"
+    "                     function, machine, barcode-func, barcode-inhibit)\n"
+    "  :wait MS           stop reading input for MS milliseconds\n"
+    "  :quit              exit\n"
+    "Standard output carries the communication log; everything else goes to standard error.\n"
+    "Exit status: 0 normally, 2 when input is not a terminal and the port cannot be opened,\n"
+    "64 for a wrong command line.\n";
+
+ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
+  ParsedCommandLine parsed;
+  HostOptions& options = parsed.options;
+  for (int i = 1; i < argc && parsed.error.empty(); ++i) {
+    std::string_view arg = argv[i];
+    std::string_view inlineValue;
+    bool hasInlineValue = false;
+    if (arg.starts_with("--")) {
+      if (const auto equals = arg.find('='); equals != std::string_view::npos) {
+        inlineValue = arg.substr(equals + 1);
+        arg = arg.substr(0, equals);
+        hasInlineValue = true;
+      }
+    }
+    // The value of an option that needs one, or nullptr after reporting its absence.
+    auto value = [&]() -> const char* {
+      if (hasInlineValue) return inlineValue.data();
+      if (i + 1 < argc) return argv[++i];
+      parsed.error = std::string(arg) + " needs a value";
+      return nullptr;
+    };
+
+    if (arg == "--help" || arg == "-h") {
+      parsed.help = true;
+    } else if (arg == "--console") {
+      options.console = true;
+    } else if (arg == "--demo") {
+      options.demo = true;
+    } else if (arg == "--device") {
+      if (const char* v = value()) options.device = v;
+    } else if (arg == "--settings") {
+      if (const char* v = value()) options.settingsPath = v;
+    } else if (arg == "--answer") {
+      if (const char* v = value()) {
+        const std::string_view answer = v;
+        if (answer == "yes") {
+          options.answer = Answer::Yes;
+        } else if (answer == "no") {
+          options.answer = Answer::No;
+        } else {
+          parsed.error = "--answer takes yes or no, not \"" + std::string(answer) + "\"";
+        }
+      }
+    } else {
+      parsed.unknown.emplace_back(argv[i]);
+    }
+    if (!parsed.error.empty()) break;
+    if (hasInlineValue && (arg == "--help" || arg == "--console" || arg == "--demo")) {
+      parsed.error = std::string(arg) + " takes no value";
+    }
+  }
+  return parsed;
+}
+
+}  // namespace tarvik

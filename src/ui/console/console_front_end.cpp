@@ -1,0 +1,358 @@
+#include "ui/console/console_front_end.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "engine/comm_log.h"
+#include "engine/settings.h"
+#include "engine/worker_loop.h"
+#include "ui/console/console_input.h"
+#include "ui/console/console_operator.h"
+#include "ui/console/console_window_services.h"
+
+namespace tarvik::console {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How long the end of input waits for the last exchange to finish.
+constexpr auto kDrainLimit = std::chrono::seconds(5);
+// The event loop never sleeps longer than this, so a forgotten wake costs little.
+constexpr int kMaxLoopWaitMs = 100;
+constexpr std::size_t kReadChunk = 4096;
+
+// --- Terminal mode ---------------------------------------------------------------------------
+
+// The terminal's settings before raw mode, restored on every way out, signals included.
+termios gSavedTerminal{};
+volatile sig_atomic_t gTerminalRaw = 0;
+
+void RestoreTerminal() {
+  if (gTerminalRaw != 0) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+    gTerminalRaw = 0;
+  }
+}
+
+extern "C" void RestoreTerminalAndDie(int signal) {
+  // Only async-signal-safe calls here: restore, then die of the same signal.
+  if (gTerminalRaw != 0) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// Keys arrive one by one and unechoed; Ctrl-C still interrupts.
+bool EnterRawMode(int fd) {
+  if (::tcgetattr(fd, &gSavedTerminal) != 0) return false;
+  termios raw = gSavedTerminal;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  struct sigaction action {};
+  action.sa_handler = RestoreTerminalAndDie;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  if (::tcsetattr(fd, TCSANOW, &raw) != 0) return false;
+  gTerminalRaw = 1;
+  return true;
+}
+
+// --- The loop's wake-up --------------------------------------------------------------------
+
+class WakeEvent {
+ public:
+  WakeEvent() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+  ~WakeEvent() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  WakeEvent(const WakeEvent&) = delete;
+  WakeEvent& operator=(const WakeEvent&) = delete;
+
+  int fd() const { return fd_; }
+  void Wake() const {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
+  }
+  void Drain() const {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
+  }
+
+ private:
+  int fd_;
+};
+
+bool IsAnswerKey(char c) { return c == 'y' || c == 'Y' || c == 'n' || c == 'N'; }
+
+// --- The console application -----------------------------------------------------------------
+
+class ConsoleApp {
+ public:
+  ConsoleApp(const HostOptions& options, SerialLink& link, ConsoleIo io,
+             std::function<int()> lineDescriptor)
+      : options_(options),
+        io_(io),
+        services_(stdout, stderr),
+        engine_(services_, link, clock_),
+        worker_(engine_),
+        parser_(io.terminal),
+        operator_(engine_) {
+    services_.Attach(&engine_);
+    services_.SetTimerChangedHook([this] { wake_.Wake(); });
+    services_.SetQuestionHandler([this](std::string_view text) { return Ask(text); });
+    services_.SetEndHook(RestoreTerminal);
+    if (lineDescriptor) worker_.SetLineDescriptor(std::move(lineDescriptor));
+    loopThread_ = std::this_thread::get_id();
+  }
+
+  ~ConsoleApp() {
+    Shutdown();
+    RestoreTerminal();
+  }
+  ConsoleApp(const ConsoleApp&) = delete;
+  ConsoleApp& operator=(const ConsoleApp&) = delete;
+
+  int Run();
+
+ private:
+  struct Flow {
+    bool exit = false;
+    int waitMs = -1;  // a `:wait`: stop reading input this long
+  };
+
+  // Waits up to `maxWaitMs` for input (when `watchInput`), a wake-up or the next timer, then
+  // fires the due timers. Returns the bytes read, empty when none; sets `inputEnded_` at EOF.
+  std::string Pump(int maxWaitMs, bool watchInput);
+  Flow Handle(const InputEvent& event);
+  bool EngineIdle() const;
+  void DrainBeforeExit();
+  void Shutdown();
+
+  MessageResult Ask(std::string_view text);
+  MessageResult AskOnLoopThread();
+  // Hands bytes typed while a worker's question is open to that question; the rest is keys.
+  std::string_view AnswerWorkerQuestion(std::string_view bytes);
+
+  const HostOptions& options_;
+  ConsoleIo io_;
+  ConsoleWindowServices services_;
+  RealClock clock_;
+  Engine engine_;
+  Worker worker_;
+  InputParser parser_;
+  ConsoleOperator operator_;
+  WakeEvent wake_;
+  std::thread::id loopThread_;
+  bool inputEnded_ = false;
+  std::string leftover_;  // bytes read past the answer of a question on the loop thread
+
+  // A question the worker thread waits on, answered by the loop from the terminal.
+  std::mutex questionMutex_;  // guards the three fields below
+  std::condition_variable questionAnswered_;
+  bool workerQuestionOpen_ = false;
+  std::optional<MessageResult> workerAnswer_;
+  bool shuttingDown_ = false;
+};
+
+std::string ConsoleApp::Pump(int maxWaitMs, bool watchInput) {
+  const int timerMs = services_.MsUntilNextTimer(SteadyClock::now());
+  int waitMs = std::min(maxWaitMs, kMaxLoopWaitMs);
+  if (timerMs >= 0) waitMs = std::min(waitMs, timerMs);
+  waitMs = std::max(waitMs, 0);
+
+  std::array<pollfd, 2> fds{{{wake_.fd(), POLLIN, 0}, {io_.input, POLLIN, 0}}};
+  const nfds_t count = watchInput && !inputEnded_ ? 2 : 1;
+  std::string bytes;
+  if (::poll(fds.data(), count, waitMs) > 0) {
+    if ((fds[0].revents & POLLIN) != 0) wake_.Drain();
+    if (count == 2 && fds[1].revents != 0) {
+      std::array<char, kReadChunk> buffer{};
+      const ssize_t n = ::read(io_.input, buffer.data(), buffer.size());
+      if (n > 0) {
+        bytes.assign(buffer.data(), static_cast<std::size_t>(n));
+      } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        inputEnded_ = true;
+      }
+    }
+  }
+  services_.FireDueTimers(SteadyClock::now());
+  return bytes;
+}
+
+MessageResult ConsoleApp::Ask(std::string_view text) {
+  if (!io_.terminal) return options_.answer == Answer::Yes ? MessageResult::Yes : MessageResult::No;
+  services_.Echo("QUESTION: " + std::string(text) + " (y/n) ");
+  if (std::this_thread::get_id() == loopThread_) return AskOnLoopThread();
+
+  // The worker waits here; the window (the loop) keeps running and takes the answer.
+  std::unique_lock lock(questionMutex_);
+  if (shuttingDown_) return MessageResult::No;
+  workerQuestionOpen_ = true;
+  workerAnswer_.reset();
+  wake_.Wake();
+  questionAnswered_.wait(lock, [this] { return workerAnswer_.has_value() || shuttingDown_; });
+  workerQuestionOpen_ = false;
+  return workerAnswer_.value_or(MessageResult::No);
+}
+
+MessageResult ConsoleApp::AskOnLoopThread() {
+  // A modal box on the window thread: timers go on, keys go to the box until it is answered.
+  while (true) {
+    std::string bytes = leftover_.empty() ? Pump(kMaxLoopWaitMs, true) : std::move(leftover_);
+    leftover_.clear();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (!IsAnswerKey(bytes[i])) continue;
+      leftover_ = bytes.substr(i + 1);
+      services_.Echo(std::string(1, bytes[i]) + "\n");
+      return (bytes[i] == 'y' || bytes[i] == 'Y') ? MessageResult::Yes : MessageResult::No;
+    }
+    if (inputEnded_) {
+      services_.Echo("\n");
+      return MessageResult::No;
+    }
+  }
+}
+
+std::string_view ConsoleApp::AnswerWorkerQuestion(std::string_view bytes) {
+  std::lock_guard lock(questionMutex_);
+  if (!workerQuestionOpen_ || workerAnswer_) return bytes;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (!IsAnswerKey(bytes[i])) continue;
+    services_.Echo(std::string(1, bytes[i]) + "\n");
+    workerAnswer_ = (bytes[i] == 'y' || bytes[i] == 'Y') ? MessageResult::Yes : MessageResult::No;
+    questionAnswered_.notify_all();
+    return bytes.substr(i + 1);
+  }
+  return {};
+}
+
+ConsoleApp::Flow ConsoleApp::Handle(const InputEvent& event) {
+  const Reaction reaction = operator_.Handle(event);
+  if (!reaction.echo.empty()) services_.Echo(reaction.echo);
+  if (!reaction.note.empty()) services_.Note(reaction.note);
+  if (reaction.endOfInput) inputEnded_ = true;
+  return {reaction.exit, reaction.waitMs};
+}
+
+bool ConsoleApp::EngineIdle() const {
+  const EngineState& s = engine_.state;
+  if (s.portOpen.load() == 0) return s.pendingCommand.load() == 0;
+  return s.awaitingResponse.load() == 0 && s.pendingCommand.load() == 0 &&
+         s.commandQueued.load() == 0 && s.immediateStatusRequest.load() == 0 &&
+         s.globalDownloadActive.load() == 0;
+}
+
+void ConsoleApp::DrainBeforeExit() {
+  // Idle must hold before and after a whole pass of the worker that began after the first look:
+  // a character the worker has just taken is neither pending nor an open exchange yet.
+  const auto deadline = SteadyClock::now() + kDrainLimit;
+  while (SteadyClock::now() < deadline) {
+    if (EngineIdle()) {
+      const std::uint64_t seen = worker_.CompletedCycles();
+      while (worker_.CompletedCycles() < seen + 2 && SteadyClock::now() < deadline) {
+        Pump(1, false);
+      }
+      if (EngineIdle()) return;
+    }
+    Pump(1, false);
+  }
+}
+
+void ConsoleApp::Shutdown() {
+  {
+    std::lock_guard lock(questionMutex_);
+    shuttingDown_ = true;
+    questionAnswered_.notify_all();
+  }
+  worker_.Stop();
+}
+
+int ConsoleApp::Run() {
+  InitialiseEngine(engine_, options_.settingsPath.empty() ? DefaultSettingsPath()
+                                                          : options_.settingsPath);
+  if (io_.terminal && !EnterRawMode(io_.input)) io_.terminal = false;
+  worker_.Start();
+  while (!worker_.StartedUp()) Pump(5, false);
+  if (!io_.terminal && engine_.state.portOpen.load() == 0) {
+    // A script without its validator has nothing to run against.
+    Shutdown();
+    return kExitPortUnavailable;
+  }
+
+  std::deque<InputEvent> pending;
+  std::vector<InputEvent> parsed;
+  std::optional<SteadyClock::time_point> pausedUntil;
+  bool inputFinished = false;
+  while (true) {
+    const auto now = SteadyClock::now();
+    if (pausedUntil && now >= *pausedUntil) pausedUntil.reset();
+    while (!pausedUntil && !pending.empty()) {
+      const InputEvent event = std::move(pending.front());
+      pending.pop_front();
+      const Flow flow = Handle(event);
+      if (flow.exit) {
+        Shutdown();
+        return 0;
+      }
+      if (flow.waitMs >= 0) pausedUntil = now + std::chrono::milliseconds(flow.waitMs);
+    }
+    if (inputEnded_ && !inputFinished && leftover_.empty()) {
+      // A last command line without its line end still counts.
+      parsed.clear();
+      parser_.Finish(parsed);
+      inputFinished = true;
+      for (InputEvent& event : parsed) pending.push_back(std::move(event));
+      continue;
+    }
+    // A script may end on a `:wait`: it is kept before the end of input is acted on.
+    if (inputFinished && pending.empty() && leftover_.empty() && !pausedUntil) break;
+
+    bool questionOpen = false;
+    {
+      std::lock_guard lock(questionMutex_);
+      questionOpen = workerQuestionOpen_ && !workerAnswer_;
+    }
+    int waitMs = kMaxLoopWaitMs;
+    if (pausedUntil) {
+      waitMs = static_cast<int>(
+          std::chrono::ceil<std::chrono::milliseconds>(*pausedUntil - now).count());
+    }
+    const bool readMore = questionOpen || (pending.empty() && !pausedUntil);
+    std::string bytes = leftover_.empty() ? Pump(waitMs, readMore) : std::move(leftover_);
+    leftover_.clear();
+    parsed.clear();
+    if (!bytes.empty()) parser_.Feed(AnswerWorkerQuestion(bytes), parsed);
+    for (InputEvent& event : parsed) pending.push_back(std::move(event));
+  }
+
+  DrainBeforeExit();
+  CloseLogFile(engine_);
+  Shutdown();
+  return 0;
+}
+
+}  // namespace
+
+int RunConsole(const HostOptions& options, SerialLink& link, ConsoleIo io,
+               std::function<int()> lineDescriptor) {
+  ConsoleApp app(options, link, io, std::move(lineDescriptor));
+  return app.Run();
+}
+
+}  // namespace tarvik::console

@@ -1,0 +1,28 @@
+// The console front-end: the whole host driven from standard input, for scripted validator
+// regression runs and for a terminal. Every character read is a key press in the main window,
+// `:value`, `:wait` and `:quit` lines are console commands, the communication log goes to
+// standard output and every other window effect to standard error.
+#pragma once
+
+#include <functional>
+
+#include "app/host_options.h"
+#include "transport/serial_link.h"
+
+namespace tarvik::console {
+
+// Exit statuses besides 0.
+inline constexpr int kExitPortUnavailable = 2;  // no terminal, and the port did not open
+
+struct ConsoleIo {
+  int input = 0;      // key presses and command lines
+  bool terminal = false;  // `input` is a terminal: raw keys, echo, questions asked
+};
+
+// Runs the console on `link` until Exit or the end of input; returns the exit status.
+// `lineDescriptor`, when given, returns the open line's descriptor (-1 when closed) so the
+// worker can sleep until bytes arrive.
+int RunConsole(const HostOptions& options, SerialLink& link, ConsoleIo io,
+               std::function<int()> lineDescriptor = {});
+
+}  // namespace tarvik::console

@@ -1,0 +1,212 @@
+#include "ui/console/console_operator.h"
+
+#include <charconv>
+
+#include "engine/comm_log.h"
+#include "engine/operating_modes.h"
+#include "engine/port_control.h"
+
+namespace tarvik::console {
+
+namespace {
+
+// The longest pause a script may ask for: an hour. A longer number is a typo, not a plan.
+constexpr int kMaxWaitMs = 3600 * 1000;
+
+struct KeyRow {
+  char key;
+  KeyAction action;
+};
+
+// The main window's shortcut table (case-sensitive) plus Space for Polling Mode.
+constexpr std::array<KeyRow, 47> kKeyTable{{
+    {'!', KeyAction::Post},        {'3', KeyAction::Post},        {'A', KeyAction::Post},
+    {'B', KeyAction::Post},        {'C', KeyAction::Post},        {'D', KeyAction::Post},
+    {'E', KeyAction::Post},        {'H', KeyAction::Post},        {'I', KeyAction::Post},
+    {'J', KeyAction::Post},        {'K', KeyAction::Post},        {'L', KeyAction::StackMode},
+    {'M', KeyAction::Post},        {'N', KeyAction::Post},        {'O', KeyAction::PollingMode},
+    {'P', KeyAction::Post},        {'Q', KeyAction::Post},        {'R', KeyAction::Post},
+    {'S', KeyAction::Poll},        {'T', KeyAction::Post},        {'U', KeyAction::Post},
+    {'V', KeyAction::Post},        {'W', KeyAction::Post},        {'X', KeyAction::Exit},
+    {'a', KeyAction::Post},        {'b', KeyAction::ChangeCommand},
+    {'c', KeyAction::ChangeCommand},                              {'d', KeyAction::ChangeCommand},
+    {'e', KeyAction::ChangeCommand},                              {'i', KeyAction::ChangeCommand},
+    {'k', KeyAction::AckMode},     {'m', KeyAction::ChangeCommand},
+    {'n', KeyAction::ChangeCommand},                              {'r', KeyAction::Post},
+    {'t', KeyAction::ChangeCommand},                              {'u', KeyAction::ChangeCommand},
+    {'v', KeyAction::Post},        {'x', KeyAction::Exit},        {' ', KeyAction::PollingMode},
+    {'h', KeyAction::Consumed},    {'j', KeyAction::Consumed},    {'l', KeyAction::Consumed},
+    {'o', KeyAction::Consumed},    {'p', KeyAction::Consumed},    {'q', KeyAction::Consumed},
+    {'s', KeyAction::Consumed},    {'w', KeyAction::Consumed},
+}};
+
+const ValueBox* BoxOfKey(char key) {
+  for (const ValueBox& box : kValueBoxes) {
+    if (box.character == key) return &box;
+  }
+  return nullptr;
+}
+
+std::size_t BoxIndex(const ValueBox& box) {
+  return static_cast<std::size_t>(&box - kValueBoxes.data());
+}
+
+// Splits off the first word of `text` (after any blanks); `text` keeps what follows the one
+// blank after the word, so a value may itself begin with blanks.
+std::string_view TakeWord(std::string_view& text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  const std::size_t end = text.find(' ');
+  const std::string_view word = text.substr(0, end);
+  text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  return word;
+}
+
+CommandOutcome Error(std::string text) {
+  return {CommandOutcome::Kind::Error, 0, std::move(text)};
+}
+
+}  // namespace
+
+KeyAction ClassifyKey(char key) {
+  for (const KeyRow& row : kKeyTable) {
+    if (row.key == key) return row.action;
+  }
+  return KeyAction::None;
+}
+
+ExitOutcome RunExitCommand(Engine& engine, bool ask) {
+  if (IsLogFileOpen(engine)) {
+    engine.ui.ShowMessage(kCloseLogFirst, MessageIcon::None, MessageButtons::Ok);
+    return ExitOutcome::Stay;
+  }
+  if (ask && engine.ui.ShowMessage(kExitQuestion, MessageIcon::Question,
+                                   MessageButtons::YesNo) != MessageResult::Yes) {
+    return ExitOutcome::Stay;
+  }
+  // A close refused during a download or an open exchange keeps the program running: ending it
+  // then would abandon the validator half-way.
+  if (engine.state.portOpen.load() != 0 && !ToggleComPort(engine)) return ExitOutcome::Stay;
+  return ExitOutcome::Exit;
+}
+
+ExitOutcome ConsoleOperator::Key(char key) {
+  switch (ClassifyKey(key)) {
+    case KeyAction::None:
+    case KeyAction::Consumed:
+      break;
+    case KeyAction::Post:
+      PostPendingCommand(engine_, key);
+      break;
+    case KeyAction::Poll:
+      // The answer is shown even when it repeats the last status.
+      engine_.state.lastStatus.store(0);
+      engine_.state.statusChanged.store(1);
+      PostPendingCommand(engine_, key);
+      break;
+    case KeyAction::ChangeCommand:
+      ChangeCommand(key);
+      break;
+    case KeyAction::StackMode:
+      ChangeStackMode(engine_);
+      break;
+    case KeyAction::AckMode:
+      ToggleAckMode(engine_);
+      break;
+    case KeyAction::PollingMode:
+      TogglePollingMode(engine_);
+      break;
+    case KeyAction::Exit:
+      return RunExitCommand(engine_, true);
+  }
+  return ExitOutcome::Stay;
+}
+
+void ConsoleOperator::DisplayMode() { ToggleDisplayMode(engine_); }
+
+void ConsoleOperator::ChangeCommand(char key) {
+  const ValueBox* box = BoxOfKey(key);
+  if (box == nullptr) return;
+  int result = kEntryAccepted;
+  ParseSettingValue(engine_, boxes_[BoxIndex(*box)], box->maxLength, box->code, result);
+  if (result != kEntryAccepted) {
+    ShowErrorMessage(engine_, result);
+    return;
+  }
+  PostPendingCommand(engine_, key);
+}
+
+CommandOutcome ConsoleOperator::Command(std::string_view line) {
+  std::string_view rest = line;
+  const std::string_view command = TakeWord(rest);
+  if (command == "value") {
+    const std::string_view name = TakeWord(rest);
+    for (const ValueBox& box : kValueBoxes) {
+      if (box.name == name) {
+        boxes_[BoxIndex(box)] = std::string(rest);
+        return {};
+      }
+    }
+    return Error("no value box \"" + std::string(name) +
+                 "\" (disable, security, mode, inhibit, direction, function, machine, "
+                 "barcode-func, barcode-inhibit)");
+  }
+  if (command == "wait") {
+    const std::string_view number = TakeWord(rest);
+    int ms = 0;
+    const auto [end, status] = std::from_chars(number.data(), number.data() + number.size(), ms);
+    if (number.empty() || status != std::errc() || end != number.data() + number.size() ||
+        ms < 0 || ms > kMaxWaitMs) {
+      return Error(":wait needs milliseconds from 0 to 3600000, not \"" + std::string(number) +
+                   "\"");
+    }
+    return {CommandOutcome::Kind::Wait, ms, {}};
+  }
+  if (command == "quit") return {CommandOutcome::Kind::Quit, 0, {}};
+  return Error("unknown command \":" + std::string(command) + "\" (value, wait, quit)");
+}
+
+Reaction ConsoleOperator::Handle(const InputEvent& event) {
+  Reaction reaction;
+  switch (event.kind) {
+    case InputKind::Key:
+      reaction.exit = Key(event.key) == ExitOutcome::Exit;
+      return reaction;
+    case InputKind::DisplayMode:
+      DisplayMode();
+      return reaction;
+    case InputKind::Echo:
+      reaction.echo = event.text;
+      return reaction;
+    case InputKind::EndOfInput:
+      reaction.endOfInput = true;
+      return reaction;
+    case InputKind::CommandTooLong:
+      reaction.note = "command line too long; ignored";
+      return reaction;
+    case InputKind::Command:
+      break;
+  }
+  const CommandOutcome outcome = Command(event.text);
+  switch (outcome.kind) {
+    case CommandOutcome::Kind::Done:
+      break;
+    case CommandOutcome::Kind::Wait:
+      reaction.waitMs = outcome.waitMs;
+      break;
+    case CommandOutcome::Kind::Error:
+      reaction.note = outcome.error;
+      break;
+    case CommandOutcome::Kind::Quit:
+      // Exit as if its question had been answered Yes.
+      reaction.exit = RunExitCommand(engine_, false) == ExitOutcome::Exit;
+      break;
+  }
+  return reaction;
+}
+
+std::string ConsoleOperator::BoxText(std::uint8_t code) const {
+  const ValueBox* box = FindValueBox(code);
+  return box == nullptr ? std::string() : boxes_[BoxIndex(*box)];
+}
+
+}  // namespace tarvik::console

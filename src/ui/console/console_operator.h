@@ -1,0 +1,83 @@
+// What the main window's buttons, keys and value boxes do, for the console: each key press of
+// the shortcut table runs its button's click, the nine value boxes hold text set by `:value`,
+// and Exit asks, closes the port and ends.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "engine/engine.h"
+#include "engine/value_entry.h"
+#include "ui/console/console_input.h"
+
+namespace tarvik::console {
+
+// What a key of the main window's shortcut table does.
+enum class KeyAction {
+  None,           // not a shortcut: the key goes nowhere
+  Consumed,       // 'h', 'j', 'l', 'o', 'p', 'q', 's', 'w': swallowed without action
+  Post,           // posts the key as the operator command character
+  Poll,           // "Poll ( S )": resets the status tracking, then posts
+  ChangeCommand,  // checks the value box beside the button, then posts
+  StackMode,
+  AckMode,
+  PollingMode,    // 'O' and Space
+  Exit,           // 'x' and 'X'
+};
+
+KeyAction ClassifyKey(char key);
+
+// How the Exit command ended.
+enum class ExitOutcome { Stay, Exit };
+
+// Runs the main window's Exit: refused while a log file is recorded; asks unless `ask` is false
+// (`:quit`); closes an open port and stays when the close is refused.
+ExitOutcome RunExitCommand(Engine& engine, bool ask);
+
+inline constexpr std::string_view kCloseLogFirst = "Close log file before exiting the program.";
+inline constexpr std::string_view kExitQuestion =
+    "Do you want to exit [ TARVIK Host Simulator ] ?";
+
+struct CommandOutcome {
+  enum class Kind { Done, Wait, Quit, Error };
+  Kind kind = Kind::Done;
+  int waitMs = 0;     // Wait: how long to stop reading input
+  std::string error;  // Error: what was wrong with the line
+};
+
+// What the front-end has to do after an input event.
+struct Reaction {
+  bool exit = false;        // the program ends (Exit answered Yes, `:quit`)
+  int waitMs = -1;          // `:wait`: stop reading input this long
+  bool endOfInput = false;  // Ctrl-D at the terminal
+  std::string note;         // a console line for standard error
+  std::string echo;         // text to echo as it is
+};
+
+class ConsoleOperator {
+ public:
+  explicit ConsoleOperator(Engine& engine) : engine_(engine) {}
+
+  // Runs one input event: a key, the Up arrow or a command line.
+  Reaction Handle(const InputEvent& event);
+
+  // A key press with the focus on a button. Exit when the key ended the program.
+  ExitOutcome Key(char key);
+  // The Up arrow.
+  void DisplayMode();
+  // A console command line, without its leading ':'.
+  CommandOutcome Command(std::string_view line);
+
+  // The text of the value box feeding set command `code` ("" when unknown).
+  std::string BoxText(std::uint8_t code) const;
+
+ private:
+  void ChangeCommand(char key);
+
+  Engine& engine_;
+  std::array<std::string, kValueBoxes.size()> boxes_{};
+};
+
+}  // namespace tarvik::console

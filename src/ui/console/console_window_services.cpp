@@ -1,0 +1,207 @@
+#include "ui/console/console_window_services.h"
+
+#include <cstdlib>
+
+namespace tarvik::console {
+
+namespace {
+
+// What the main window's labels read before anything sets them.
+const std::map<Label, std::string> kInitialLabels = {
+    {Label::StackMode, "[ Stack1 ]"},
+    {Label::AckMode, "AUTO"},
+    {Label::PollingMode, "[ AUTO ]"},
+    {Label::DisplayMode, "Binary and Full"},
+};
+
+std::string_view WithoutTrailingLineEnds(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+// The box form of an entry (CRLF) in the form of the log file (LF).
+std::string FileForm(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+bool ValidTimer(int id) { return id >= kDownloadTimer && id <= kResponseTimer; }
+
+}  // namespace
+
+ConsoleWindowServices::ConsoleWindowServices(std::FILE* log, std::FILE* effects)
+    : log_(log), effects_(effects), labels_(kInitialLabels) {}
+
+void ConsoleWindowServices::WriteEffect(const std::string& line) {
+  std::fputs(line.c_str(), effects_);
+  std::fputc('\n', effects_);
+  std::fflush(effects_);
+}
+
+void ConsoleWindowServices::StartTimer(int id, int ms) {
+  if (!ValidTimer(id)) return;
+  {
+    std::lock_guard lock(timerMutex_);
+    Timer& timer = timers_[static_cast<std::size_t>(id)];
+    timer.running = true;
+    // A zero or negative period would fire without pause; one millisecond is the finest step.
+    timer.periodMs = ms > 0 ? ms : 1;
+    timer.due = SteadyClock::now() + std::chrono::milliseconds(timer.periodMs);
+  }
+  if (timerChanged_) timerChanged_();
+}
+
+void ConsoleWindowServices::StopTimer(int id) {
+  if (!ValidTimer(id)) return;
+  std::lock_guard lock(timerMutex_);
+  timers_[static_cast<std::size_t>(id)].running = false;
+}
+
+void ConsoleWindowServices::FireDueTimers(SteadyClock::time_point now) {
+  std::lock_guard lock(timerMutex_);
+  for (int id = kDownloadTimer; id <= kResponseTimer; ++id) {
+    Timer& timer = timers_[static_cast<std::size_t>(id)];
+    if (!timer.running || timer.due > now) continue;
+    // The next period counts from now: a late expiry is not made up by a burst.
+    timer.due = now + std::chrono::milliseconds(timer.periodMs);
+    if (engine_ != nullptr) HandleTimer(*engine_, id);
+  }
+}
+
+int ConsoleWindowServices::MsUntilNextTimer(SteadyClock::time_point now) const {
+  std::lock_guard lock(timerMutex_);
+  long long next = -1;
+  for (int id = kDownloadTimer; id <= kResponseTimer; ++id) {
+    const Timer& timer = timers_[static_cast<std::size_t>(id)];
+    if (!timer.running) continue;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(timer.due - now).count();
+    const long long ms = left > 0 ? left : 0;
+    if (next < 0 || ms < next) next = ms;
+  }
+  return static_cast<int>(next);
+}
+
+MessageResult ConsoleWindowServices::ShowMessage(std::string_view text, MessageIcon /*icon*/,
+                                                 MessageButtons buttons,
+                                                 std::string_view /*caption*/) {
+  const std::string shown(WithoutTrailingLineEnds(text));
+  if (buttons == MessageButtons::Ok) {
+    std::lock_guard lock(outputMutex_);
+    WriteEffect("MESSAGE: " + shown);
+    return MessageResult::Ok;
+  }
+  // The answer may take a person's time: nothing is locked while it is awaited.
+  const MessageResult answer = questionHandler_ ? questionHandler_(shown) : MessageResult::Yes;
+  std::lock_guard lock(outputMutex_);
+  WriteEffect("QUESTION: " + shown + (answer == MessageResult::Yes ? " -> Yes" : " -> No"));
+  return answer;
+}
+
+void ConsoleWindowServices::ShowField(std::string_view caption, std::string_view text) {
+  WriteEffect("FIELD " + std::string(caption) + ": " + std::string(text));
+}
+
+void ConsoleWindowServices::ShowValidatorStatus(std::string_view text) {
+  std::lock_guard lock(outputMutex_);
+  if (validatorStatusShown_ && validatorStatus_ == text) return;
+  validatorStatusShown_ = true;
+  validatorStatus_ = text;
+  ShowField("Validator Status", text);
+}
+
+void ConsoleWindowServices::ShowCommStatus(std::string_view text) {
+  // Called on every pass of the receiver: only a change is worth a line.
+  std::lock_guard lock(outputMutex_);
+  if (commStatusShown_ && commStatus_ == text) return;
+  commStatusShown_ = true;
+  commStatus_ = text;
+  ShowField("Comminucation Status", text);
+}
+
+void ConsoleWindowServices::ShowVersion(std::string_view text) {
+  std::lock_guard lock(outputMutex_);
+  ShowField("Version", text);
+}
+
+void ConsoleWindowServices::ShowBootVersion(std::string_view text) {
+  std::lock_guard lock(outputMutex_);
+  ShowField("Boot ROM Version", text);
+}
+
+void ConsoleWindowServices::ShowMachineNumber(std::string_view machineNumber) {
+  std::lock_guard lock(outputMutex_);
+  ShowField("Machine No.", machineNumber);
+}
+
+void ConsoleWindowServices::ShowSettingValue(SettingField field, std::string_view text) {
+  std::lock_guard lock(outputMutex_);
+  ShowField(FieldCaption(field), text);
+}
+
+void ConsoleWindowServices::SetLabelText(Label label, std::string_view text) {
+  std::lock_guard lock(outputMutex_);
+  labels_[label] = text;
+  WriteEffect("LABEL " + std::string(LabelCaption(label)) + ": " + std::string(text));
+}
+
+std::string ConsoleWindowServices::GetLabelText(Label label) {
+  std::lock_guard lock(outputMutex_);
+  const auto it = labels_.find(label);
+  return it == labels_.end() ? std::string() : it->second;
+}
+
+void ConsoleWindowServices::AppendLogText(std::string_view text) {
+  std::lock_guard lock(outputMutex_);
+  AppendToLogBoxText(logBox_, text);
+  const std::string line = FileForm(text);
+  std::fwrite(line.data(), 1, line.size(), log_);
+  // Each entry is on its way at once, so a script reading the log never waits for a buffer.
+  std::fflush(log_);
+}
+
+std::string ConsoleWindowServices::GetLogText() {
+  std::lock_guard lock(outputMutex_);
+  return logBox_;
+}
+
+void ConsoleWindowServices::ClearLogBox() {
+  // What is printed stays printed; the box behind GetLogText starts again.
+  std::lock_guard lock(outputMutex_);
+  logBox_.clear();
+}
+
+void ConsoleWindowServices::EnableDownloadButton(DownloadButton which, bool on) {
+  std::lock_guard lock(outputMutex_);
+  WriteEffect(std::string("BUTTON ") +
+              (which == DownloadButton::Normal ? "Normal Download" : "Global Download") + ": " +
+              (on ? "on" : "off"));
+}
+
+void ConsoleWindowServices::EndProgram() {
+  if (endHook_) endHook_();
+  {
+    std::lock_guard lock(outputMutex_);
+    std::fflush(log_);
+    std::fflush(effects_);
+  }
+  std::_Exit(0);
+}
+
+void ConsoleWindowServices::Note(std::string_view text) {
+  std::lock_guard lock(outputMutex_);
+  WriteEffect("CONSOLE: " + std::string(text));
+}
+
+void ConsoleWindowServices::Echo(std::string_view text) {
+  std::lock_guard lock(outputMutex_);
+  std::fwrite(text.data(), 1, text.size(), effects_);
+  std::fflush(effects_);
+}
+
+}  // namespace tarvik::console

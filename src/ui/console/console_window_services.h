@@ -1,0 +1,107 @@
+// The window services on a text console. Standard output carries the communication log and
+// nothing else, in its log-file form; every other effect is one line on standard error:
+//
+//   MESSAGE: text                  an OK box
+//   QUESTION: text -> Yes          a Yes/No box and the answer it got
+//   FIELD caption: text            a Validator Information field
+//   LABEL caption: text            a main-window label (modes, device address, ...)
+//   BUTTON caption: on|off         a download button enabled or disabled
+//
+// Timers are kept here and fired by the console's event loop (`FireDueTimers`), which is the
+// console's window thread: every expiry runs HandleTimer there.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "engine/engine.h"
+
+namespace tarvik::console {
+
+class ConsoleWindowServices final : public WindowServices {
+ public:
+  using SteadyClock = std::chrono::steady_clock;
+  // Answers a Yes/No question; may prompt on its own. The "QUESTION: text -> answer" line is
+  // written once the answer is known.
+  using QuestionHandler = std::function<MessageResult(std::string_view text)>;
+
+  ConsoleWindowServices(std::FILE* log, std::FILE* effects);
+
+  // The engine whose HandleTimer the timers call. Set before any timer can fire.
+  void Attach(Engine* engine) { engine_ = engine; }
+  // Who answers Yes/No questions; without one every question is answered Yes.
+  void SetQuestionHandler(QuestionHandler handler) { questionHandler_ = std::move(handler); }
+  // Called (from any thread) when a timer is started, so a sleeping event loop can recompute
+  // its wait.
+  void SetTimerChangedHook(std::function<void()> hook) { timerChanged_ = std::move(hook); }
+
+  void StartTimer(int id, int ms) override;
+  void StopTimer(int id) override;
+  MessageResult ShowMessage(std::string_view text, MessageIcon icon, MessageButtons buttons,
+                            std::string_view caption) override;
+  using WindowServices::ShowMessage;
+  void ShowValidatorStatus(std::string_view text) override;
+  void ShowCommStatus(std::string_view text) override;
+  void ShowVersion(std::string_view text) override;
+  void ShowBootVersion(std::string_view text) override;
+  void ShowMachineNumber(std::string_view machineNumber) override;
+  void ShowSettingValue(SettingField field, std::string_view text) override;
+  void SetLabelText(Label label, std::string_view text) override;
+  std::string GetLabelText(Label label) override;
+  void AppendLogText(std::string_view text) override;
+  std::string GetLogText() override;
+  void ClearLogBox() override;
+  void EnableDownloadButton(DownloadButton which, bool on) override;
+  // Runs the end hook (terminal restore), flushes both streams and ends the process with 0.
+  void EndProgram() override;
+  void SetEndHook(std::function<void()> hook) { endHook_ = std::move(hook); }
+
+  // A line of the console's own on standard error ("CONSOLE: text").
+  void Note(std::string_view text);
+  // Text written to standard error as it is (the echo of a command line being typed).
+  void Echo(std::string_view text);
+
+  // --- The event loop's side ---
+  // Runs HandleTimer for every timer that is due, on the calling thread.
+  void FireDueTimers(SteadyClock::time_point now);
+  // Milliseconds until the next timer is due (0 when one is due), or -1 when none runs.
+  int MsUntilNextTimer(SteadyClock::time_point now) const;
+
+ private:
+  void WriteEffect(const std::string& line);
+  void ShowField(std::string_view caption, std::string_view text);
+
+  std::FILE* const log_;
+  std::FILE* const effects_;
+  Engine* engine_ = nullptr;
+  QuestionHandler questionHandler_;
+  std::function<void()> timerChanged_;
+  std::function<void()> endHook_;
+
+  // Guards the two streams and everything shown, so lines keep the order of the calls.
+  std::mutex outputMutex_;
+  std::string logBox_;
+  std::map<Label, std::string> labels_;
+  std::string validatorStatus_;
+  std::string commStatus_;
+  bool validatorStatusShown_ = false;
+  bool commStatusShown_ = false;
+
+  struct Timer {
+    bool running = false;
+    int periodMs = 0;
+    SteadyClock::time_point due{};
+  };
+  // Guards `timers_`. Recursive because an expiry's HandleTimer, run under it, restarts its
+  // timer; holding it across HandleTimer means a timer stopped by the worker never fires after
+  // the stop returned.
+  mutable std::recursive_mutex timerMutex_;
+  std::array<Timer, 4> timers_{};
+};
+
+}  // namespace tarvik::console

@@ -1,0 +1,241 @@
+#include "engine/settings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "support/fake_window_services.h"
+
+namespace tarvik {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeSerialLink;
+using testing::FakeWindowServices;
+
+namespace fs = std::filesystem;
+
+// A fresh directory per test, removed afterwards.
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  SettingsFileTest() {
+    std::string pattern = ::testing::TempDir() + "settings-XXXXXX";
+    dir = mkdtemp(pattern.data());
+    path = (dir / "BEXALTOOL.INI").string();
+  }
+  ~SettingsFileTest() override {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+
+  void Write(const std::string& text) const {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  std::string Read() const {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  fs::path dir;
+  std::string path;
+  FakeWindowServices ui;
+  FakeSerialLink link;
+  FakeClock clock;
+  Engine engine{ui, link, clock};
+};
+
+struct LoadCase {
+  const char* name;
+  std::optional<std::string> file;  // nothing: no file at all
+  std::int32_t comPort, baudRate, pollingMs, opeMode, packetSize;
+};
+
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+
+class LoadSettingsTest : public SettingsFileTest,
+                         public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(LoadSettingsTest, ReadsTheFiveKeys) {
+  const LoadCase& c = GetParam();
+  // Values a previous load left must not survive a key the file lacks.
+  engine.state.com_port_index = 7;
+  engine.state.polling_duration = 999;
+  if (c.file) Write(*c.file);
+
+  LoadSettings(engine, path);
+
+  EXPECT_EQ(engine.state.com_port_index, c.comPort);
+  EXPECT_EQ(engine.state.baud_rate_index, c.baudRate);
+  EXPECT_EQ(engine.state.polling_duration, c.pollingMs);
+  EXPECT_EQ(engine.state.ope_mode_index, c.opeMode);
+  EXPECT_EQ(engine.state.download_packet_size, c.packetSize);
+}
+
+const std::string kHeader = "[BEXALTOOL]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LoadSettingsTest,
+    ::testing::Values(
+        LoadCase{"MissingFile", std::nullopt, 0, 0, 200, 0, 246},
+        LoadCase{"EmptyFile", "", 0, 0, 200, 0, 246},
+        LoadCase{"AllKeys",
+                 kHeader + "COM PORT=3\nBAUD RATE=2\nPOLLING DURATION=500\nOPERATING MODE=1\n"
+                           "DOWNLOAD PACKET SIZE=128\n",
+                 3, 2, 500, 1, 128},
+        // Each value is cut to the characters its key allows before it is converted.
+        LoadCase{"CutToWidth",
+                 kHeader + "COM PORT=123\nBAUD RATE=12\nPOLLING DURATION=1234567\n"
+                           "DOWNLOAD PACKET SIZE=2460\n",
+                 12, 1, 12345, 0, 246},
+        LoadCase{"Signs",
+                 kHeader + "COM PORT=-1\nBAUD RATE=-1\nPOLLING DURATION=+0050\nOPERATING MODE=+\n",
+                 -1, 0, 50, 0, 246},
+        // Digits up to the first other character; none at all give 0, not the default.
+        LoadCase{"DigitsThenGarbage",
+                 kHeader + "COM PORT=x5\nBAUD RATE=?\nPOLLING DURATION=12ab\nOPERATING MODE=2\n",
+                 0, 0, 12, 2, 246},
+        LoadCase{"EmptyValuesGiveDefaults",
+                 kHeader + "COM PORT=\nPOLLING DURATION=   \nDOWNLOAD PACKET SIZE=\n", 0, 0, 200,
+                 0, 246},
+        LoadCase{"OtherSectionIgnored", "[OTHER]\nCOM PORT=5\nPOLLING DURATION=700\n", 0, 0, 200,
+                 0, 246},
+        LoadCase{"NamesIgnoreCaseAndBlanks",
+                 "[ bexaltool ]\r\n  com port = 4 \r\nPolling Duration=\"300\"\r\n", 4, 0, 300, 0,
+                 246},
+        LoadCase{"FirstOccurrenceWins", kHeader + "COM PORT=3\nCOM PORT=4\n[BEXALTOOL]\nCOM PORT=5\n",
+                 3, 0, 200, 0, 246},
+        LoadCase{"NoFinalNewline", kHeader + "OPERATING MODE=1", 0, 0, 200, 1, 246},
+        // A period the dialog would refuse is brought into 10..30000; a packet size that the
+        // download could not send becomes 246.
+        LoadCase{"PollingClampedUp", kHeader + "POLLING DURATION=5\n", 0, 0, 10, 0, 246},
+        LoadCase{"PollingWithoutDigitsClamped", kHeader + "POLLING DURATION=abc\n", 0, 0, 10, 0,
+                 246},
+        LoadCase{"PollingClampedDown", kHeader + "POLLING DURATION=99999\n", 0, 0, 30000, 0, 246},
+        LoadCase{"PacketZeroReplaced", kHeader + "DOWNLOAD PACKET SIZE=0\n", 0, 0, 200, 0, 246},
+        LoadCase{"PacketTooBigReplaced", kHeader + "DOWNLOAD PACKET SIZE=300\n", 0, 0, 200, 0,
+                 246},
+        LoadCase{"PacketNegativeReplaced", kHeader + "DOWNLOAD PACKET SIZE=-5\n", 0, 0, 200, 0,
+                 246},
+        LoadCase{"PacketEdgesKept", kHeader + "DOWNLOAD PACKET SIZE=1\nPOLLING DURATION=10\n", 0,
+                 0, 10, 0, 1},
+        LoadCase{"BinaryGarbage",
+                 std::string("\x00\xff\xfe[BEXALTOOL]\x00\n", 16) + "COM PORT=\xff" "9\n" +
+                     std::string("\x00=\x00\n[\n]\n=\n", 10) + "[BEXALTOOL]\nBAUD RATE=2\n",
+                 0, 2, 200, 0, 246},
+        LoadCase{"HugeLineWithoutNewline", kHeader + "COM PORT=1" + std::string(200000, 'x'), 1,
+                 0, 200, 0, 246}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(SettingsFileTest, AFileTooBigToBeSettingsGivesTheDefaults) {
+  Write(kHeader + "COM PORT=5\n" + std::string(2 << 20, '\n'));
+  LoadSettings(engine, path);
+  EXPECT_EQ(engine.state.com_port_index, 0);
+}
+
+TEST_F(SettingsFileTest, SaveReplacesTheKeysAndKeepsEverythingElse) {
+  Write("; written by hand\n[OTHER]\nCOM PORT=1\n[BEXALTOOL]\nCOM PORT=9\nEXTRA=keep\n"
+        "[LAST]\nB=2\n");
+  engine.state.com_port_index = 4;
+  engine.state.baud_rate_index = 1;
+  engine.state.polling_duration = 300;
+  engine.state.ope_mode_index = 1;
+  engine.state.download_packet_size = 100;
+
+  ASSERT_TRUE(SaveSettings(engine, path));
+
+  EXPECT_EQ(Read(),
+            "; written by hand\n[OTHER]\nCOM PORT=1\n[BEXALTOOL]\nCOM PORT=4\nEXTRA=keep\n"
+            "BAUD RATE=1\nPOLLING DURATION=300\nOPERATING MODE=1\nDOWNLOAD PACKET SIZE=100\n"
+            "[LAST]\nB=2\n");
+}
+
+TEST_F(SettingsFileTest, SaveCreatesTheDirectoryAndTheSectionAndReadsBack) {
+  path = (dir / "new" / "deeper" / "BEXALTOOL.INI").string();
+  engine.state.com_port_index = 19;
+  engine.state.polling_duration = 30000;
+  ASSERT_TRUE(SaveSettings(engine, path));
+  EXPECT_EQ(Read(),
+            "[BEXALTOOL]\nCOM PORT=19\nBAUD RATE=0\nPOLLING DURATION=30000\nOPERATING MODE=0\n"
+            "DOWNLOAD PACKET SIZE=246\n");
+
+  FakeWindowServices otherUi;
+  Engine other{otherUi, link, clock};
+  LoadSettings(other, path);
+  EXPECT_EQ(other.state.com_port_index, 19);
+  EXPECT_EQ(other.state.polling_duration, 30000);
+}
+
+TEST_F(SettingsFileTest, SaveKeepsCrlfLineEnds) {
+  Write("[BEXALTOOL]\r\nBAUD RATE=2\r\n");
+  ASSERT_TRUE(SaveSettings(engine, path));
+  EXPECT_EQ(Read(),
+            "[BEXALTOOL]\r\nBAUD RATE=0\r\nCOM PORT=0\r\nPOLLING DURATION=200\r\n"
+            "OPERATING MODE=0\r\nDOWNLOAD PACKET SIZE=246\r\n");
+}
+
+TEST_F(SettingsFileTest, SaveFailsWhereNoFileCanBeWritten) {
+  Write("x");
+  // A path below a regular file can never be created.
+  EXPECT_FALSE(SaveSettings(engine, path + "/BEXALTOOL.INI"));
+}
+
+TEST_F(SettingsFileTest, InitialiseEngineLoadsAndShowsTheUserSettings) {
+  Write(kHeader + "COM PORT=3\nPOLLING DURATION=500\n");
+  engine.state.reapplySettings = 1;
+  engine.state.commErrors = kRxTimeOutBit;
+  engine.state.deviceAddress = kGlobalDeviceAddress;
+
+  InitialiseEngine(engine, path);
+
+  EXPECT_EQ(engine.state.stackMode, kStack1);
+  EXPECT_EQ(engine.state.reapplySettings, 0);
+  EXPECT_EQ(engine.state.commErrors, 0u);
+  EXPECT_EQ(engine.state.deviceAddress, kNormalDeviceAddress);
+  EXPECT_EQ(ui.CallsStartingWith("Label P"),
+            (std::vector<std::string>{"Label Polling Duration (msec): 500", "Label Port: 4"}));
+  EXPECT_EQ(ui.CallsStartingWith("Label Device"),
+            std::vector<std::string>{"Label Device Address: 252"});
+}
+
+// Where the file lives without --settings.
+TEST(DefaultSettingsPath, FollowsTheConfigurationDirectory) {
+  const struct {
+    const char* configHome;  // nullptr: unset
+    const char* home;
+    std::string expected;
+  } cases[] = {
+      {"/cfg", "/home/op", "/cfg/tarvik-host/BEXALTOOL.INI"},
+      {"relative", "/home/op", "/home/op/.config/tarvik-host/BEXALTOOL.INI"},
+      {nullptr, "/home/op", "/home/op/.config/tarvik-host/BEXALTOOL.INI"},
+      {nullptr, nullptr, "BEXALTOOL.INI"},
+  };
+  const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
+  const char* savedHome = std::getenv("HOME");
+  const std::optional<std::string> oldConfig =
+      savedConfig ? std::optional<std::string>(savedConfig) : std::nullopt;
+  const std::optional<std::string> oldHome =
+      savedHome ? std::optional<std::string>(savedHome) : std::nullopt;
+  auto set = [](const char* name, const char* value) {
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  };
+  for (const auto& c : cases) {
+    set("XDG_CONFIG_HOME", c.configHome);
+    set("HOME", c.home);
+    EXPECT_EQ(DefaultSettingsPath(), c.expected);
+  }
+  set("XDG_CONFIG_HOME", oldConfig ? oldConfig->c_str() : nullptr);
+  set("HOME", oldHome ? oldHome->c_str() : nullptr);
+}
+
+}  // namespace
+}  // namespace tarvik
