@@ -225,11 +225,11 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->setSizeConstraint(QLayout::SetNoConstraint);  // the size is fixed below
-  BuildMenus(layout);
+  QMenuBar* menuBar = BuildMenus(layout);
   auto* client = new QWidget(this);
   layout->addWidget(client);
   BuildClient(client);
-  FixWindowSize(this, layout->sizeHint());
+  FixWindowSize(this, QSize(client->width(), menuBar->sizeHint().height() + client->height()));
 
   services_.BindLogBox(logBox_);
   services_.BindInfoTab(infoTab_);
@@ -253,7 +253,7 @@ HostSimulatorDlg::~HostSimulatorDlg() {
   StopWorker();
 }
 
-void HostSimulatorDlg::BuildMenus(QVBoxLayout* layout) {
+QMenuBar* HostSimulatorDlg::BuildMenus(QVBoxLayout* layout) {
   auto* bar = new QMenuBar(this);
   QMenu* file = bar->addMenu(Text(kFileMenu));
   connect(file->addAction(Text(kExitItem)), &QAction::triggered, this,
@@ -269,6 +269,7 @@ void HostSimulatorDlg::BuildMenus(QVBoxLayout* layout) {
   connect(help->addAction(Text(kAboutMenuText)), &QAction::triggered, this,
           &HostSimulatorDlg::OnAbout);
   layout->setMenuBar(bar);
+  return bar;
 }
 
 void HostSimulatorDlg::BuildClient(QWidget* client) {

@@ -15,6 +15,7 @@ class QAction;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QMenuBar;
 class QPushButton;
 class QTabWidget;
 class QVBoxLayout;
@@ -71,7 +72,7 @@ class HostSimulatorDlg : public QDialog {
   void reject() override;
 
  private:
-  void BuildMenus(QVBoxLayout* layout);
+  QMenuBar* BuildMenus(QVBoxLayout* layout);
   void BuildClient(QWidget* client);
   // The click operation of button `id` (a row of the button tables).
   void OnButton(int id);

@@ -67,7 +67,7 @@ InfoBasicTab::InfoBasicTab(QWidget* parent) : QWidget(parent) {
     value->setTextFormat(Qt::PlainText);  // validator texts are never markup
     value->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     if (row.bordered) {
-      value->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      value->setFrameStyle(QFrame::Box | QFrame::Plain);  // a thin dark line all round
       value->setIndent(2);
     }
     value->setGeometry(du.Rect(row.fieldBox.x, row.fieldBox.y, row.fieldBox.width,
