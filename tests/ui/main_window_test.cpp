@@ -17,6 +17,7 @@
 
 #include "engine/comm_log.h"
 #include "engine/engine.h"
+#include "engine/frame_receiver.h"
 #include "engine/response_dispatch.h"
 #include "support/fake_window_services.h"
 #include "ui/qt/dialog_units.h"
@@ -33,8 +34,8 @@ class MainWindowTest : public QObject {
 
  private:
   std::unique_ptr<QTemporaryDir> dir_;
-  testing::FakeSerialLink link_;
-  testing::FakeClock clock_;
+  std::unique_ptr<testing::FakeSerialLink> link_;
+  std::unique_ptr<testing::FakeClock> clock_;
   std::unique_ptr<QtWindowServices> services_;
   std::unique_ptr<Engine> engine_;
   std::unique_ptr<HostSimulatorDlg> dlg_;
@@ -69,8 +70,10 @@ class MainWindowTest : public QObject {
     messages_.clear();
     answers_.clear();
     terminated_ = false;
+    link_ = std::make_unique<testing::FakeSerialLink>();
+    clock_ = std::make_unique<testing::FakeClock>();
     services_ = std::make_unique<QtWindowServices>();
-    engine_ = std::make_unique<Engine>(*services_, link_, clock_);
+    engine_ = std::make_unique<Engine>(*services_, *link_, *clock_);
     services_->Attach(engine_.get());
     services_->SetMessageHook([this](const QtWindowServices::MessageRequest& request,
                                      std::function<void(MessageResult)> answer) {
@@ -82,7 +85,9 @@ class MainWindowTest : public QObject {
     });
     HostSimulatorDlg::Options options;
     options.settingsPath = dir_->filePath(QStringLiteral("BEXALTOOL.INI")).toStdString();
-    options.startWorker = false;
+    // Only the test of Exit with a running worker starts one.
+    options.startWorker =
+        QLatin1String(QTest::currentTestFunction()) == QLatin1String("exitStopsTheRunningWorker");
     dlg_ = std::make_unique<HostSimulatorDlg>(*engine_, *services_, options);
     dlg_->SetTerminateHook([this] { terminated_ = true; });
     dlg_->show();
@@ -94,6 +99,8 @@ class MainWindowTest : public QObject {
     dlg_.reset();
     engine_.reset();
     services_.reset();
+    clock_.reset();
+    link_.reset();
     dir_.reset();
   }
 
@@ -334,11 +341,49 @@ class MainWindowTest : public QObject {
     QCOMPARE(Pending(), std::int32_t{0});
   }
 
-  void exitYesWithThePortClosedEnds() {
+  // Yes ends the program after closing an open port; a close that is refused (an exchange
+  // waiting for its answer, a global download) keeps the window and the port as they are.
+  void exitAnsweredYes_data() {
+    QTest::addColumn<bool>("portOpen");
+    QTest::addColumn<bool>("awaitingResponse");
+    QTest::addColumn<bool>("globalDownload");
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("port closed") << false << false << false << true;
+    QTest::newRow("port open and idle") << true << false << false << true;
+    QTest::newRow("exchange open") << true << true << false << false;
+    QTest::newRow("global download") << true << false << true << false;
+  }
+
+  void exitAnsweredYes() {
+    QFETCH(bool, portOpen);
+    QFETCH(bool, awaitingResponse);
+    QFETCH(bool, globalDownload);
+    QFETCH(bool, ends);
+    if (portOpen) {
+      QCOMPARE(link_->Open(1, 9600), 1);
+      engine_->state.portOpen = 1;
+    }
+    engine_->state.awaitingResponse = awaitingResponse ? 1 : 0;
+    engine_->state.globalDownloadActive = globalDownload ? 1 : 0;
     answers_.push_back(MessageResult::Yes);
     dlg_->button(1032)->click();
+
+    QCOMPARE(terminated_, ends);
+    QCOMPARE(dlg_->isVisible(), !ends);
+    QCOMPARE(link_->IsOpen(), portOpen && !ends);
+    QCOMPARE(engine_->state.portOpen.load() == 1, portOpen && !ends);
+    // The question, and for a refusal the reason.
+    QCOMPARE(messages_.size(), std::size_t{ends ? 1u : 2u});
+  }
+
+  // The worker is stopped before the end: its start-up opened the port, Exit closes it.
+  void exitStopsTheRunningWorker() {
+    QTRY_COMPARE(engine_->state.portOpen.load(), std::uint8_t{1});
+    QVERIFY(link_->IsOpen());
+    answers_.push_back(MessageResult::Yes);
+    TypeChar(NeutralFocus(), 'X');
     QVERIFY(terminated_);
-    QVERIFY(!dlg_->isVisible());
+    QVERIFY(!link_->IsOpen());
   }
 
   void exitIsRefusedWhileALogFileIsRecorded() {
@@ -371,6 +416,19 @@ class MainWindowTest : public QObject {
     QCOMPARE(field->text(), QStringLiteral("Enable"));
     field->clear();
     dispatchIdling();
+    QCOMPARE(field->text(), QString());
+  }
+
+  // A burst of receive errors shows its texts in order, the last one staying; "OK" after "OK"
+  // is not written again.
+  void commStatusShowsTheLastErrorAndOkOnlyOnce() {
+    QLabel* field = dlg_->infoTab()->field(InfoBasicTab::Field::CommStatus);
+    QVERIFY(CheckCommErrors(*engine_, kRxTimeOutBit | kOverrunBit));
+    QCOMPARE(field->text(), QStringLiteral("Overrun Error"));
+    QVERIFY(!CheckCommErrors(*engine_, 0));
+    QCOMPARE(field->text(), QStringLiteral("OK"));
+    field->clear();
+    CheckCommErrors(*engine_, 0);
     QCOMPARE(field->text(), QString());
   }
 
