@@ -13,6 +13,7 @@ const char* const kHostUsage =
     "  --settings FILE    the settings file (default: $XDG_CONFIG_HOME/tarvik-host/BEXALTOOL.INI)\n"
     "  --answer yes|no    the answer to every Yes/No question when input is not a terminal\n"
     "                     (default: yes)\n"
+    "  --demo             put a virtual validator on a pseudo-terminal and use it\n"
     "  --help             this text\n"
     "\n"
     "On the console every character read is a key of the main window (S polls, r resets,\n"
@@ -24,7 +25,7 @@ const char* const kHostUsage =
     "  :quit              exit\n"
     "Standard output carries the communication log; everything else goes to standard error.\n"
     "Exit status: 0 normally, 2 when input is not a terminal and the port cannot be opened,\n"
-    "64 for a wrong command line.\n";
+    "1 when the demo validator cannot start, 64 for a wrong command line.\n";
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
   ParsedCommandLine parsed;

@@ -9,18 +9,18 @@ namespace tarvik {
 enum class Answer { Yes, No };
 
 struct HostOptions {
-  bool console = false;        // --console: the console front-end even when a display exists
-  bool demo = false;           // --demo: start the virtual validator on a pseudo-terminal
-  std::string device;          // --device PATH: this serial device instead of the COM mapping
-  std::string settingsPath;    // --settings FILE: empty for the default location
-  Answer answer = Answer::Yes; // --answer yes|no: Yes/No questions when stdin is not a terminal
+  bool console = false;         // --console: the console front-end even when a display exists
+  bool demo = false;            // --demo: start the virtual validator on a pseudo-terminal
+  std::string device;           // --device PATH: this serial device instead of the COM mapping
+  std::string settingsPath;     // --settings FILE: empty for the default location
+  Answer answer = Answer::Yes;  // --answer yes|no: Yes/No questions when stdin is not a terminal
 };
 
 struct ParsedCommandLine {
   HostOptions options;
   bool help = false;
-  std::string error;                  // the first option that could not be taken, explained
-  std::vector<std::string> unknown;   // options left for the window toolkit
+  std::string error;                 // the first option that could not be taken, explained
+  std::vector<std::string> unknown;  // options left for the window toolkit
 };
 
 // Reads argv[1..]. Options take their value as the next argument or after '='.

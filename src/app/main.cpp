@@ -8,6 +8,7 @@
 #include "app/host_options.h"
 #include "transport/serial_port.h"
 #include "ui/console/console_front_end.h"
+#include "validator/validator_runner.h"
 
 #ifdef TARVIK_HAS_QT_WINDOW
 #include "ui/qt/qt_front_end.h"
@@ -16,6 +17,9 @@
 namespace {
 
 constexpr int kExitUsage = 64;
+constexpr int kExitDemoFailed = 1;
+// With --demo a note arrives this often, so escrow and stacking show without typing.
+constexpr int kDemoNoteIntervalMs = 15000;
 
 #ifdef TARVIK_HAS_QT_WINDOW
 bool DisplayAvailable() {
@@ -39,7 +43,27 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarvik-host: %s\n%s", parsed.error.c_str(), tarvik::kHostUsage);
     return kExitUsage;
   }
-  const tarvik::HostOptions& options = parsed.options;
+  tarvik::HostOptions options = parsed.options;
+  if (options.demo && !options.device.empty()) {
+    std::fprintf(stderr, "tarvik-host: --demo brings its own device; drop --device\n");
+    return kExitUsage;
+  }
+
+  // The virtual validator of --demo runs on a pseudo-terminal for the whole run.
+  tarvik::validator::VirtualValidatorRunner demoValidator;
+  if (options.demo) {
+    tarvik::validator::RunnerOptions runnerOptions;
+    runnerOptions.autoNotesMs = kDemoNoteIntervalMs;
+    std::string error;
+    std::string warning;
+    if (!demoValidator.Start(runnerOptions, &error, &warning)) {
+      std::fprintf(stderr, "tarvik-host: the demo validator did not start: %s\n", error.c_str());
+      return kExitDemoFailed;
+    }
+    if (!warning.empty()) std::fprintf(stderr, "tarvik-host: %s\n", warning.c_str());
+    options.device = demoValidator.SlavePath();
+    std::fprintf(stderr, "tarvik-host: demo validator on %s\n", options.device.c_str());
+  }
 
 #ifdef TARVIK_HAS_QT_WINDOW
   if (!options.console) {

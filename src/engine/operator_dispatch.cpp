@@ -10,11 +10,11 @@ namespace {
 // What a row does besides queueing its command.
 enum class Effect : std::uint8_t {
   None,
-  PlainReset,      // reapplySettings = 0
-  AutoReset,       // transactionStep = 2, reapplySettings = 1
-  ReapplyReset,    // reapplySettings = 1, the step stays 0 (Test mode resets)
-  DownloadStart,   // transactionStep = 1
-  AskAcceptRate,   // the code depends on the operator's answer
+  PlainReset,     // reapplySettings = 0
+  AutoReset,      // transactionStep = 2, reapplySettings = 1
+  ReapplyReset,   // reapplySettings = 1, the step stays 0 (Test mode resets)
+  DownloadStart,  // transactionStep = 1
+  AskAcceptRate,  // the code depends on the operator's answer
 };
 
 struct OperatorRow {

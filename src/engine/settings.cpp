@@ -215,8 +215,8 @@ bool SaveSettings(Engine& engine, const std::string& path) {
   auto keyLine = [&](std::size_t index) {
     const SettingKey& setting = kSettingKeys[index];
     written[index] = true;
-    return std::string(setting.key) + "=" +
-           UserSettingText((engine.state.*setting.field).load()) + std::string(newline);
+    return std::string(setting.key) + "=" + UserSettingText((engine.state.*setting.field).load()) +
+           std::string(newline);
   };
   auto missingKeys = [&]() {
     std::string text;

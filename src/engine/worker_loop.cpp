@@ -180,8 +180,8 @@ void Worker::Run() {
   bool transmitted = false;
   while (!stopRequested_.load()) {
     const int lineFd = lineDescriptor_ ? lineDescriptor_() : -1;
-    const bool answerExpected =
-        transmitted && SteadyClock::now() - lastTransmission < std::chrono::milliseconds(kAnswerWindowMs);
+    const bool answerExpected = transmitted && SteadyClock::now() - lastTransmission <
+                                                   std::chrono::milliseconds(kAnswerWindowMs);
     int waitMs = WorkerWaitMs(engine_.state, lineFd >= 0, answerExpected);
     // A line that stays readable (bytes the receiver leaves for a later pass) must not turn
     // the wait into a spin: it is then watched at the cycle's own pace.

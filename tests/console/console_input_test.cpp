@@ -1,3 +1,5 @@
+#include "ui/console/console_input.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include "engine/comm_log.h"
 #include "engine/port_control.h"
 #include "support/fake_window_services.h"
-#include "ui/console/console_input.h"
 #include "ui/console/console_operator.h"
 
 namespace tarvik::console {
@@ -24,12 +25,18 @@ InputEvent Echo(std::string text) { return {InputKind::Echo, 0, std::move(text)}
 
 std::string Describe(const InputEvent& e) {
   switch (e.kind) {
-    case InputKind::Key: return "Key " + std::to_string(static_cast<unsigned char>(e.key));
-    case InputKind::DisplayMode: return "Up";
-    case InputKind::Command: return "Command '" + e.text + "'";
-    case InputKind::CommandTooLong: return "TooLong";
-    case InputKind::Echo: return "Echo '" + e.text + "'";
-    case InputKind::EndOfInput: return "End";
+    case InputKind::Key:
+      return "Key " + std::to_string(static_cast<unsigned char>(e.key));
+    case InputKind::DisplayMode:
+      return "Up";
+    case InputKind::Command:
+      return "Command '" + e.text + "'";
+    case InputKind::CommandTooLong:
+      return "TooLong";
+    case InputKind::Echo:
+      return "Echo '" + e.text + "'";
+    case InputKind::EndOfInput:
+      return "End";
   }
   return "?";
 }
@@ -70,31 +77,47 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"OtherArrowsAndKeysConsumed", false, {"\x1b[B\x1b[C\x1b[D\x1b[1;5A\x1b[3~"}, {}},
         ParseCase{"LoneEscapeThenKey", false, {"\x1bS"}, {Key('S')}},
         ParseCase{"SplitSequence", false, {"\x1b", "[", "A", "B"}, {Up(), Key('B')}},
-        ParseCase{"CommandLine", false, {":value disable 12\nd"},
+        ParseCase{"CommandLine",
+                  false,
+                  {":value disable 12\nd"},
                   {Command("value disable 12"), Key('d')}},
         ParseCase{"SplitCommandLine", false, {":val", "ue x 1\r", "\n"}, {Command("value x 1")}},
         // Only a line that begins with ':' is a command; elsewhere the colon is a key.
-        ParseCase{"ColonInsideALineIsAKey", false, {"S:quit\n"},
+        ParseCase{"ColonInsideALineIsAKey",
+                  false,
+                  {"S:quit\n"},
                   {Key('S'), Key(':'), Key('q'), Key('u'), Key('i'), Key('t')}},
         ParseCase{"LastCommandWithoutLineEnd", false, {"A\n:quit"}, {Key('A'), Command("quit")}},
-        ParseCase{"CommandKeepsEscapesFromAPipe", false, {":value machine \x1b[A\n"},
+        ParseCase{"CommandKeepsEscapesFromAPipe",
+                  false,
+                  {":value machine \x1b[A\n"},
                   {Command("value machine \x1b[A")}},
-        ParseCase{"TooLongCommandDropped", false, {kLongLine, "S"},
+        ParseCase{"TooLongCommandDropped",
+                  false,
+                  {kLongLine, "S"},
                   {{InputKind::CommandTooLong, 0, {}}, Key('S')}},
-        ParseCase{"BinaryBytesAreKeys", false, {std::string("\0\xffS", 3)},
+        ParseCase{"BinaryBytesAreKeys",
+                  false,
+                  {std::string("\0\xffS", 3)},
                   {Key('\0'), Key('\xff'), Key('S')}},
         ParseCase{"PipeCtrlDIsAKey", false, {"\x04"}, {Key('\x04')}},
-        ParseCase{"TerminalCommandEchoed", true, {"a:wait 5\r"},
+        ParseCase{"TerminalCommandEchoed",
+                  true,
+                  {"a:wait 5\r"},
                   {Key('a'), Echo(":"), Echo("w"), Echo("a"), Echo("i"), Echo("t"), Echo(" "),
                    Echo("5"), Echo("\n"), Command("wait 5")}},
         // Backspace edits the line; erasing the colon leaves it.
-        ParseCase{"TerminalBackspace", true, {":ab\x7f\x7f\x7fS"},
+        ParseCase{"TerminalBackspace",
+                  true,
+                  {":ab\x7f\x7f\x7fS"},
                   {Echo(":"), Echo("a"), Echo("b"), Echo("\b \b"), Echo("\b \b"), Echo("\b \b"),
                    Key('S')}},
-        ParseCase{"TerminalUpInsideCommandIgnored", true, {":q\x1b[Au\n"},
+        ParseCase{"TerminalUpInsideCommandIgnored",
+                  true,
+                  {":q\x1b[Au\n"},
                   {Echo(":"), Echo("q"), Echo("u"), Echo("\n"), Command("qu")}},
-        ParseCase{"TerminalCtrlDEnds", true, {"S\x04"},
-                  {Key('S'), {InputKind::EndOfInput, 0, {}}}}),
+        ParseCase{
+            "TerminalCtrlDEnds", true, {"S\x04"}, {Key('S'), {InputKind::EndOfInput, 0, {}}}}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // --- Input streams through the console's main window ------------------------------------------
@@ -193,50 +216,128 @@ const std::string kExitQuestionCall =
 INSTANTIATE_TEST_SUITE_P(
     Streams, ConsoleOperatorTest,
     ::testing::Values(
-        DriveCase{"EveryPostingKey", "!3ABCDEHIJKMNPQRTUVWarv", Setup::PortClosed, {},
-                  "!3ABCDEHIJKMNPQRTUVWarv", {}, {}, {}, false},
-        DriveCase{"ConsumedAndUnknownKeysDoNothing", "hjlopqswZz9.:\x1b[B", Setup::PortClosed,
-                  {}, "", {}, {}, {}, false},
-        DriveCase{"ModeKeys", "LkO \x1b[A", Setup::PortClosed, {}, "",
-                  {"Label Stack Mode: [ Stack2 ]", "Label ACK Mode: MANU",
-                   "Label Polling Mode: [ MANU ]", "Label Polling Mode: [ AUTO ]",
-                   "Label Display Mode: Text and Limited", "ClearLog"},
-                  {}, {}, false},
-        DriveCase{"ChangeCommandWithItsValue", ":value disable 12\nd", Setup::PortClosed, {}, "d",
-                  {}, {}, {}, false},
-        DriveCase{"ChangeCommandWithABadValue", ":value disable 1G\nd", Setup::PortClosed, {},
-                  "", {"Message: An inaccurate character was contained."}, {}, {}, false},
-        DriveCase{"ChangeCommandWithATooLongValue", ":value security 12345\ne",
-                  Setup::PortClosed, {}, "", {"Message: Input value is incomplete"}, {}, {},
+        DriveCase{"EveryPostingKey",
+                  "!3ABCDEHIJKMNPQRTUVWarv",
+                  Setup::PortClosed,
+                  {},
+                  "!3ABCDEHIJKMNPQRTUVWarv",
+                  {},
+                  {},
+                  {},
                   false},
-        DriveCase{"EmptyBoxesTakeTheirDefaults", "dc", Setup::PortClosed, {}, "dc", {}, {}, {},
+        DriveCase{"ConsumedAndUnknownKeysDoNothing",
+                  "hjlopqswZz9.:\x1b[B",
+                  Setup::PortClosed,
+                  {},
+                  "",
+                  {},
+                  {},
+                  {},
                   false},
-        DriveCase{"MidLineColonIsNoCommand", "S:quit\n", Setup::PortClosed, {}, "Suit", {}, {},
-                  {}, false},
-        DriveCase{"Wait", ":wait 250\n:wait 0\n", Setup::PortClosed, {}, "", {}, {}, {250, 0},
+        DriveCase{
+            "ModeKeys",
+            "LkO \x1b[A",
+            Setup::PortClosed,
+            {},
+            "",
+            {"Label Stack Mode: [ Stack2 ]", "Label ACK Mode: MANU", "Label Polling Mode: [ MANU ]",
+             "Label Polling Mode: [ AUTO ]", "Label Display Mode: Text and Limited", "ClearLog"},
+            {},
+            {},
+            false},
+        DriveCase{"ChangeCommandWithItsValue",
+                  ":value disable 12\nd",
+                  Setup::PortClosed,
+                  {},
+                  "d",
+                  {},
+                  {},
+                  {},
                   false},
-        DriveCase{"BadCommands", ":wait -1\n:wait x\n:bogus\n:value nobox 1\n",
-                  Setup::PortClosed, {}, "", {},
+        DriveCase{"ChangeCommandWithABadValue",
+                  ":value disable 1G\nd",
+                  Setup::PortClosed,
+                  {},
+                  "",
+                  {"Message: An inaccurate character was contained."},
+                  {},
+                  {},
+                  false},
+        DriveCase{"ChangeCommandWithATooLongValue",
+                  ":value security 12345\ne",
+                  Setup::PortClosed,
+                  {},
+                  "",
+                  {"Message: Input value is incomplete"},
+                  {},
+                  {},
+                  false},
+        DriveCase{
+            "EmptyBoxesTakeTheirDefaults", "dc", Setup::PortClosed, {}, "dc", {}, {}, {}, false},
+        DriveCase{"MidLineColonIsNoCommand",
+                  "S:quit\n",
+                  Setup::PortClosed,
+                  {},
+                  "Suit",
+                  {},
+                  {},
+                  {},
+                  false},
+        DriveCase{
+            "Wait", ":wait 250\n:wait 0\n", Setup::PortClosed, {}, "", {}, {}, {250, 0}, false},
+        DriveCase{"BadCommands",
+                  ":wait -1\n:wait x\n:bogus\n:value nobox 1\n",
+                  Setup::PortClosed,
+                  {},
+                  "",
+                  {},
                   {":wait needs milliseconds from 0 to 3600000, not \"-1\"",
                    ":wait needs milliseconds from 0 to 3600000, not \"x\"",
                    "unknown command \":bogus\" (value, wait, quit)",
                    "no value box \"nobox\" (disable, security, mode, inhibit, direction, "
                    "function, machine, barcode-func, barcode-inhibit)"},
-                  {}, false},
-        DriveCase{"ExitAnsweredNoStays", "xS", Setup::PortClosed, {MessageResult::No}, "S",
-                  {kExitQuestionCall + " -> No"}, {}, {}, false},
-        DriveCase{"ExitAnsweredYesEnds", "XS", Setup::PortClosed, {MessageResult::Yes}, "",
-                  {kExitQuestionCall + " -> Yes"}, {}, {}, true},
+                  {},
+                  false},
+        DriveCase{"ExitAnsweredNoStays",
+                  "xS",
+                  Setup::PortClosed,
+                  {MessageResult::No},
+                  "S",
+                  {kExitQuestionCall + " -> No"},
+                  {},
+                  {},
+                  false},
+        DriveCase{"ExitAnsweredYesEnds",
+                  "XS",
+                  Setup::PortClosed,
+                  {MessageResult::Yes},
+                  "",
+                  {kExitQuestionCall + " -> Yes"},
+                  {},
+                  {},
+                  true},
         DriveCase{"QuitAsksNothing", ":quit\nS", Setup::PortOpenIdle, {}, "", {}, {}, {}, true},
         // A refused close keeps the program running.
-        DriveCase{"ExitRefusedDuringAnExchange", "x", Setup::ExchangeOpen, {MessageResult::Yes},
+        DriveCase{"ExitRefusedDuringAnExchange",
+                  "x",
+                  Setup::ExchangeOpen,
+                  {MessageResult::Yes},
                   "",
                   {kExitQuestionCall + " -> Yes",
                    "Message: You can not close the COM port until the current transaction is "
                    "completed."},
-                  {}, {}, false},
-        DriveCase{"ExitRefusedWhileLogging", "x", Setup::LogFileOpen, {}, "",
-                  {"Message: Close log file before exiting the program."}, {}, {}, false}),
+                  {},
+                  {},
+                  false},
+        DriveCase{"ExitRefusedWhileLogging",
+                  "x",
+                  Setup::LogFileOpen,
+                  {},
+                  "",
+                  {"Message: Close log file before exiting the program."},
+                  {},
+                  {},
+                  false}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(ConsoleOperatorTest, PollForgetsTheLastStatus) {

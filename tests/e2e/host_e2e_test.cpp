@@ -1,14 +1,13 @@
 // End-to-end: the built tarvik-host program on the console, its serial line a pseudo-terminal
 // whose other side a small scripted validator plays.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
@@ -84,7 +83,7 @@ class HostProgramTest : public ::testing::Test {
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     const std::string path = device.empty() ? std::string(slaveName.data()) : device;
     std::vector<std::string> args{TARVIK_HOST_BINARY, "--console", "--device", path,
-                                  "--settings", settings_};
+                                  "--settings",       settings_};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -151,8 +150,7 @@ class HostProgramTest : public ::testing::Test {
 
  private:
   // Cuts the host's frames out of `line` and answers status requests.
-  static void AnswerFrames(int master, std::vector<std::uint8_t>& line, bool answer,
-                           HostRun& run) {
+  static void AnswerFrames(int master, std::vector<std::uint8_t>& line, bool answer, HostRun& run) {
     while (!line.empty()) {
       if (line.front() != 0xFC) {
         line.erase(line.begin());

@@ -15,12 +15,12 @@ constexpr int kNothingQueued = -1;
 
 struct DispatchCase {
   const char* name;
-  std::int32_t opeMode;         // 0 Normal, anything else Test
+  std::int32_t opeMode;  // 0 Normal, anything else Test
   std::int32_t character;
-  std::uint8_t stepBefore;      // a multi-step exchange in progress when the character comes
+  std::uint8_t stepBefore;  // a multi-step exchange in progress when the character comes
   std::int32_t reapplyBefore;
-  std::int32_t result;          // 0 queued, 1 rejected
-  int queued;                   // the queued code, or kNothingQueued
+  std::int32_t result;  // 0 queued, 1 rejected
+  int queued;           // the queued code, or kNothingQueued
   std::uint8_t stepAfter;
   std::int32_t reapplyAfter;
 };
@@ -70,8 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"NormalDownloadStart", 0, 'F', 2, 0, 0, 0xD0, kStepDownloadStart, 0},
         DispatchCase{"NormalReadLog", 0, '2', 0, 0, 0, 0xE1, kStepNone, 0},
         DispatchCase{"NormalHopperDispense", 0, '6', 0, 0, 0, 0x46, kStepNone, 0},
-        DispatchCase{"NormalUnknownRejectedStepReset", 0, 'Z', 3, 1, 1, kNothingQueued,
-                     kStepNone, 1},
+        DispatchCase{"NormalUnknownRejectedStepReset", 0, 'Z', 3, 1, 1, kNothingQueued, kStepNone,
+                     1},
         DispatchCase{"NormalConsumedKeyRejected", 0, 'h', 0, 0, 1, kNothingQueued, kStepNone, 0},
         // A character beyond one byte never aliases a table entry.
         DispatchCase{"NormalWideCharacterRejected", 0, 'A' + 256, 0, 0, 1, kNothingQueued,
@@ -80,10 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"TestAutoResetHasNoSequence", 1, 'R', 3, 0, 0, 0x40, kStepNone, 1},
         DispatchCase{"TestBootVersionAsksVersion", 1, 'v', 0, 0, 0, 0x88, kStepNone, 0},
         DispatchCase{"TestVersion", 1, 'V', 0, 0, 0, 0x88, kStepNone, 0},
-        DispatchCase{"TestStack1RejectedStepReset", 1, 'A', 2, 1, 1, kNothingQueued, kStepNone,
-                     1},
-        DispatchCase{"TestDownloadStartRejected", 2, 'F', 0, 0, 1, kNothingQueued, kStepNone,
-                     0}),
+        DispatchCase{"TestStack1RejectedStepReset", 1, 'A', 2, 1, 1, kNothingQueued, kStepNone, 1},
+        DispatchCase{"TestDownloadStartRejected", 2, 'F', 0, 0, 1, kNothingQueued, kStepNone, 0}),
     [](const auto& param) { return std::string(param.param.name); });
 
 // 'g' asks first, on the worker thread; only Yes selects the accept-rate initialisation.

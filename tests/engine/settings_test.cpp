@@ -32,9 +32,7 @@ class SettingsFileTest : public ::testing::Test {
     fs::remove_all(dir, ignored);
   }
 
-  void Write(const std::string& text) const {
-    std::ofstream(path, std::ios::binary) << text;
-  }
+  void Write(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
   std::string Read() const {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -58,8 +56,7 @@ struct LoadCase {
 
 void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
 
-class LoadSettingsTest : public SettingsFileTest,
-                         public ::testing::WithParamInterface<LoadCase> {};
+class LoadSettingsTest : public SettingsFileTest, public ::testing::WithParamInterface<LoadCase> {};
 
 TEST_P(LoadSettingsTest, ReadsTheFiveKeys) {
   const LoadCase& c = GetParam();
@@ -98,18 +95,18 @@ INSTANTIATE_TEST_SUITE_P(
                  -1, 0, 50, 0, 246},
         // Digits up to the first other character; none at all give 0, not the default.
         LoadCase{"DigitsThenGarbage",
-                 kHeader + "COM PORT=x5\nBAUD RATE=?\nPOLLING DURATION=12ab\nOPERATING MODE=2\n",
-                 0, 0, 12, 2, 246},
+                 kHeader + "COM PORT=x5\nBAUD RATE=?\nPOLLING DURATION=12ab\nOPERATING MODE=2\n", 0,
+                 0, 12, 2, 246},
         LoadCase{"EmptyValuesGiveDefaults",
-                 kHeader + "COM PORT=\nPOLLING DURATION=   \nDOWNLOAD PACKET SIZE=\n", 0, 0, 200,
-                 0, 246},
-        LoadCase{"OtherSectionIgnored", "[OTHER]\nCOM PORT=5\nPOLLING DURATION=700\n", 0, 0, 200,
-                 0, 246},
+                 kHeader + "COM PORT=\nPOLLING DURATION=   \nDOWNLOAD PACKET SIZE=\n", 0, 0, 200, 0,
+                 246},
+        LoadCase{"OtherSectionIgnored", "[OTHER]\nCOM PORT=5\nPOLLING DURATION=700\n", 0, 0, 200, 0,
+                 246},
         LoadCase{"NamesIgnoreCaseAndBlanks",
                  "[ bexaltool ]\r\n  com port = 4 \r\nPolling Duration=\"300\"\r\n", 4, 0, 300, 0,
                  246},
-        LoadCase{"FirstOccurrenceWins", kHeader + "COM PORT=3\nCOM PORT=4\n[BEXALTOOL]\nCOM PORT=5\n",
-                 3, 0, 200, 0, 246},
+        LoadCase{"FirstOccurrenceWins",
+                 kHeader + "COM PORT=3\nCOM PORT=4\n[BEXALTOOL]\nCOM PORT=5\n", 3, 0, 200, 0, 246},
         LoadCase{"NoFinalNewline", kHeader + "OPERATING MODE=1", 0, 0, 200, 1, 246},
         // A period the dialog would refuse is brought into 10..30000; a packet size that the
         // download could not send becomes 246.
@@ -118,18 +115,19 @@ INSTANTIATE_TEST_SUITE_P(
                  246},
         LoadCase{"PollingClampedDown", kHeader + "POLLING DURATION=99999\n", 0, 0, 30000, 0, 246},
         LoadCase{"PacketZeroReplaced", kHeader + "DOWNLOAD PACKET SIZE=0\n", 0, 0, 200, 0, 246},
-        LoadCase{"PacketTooBigReplaced", kHeader + "DOWNLOAD PACKET SIZE=300\n", 0, 0, 200, 0,
-                 246},
+        LoadCase{"PacketTooBigReplaced", kHeader + "DOWNLOAD PACKET SIZE=300\n", 0, 0, 200, 0, 246},
         LoadCase{"PacketNegativeReplaced", kHeader + "DOWNLOAD PACKET SIZE=-5\n", 0, 0, 200, 0,
                  246},
-        LoadCase{"PacketEdgesKept", kHeader + "DOWNLOAD PACKET SIZE=1\nPOLLING DURATION=10\n", 0,
-                 0, 10, 0, 1},
+        LoadCase{"PacketEdgesKept", kHeader + "DOWNLOAD PACKET SIZE=1\nPOLLING DURATION=10\n", 0, 0,
+                 10, 0, 1},
         LoadCase{"BinaryGarbage",
-                 std::string("\x00\xff\xfe[BEXALTOOL]\x00\n", 16) + "COM PORT=\xff" "9\n" +
+                 std::string("\x00\xff\xfe[BEXALTOOL]\x00\n", 16) +
+                     "COM PORT=\xff"
+                     "9\n" +
                      std::string("\x00=\x00\n[\n]\n=\n", 10) + "[BEXALTOOL]\nBAUD RATE=2\n",
                  0, 2, 200, 0, 246},
-        LoadCase{"HugeLineWithoutNewline", kHeader + "COM PORT=1" + std::string(200000, 'x'), 1,
-                 0, 200, 0, 246}),
+        LoadCase{"HugeLineWithoutNewline", kHeader + "COM PORT=1" + std::string(200000, 'x'), 1, 0,
+                 200, 0, 246}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(SettingsFileTest, AFileTooBigToBeSettingsGivesTheDefaults) {
@@ -139,8 +137,9 @@ TEST_F(SettingsFileTest, AFileTooBigToBeSettingsGivesTheDefaults) {
 }
 
 TEST_F(SettingsFileTest, SaveReplacesTheKeysAndKeepsEverythingElse) {
-  Write("; written by hand\n[OTHER]\nCOM PORT=1\n[BEXALTOOL]\nCOM PORT=9\nEXTRA=keep\n"
-        "[LAST]\nB=2\n");
+  Write(
+      "; written by hand\n[OTHER]\nCOM PORT=1\n[BEXALTOOL]\nCOM PORT=9\nEXTRA=keep\n"
+      "[LAST]\nB=2\n");
   engine.state.com_port_index = 4;
   engine.state.baud_rate_index = 1;
   engine.state.polling_duration = 300;

@@ -194,8 +194,7 @@ TEST_F(WorkerCycleTest, TheDisplayModeStatusRequestGoesBeforeAQueuedCommand) {
     std::uint8_t normalDownload;
     std::vector<int> written;
   } cases[] = {
-      {0, {0x11, 0x41}},
-      {1, {0x41}},  // a normal download takes no status request from the button
+      {0, {0x11, 0x41}}, {1, {0x41}},  // a normal download takes no status request from the button
   };
   for (const auto& c : cases) {
     FakeWindowServices localUi;
@@ -279,8 +278,7 @@ TEST(WorkerWaitMs, IsShortOnlyWhileSomethingCanBeDue) {
       {"ImmediateStatus", [](EngineState& s) { s.immediateStatusRequest = 1; }, true, false,
        kBusyWaitMs},
       {"TimedOut", [](EngineState& s) { s.responseTimedOut = 1; }, true, false, kBusyWaitMs},
-      {"CommError", [](EngineState& s) { s.commErrors = kRxTimeOutBit; }, true, false,
-       kBusyWaitMs},
+      {"CommError", [](EngineState& s) { s.commErrors = kRxTimeOutBit; }, true, false, kBusyWaitMs},
       {"PostWithNoExchange", [](EngineState& s) { s.pendingCommand = 'A'; }, true, false,
        kBusyWaitMs},
       // A held post waits for the answer or the time-out, which both wake the worker.
@@ -294,8 +292,8 @@ TEST(WorkerWaitMs, IsShortOnlyWhileSomethingCanBeDue) {
        kBusyWaitMs},
       {"AnswerExpectedUnwatched", [](EngineState&) {}, false, true, kBusyWaitMs},
       {"AnswerExpectedWatched", [](EngineState&) {}, true, true, kIdleWaitMs},
-      {"NormalDownloadUnwatched", [](EngineState& s) { s.normalDownloadActive = 1; }, false,
-       false, kBusyWaitMs},
+      {"NormalDownloadUnwatched", [](EngineState& s) { s.normalDownloadActive = 1; }, false, false,
+       kBusyWaitMs},
       {"GlobalDownload", [](EngineState& s) { s.globalDownloadActive = 1; }, true, false,
        kBusyWaitMs},
   };

@@ -284,9 +284,13 @@ void ConsoleApp::Shutdown() {
 }
 
 int ConsoleApp::Run() {
-  InitialiseEngine(engine_, options_.settingsPath.empty() ? DefaultSettingsPath()
-                                                          : options_.settingsPath);
-  if (io_.terminal && !EnterRawMode(io_.input)) io_.terminal = false;
+  InitialiseEngine(engine_,
+                   options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath);
+  if (io_.terminal && !EnterRawMode(io_.input)) {
+    // Without raw mode the terminal delivers whole lines, as a pipe does.
+    io_.terminal = false;
+    parser_ = InputParser(false);
+  }
   worker_.Start();
   while (!worker_.StartedUp()) Pump(5, false);
   if (!io_.terminal && engine_.state.portOpen.load() == 0) {

@@ -15,7 +15,7 @@ namespace tarvik::console {
 inline constexpr int kExitPortUnavailable = 2;  // no terminal, and the port did not open
 
 struct ConsoleIo {
-  int input = 0;      // key presses and command lines
+  int input = 0;          // key presses and command lines
   bool terminal = false;  // `input` is a terminal: raw keys, echo, questions asked
 };
 

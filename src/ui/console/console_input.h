@@ -10,12 +10,12 @@
 namespace tarvik::console {
 
 enum class InputKind {
-  Key,          // one character typed with the focus on a button
-  DisplayMode,  // the Up arrow
-  Command,      // a line that started with ':' (the text after the colon, without line end)
+  Key,             // one character typed with the focus on a button
+  DisplayMode,     // the Up arrow
+  Command,         // a line that started with ':' (the text after the colon, without line end)
   CommandTooLong,  // a command line longer than kMaxCommandLine, dropped whole
-  Echo,         // terminal only: text to echo for the command line being typed
-  EndOfInput,   // terminal only: Ctrl-D
+  Echo,            // terminal only: text to echo for the command line being typed
+  EndOfInput,      // terminal only: Ctrl-D
 };
 
 struct InputEvent {

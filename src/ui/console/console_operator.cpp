@@ -20,24 +20,30 @@ struct KeyRow {
 
 // The main window's shortcut table (case-sensitive) plus Space for Polling Mode.
 constexpr std::array<KeyRow, 47> kKeyTable{{
-    {'!', KeyAction::Post},        {'3', KeyAction::Post},        {'A', KeyAction::Post},
-    {'B', KeyAction::Post},        {'C', KeyAction::Post},        {'D', KeyAction::Post},
-    {'E', KeyAction::Post},        {'H', KeyAction::Post},        {'I', KeyAction::Post},
-    {'J', KeyAction::Post},        {'K', KeyAction::Post},        {'L', KeyAction::StackMode},
-    {'M', KeyAction::Post},        {'N', KeyAction::Post},        {'O', KeyAction::PollingMode},
-    {'P', KeyAction::Post},        {'Q', KeyAction::Post},        {'R', KeyAction::Post},
-    {'S', KeyAction::Poll},        {'T', KeyAction::Post},        {'U', KeyAction::Post},
-    {'V', KeyAction::Post},        {'W', KeyAction::Post},        {'X', KeyAction::Exit},
-    {'a', KeyAction::Post},        {'b', KeyAction::ChangeCommand},
-    {'c', KeyAction::ChangeCommand},                              {'d', KeyAction::ChangeCommand},
-    {'e', KeyAction::ChangeCommand},                              {'i', KeyAction::ChangeCommand},
-    {'k', KeyAction::AckMode},     {'m', KeyAction::ChangeCommand},
-    {'n', KeyAction::ChangeCommand},                              {'r', KeyAction::Post},
-    {'t', KeyAction::ChangeCommand},                              {'u', KeyAction::ChangeCommand},
-    {'v', KeyAction::Post},        {'x', KeyAction::Exit},        {' ', KeyAction::PollingMode},
-    {'h', KeyAction::Consumed},    {'j', KeyAction::Consumed},    {'l', KeyAction::Consumed},
-    {'o', KeyAction::Consumed},    {'p', KeyAction::Consumed},    {'q', KeyAction::Consumed},
-    {'s', KeyAction::Consumed},    {'w', KeyAction::Consumed},
+    {'!', KeyAction::Post},          {'3', KeyAction::Post},
+    {'A', KeyAction::Post},          {'B', KeyAction::Post},
+    {'C', KeyAction::Post},          {'D', KeyAction::Post},
+    {'E', KeyAction::Post},          {'H', KeyAction::Post},
+    {'I', KeyAction::Post},          {'J', KeyAction::Post},
+    {'K', KeyAction::Post},          {'L', KeyAction::StackMode},
+    {'M', KeyAction::Post},          {'N', KeyAction::Post},
+    {'O', KeyAction::PollingMode},   {'P', KeyAction::Post},
+    {'Q', KeyAction::Post},          {'R', KeyAction::Post},
+    {'S', KeyAction::Poll},          {'T', KeyAction::Post},
+    {'U', KeyAction::Post},          {'V', KeyAction::Post},
+    {'W', KeyAction::Post},          {'X', KeyAction::Exit},
+    {'a', KeyAction::Post},          {'b', KeyAction::ChangeCommand},
+    {'c', KeyAction::ChangeCommand}, {'d', KeyAction::ChangeCommand},
+    {'e', KeyAction::ChangeCommand}, {'i', KeyAction::ChangeCommand},
+    {'k', KeyAction::AckMode},       {'m', KeyAction::ChangeCommand},
+    {'n', KeyAction::ChangeCommand}, {'r', KeyAction::Post},
+    {'t', KeyAction::ChangeCommand}, {'u', KeyAction::ChangeCommand},
+    {'v', KeyAction::Post},          {'x', KeyAction::Exit},
+    {' ', KeyAction::PollingMode},   {'h', KeyAction::Consumed},
+    {'j', KeyAction::Consumed},      {'l', KeyAction::Consumed},
+    {'o', KeyAction::Consumed},      {'p', KeyAction::Consumed},
+    {'q', KeyAction::Consumed},      {'s', KeyAction::Consumed},
+    {'w', KeyAction::Consumed},
 }};
 
 const ValueBox* BoxOfKey(char key) {
@@ -61,9 +67,7 @@ std::string_view TakeWord(std::string_view& text) {
   return word;
 }
 
-CommandOutcome Error(std::string text) {
-  return {CommandOutcome::Kind::Error, 0, std::move(text)};
-}
+CommandOutcome Error(std::string text) { return {CommandOutcome::Kind::Error, 0, std::move(text)}; }
 
 }  // namespace
 
@@ -79,8 +83,8 @@ ExitOutcome RunExitCommand(Engine& engine, bool ask) {
     engine.ui.ShowMessage(kCloseLogFirst, MessageIcon::None, MessageButtons::Ok);
     return ExitOutcome::Stay;
   }
-  if (ask && engine.ui.ShowMessage(kExitQuestion, MessageIcon::Question,
-                                   MessageButtons::YesNo) != MessageResult::Yes) {
+  if (ask && engine.ui.ShowMessage(kExitQuestion, MessageIcon::Question, MessageButtons::YesNo) !=
+                 MessageResult::Yes) {
     return ExitOutcome::Stay;
   }
   // A close refused during a download or an open exchange keeps the program running: ending it
@@ -154,8 +158,8 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
     const std::string_view number = TakeWord(rest);
     int ms = 0;
     const auto [end, status] = std::from_chars(number.data(), number.data() + number.size(), ms);
-    if (number.empty() || status != std::errc() || end != number.data() + number.size() ||
-        ms < 0 || ms > kMaxWaitMs) {
+    if (number.empty() || status != std::errc() || end != number.data() + number.size() || ms < 0 ||
+        ms > kMaxWaitMs) {
       return Error(":wait needs milliseconds from 0 to 3600000, not \"" + std::string(number) +
                    "\"");
     }

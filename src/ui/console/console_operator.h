@@ -23,8 +23,8 @@ enum class KeyAction {
   ChangeCommand,  // checks the value box beside the button, then posts
   StackMode,
   AckMode,
-  PollingMode,    // 'O' and Space
-  Exit,           // 'x' and 'X'
+  PollingMode,  // 'O' and Space
+  Exit,         // 'x' and 'X'
 };
 
 KeyAction ClassifyKey(char key);
@@ -37,8 +37,7 @@ enum class ExitOutcome { Stay, Exit };
 ExitOutcome RunExitCommand(Engine& engine, bool ask);
 
 inline constexpr std::string_view kCloseLogFirst = "Close log file before exiting the program.";
-inline constexpr std::string_view kExitQuestion =
-    "Do you want to exit [ TARVIK Host Simulator ] ?";
+inline constexpr std::string_view kExitQuestion = "Do you want to exit [ TARVIK Host Simulator ] ?";
 
 struct CommandOutcome {
   enum class Kind { Done, Wait, Quit, Error };

@@ -79,8 +79,7 @@ int ConsoleWindowServices::MsUntilNextTimer(SteadyClock::time_point now) const {
   for (int id = kDownloadTimer; id <= kResponseTimer; ++id) {
     const Timer& timer = timers_[static_cast<std::size_t>(id)];
     if (!timer.running) continue;
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(timer.due - now).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(timer.due - now).count();
     const long long ms = left > 0 ? left : 0;
     if (next < 0 || ms < next) next = ms;
   }
