@@ -1,0 +1,14 @@
+// The window front-end of tarvik-host.
+#pragma once
+
+#include "app/host_options.h"
+
+namespace tarvik {
+
+// Runs the main window; the process ends through Exit (status 0). Returns only if the window's
+// event loop ends some other way. Besides the toolkit's own options it takes
+// --screenshot=FILE: save a picture of the window shortly after start and end (status 1 when the
+// picture could not be written).
+int RunQtWindow(int argc, char** argv, const HostOptions& options);
+
+}  // namespace tarvik

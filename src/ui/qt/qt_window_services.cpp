@@ -1,0 +1,303 @@
+#include "ui/qt/qt_window_services.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ui/qt/info_basic_tab.h"
+#include "ui/qt/log_box.h"
+#include "ui/qt/ui_texts.h"
+
+namespace tarvik::qt {
+
+namespace {
+
+// Longest texts the fields keep: the remembered status texts have room for 79 characters, the
+// version fields for 255, the machine number for 20.
+constexpr std::size_t kStatusTextMax = 79;
+constexpr std::size_t kVersionTextMax = 255;
+constexpr std::size_t kMachineNumberMax = 20;
+
+QString Latin1(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QMessageBox::Icon BoxIcon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::Exclamation: return QMessageBox::Warning;
+    case MessageIcon::Question: return QMessageBox::Question;
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+MessageResult Answer(int button, MessageButtons buttons) {
+  if (buttons == MessageButtons::Ok) return MessageResult::Ok;
+  return button == QMessageBox::Yes ? MessageResult::Yes : MessageResult::No;
+}
+
+MessageResult Unanswered(MessageButtons buttons) {
+  return buttons == MessageButtons::YesNo ? MessageResult::No : MessageResult::Ok;
+}
+
+}  // namespace
+
+QtWindowServices::QtWindowServices(QObject* parent) : QObject(parent) {
+  for (int id = 1; id <= 3; ++id) {
+    auto* timer = new QTimer(this);
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, &QTimer::timeout, this, [this, id] {
+      if (engine_ != nullptr) HandleTimer(*engine_, id);
+    });
+    timers_[static_cast<std::size_t>(id - 1)] = timer;
+  }
+}
+
+QtWindowServices::~QtWindowServices() {
+  Shutdown();
+  for (const QPointer<QMessageBox>& box : openBoxes_) delete box.data();
+}
+
+void QtWindowServices::BindLogBox(LogBox* box) { logBox_ = box; }
+void QtWindowServices::BindInfoTab(InfoBasicTab* tab) { infoTab_ = tab; }
+
+void QtWindowServices::BindLabel(Label label, QLabel* widget) {
+  labelWidgets_[label] = widget;
+  std::lock_guard lock(textMutex_);
+  labelTexts_[label] = widget != nullptr ? widget->text().toLatin1().toStdString() : std::string();
+}
+
+void QtWindowServices::BindDownloadButton(DownloadButton which, QAbstractButton* button) {
+  downloadButtons_[which] = button;
+}
+
+void QtWindowServices::Shutdown() {
+  std::lock_guard lock(waitMutex_);
+  shuttingDown_ = true;
+  answered_.notify_all();
+}
+
+bool QtWindowServices::OnWindowThread() const { return QThread::currentThread() == thread(); }
+
+void QtWindowServices::Run(std::function<void()> action) {
+  if (OnWindowThread()) {
+    action();
+    return;
+  }
+  {
+    std::lock_guard lock(waitMutex_);
+    if (shuttingDown_) return;
+  }
+  QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+}
+
+template <typename T>
+T QtWindowServices::Await(std::function<void(std::function<void(T)>)> start, T fallback) {
+  auto answer = std::make_shared<std::optional<T>>();
+  {
+    std::lock_guard lock(waitMutex_);
+    if (shuttingDown_) return fallback;
+  }
+  QMetaObject::invokeMethod(
+      this,
+      [this, start = std::move(start), answer] {
+        start([this, answer](T value) {
+          std::lock_guard lock(waitMutex_);
+          *answer = std::move(value);
+          answered_.notify_all();
+        });
+      },
+      Qt::QueuedConnection);
+  std::unique_lock lock(waitMutex_);
+  answered_.wait(lock, [&] { return answer->has_value() || shuttingDown_; });
+  return answer->has_value() ? std::move(**answer) : fallback;
+}
+
+// --- Timers ----------------------------------------------------------------------------------
+
+void QtWindowServices::StartTimer(int id, int ms) {
+  if (id < 1 || id > 3) return;
+  // A zero period would make the window thread spin; the shortest period is one millisecond.
+  const int period = std::max(ms, 1);
+  Run([this, id, period] { timers_[static_cast<std::size_t>(id - 1)]->start(period); });
+}
+
+void QtWindowServices::StopTimer(int id) {
+  if (id < 1 || id > 3) return;
+  Run([this, id] { timers_[static_cast<std::size_t>(id - 1)]->stop(); });
+}
+
+bool QtWindowServices::IsTimerActive(int id) const {
+  return id >= 1 && id <= 3 && timers_[static_cast<std::size_t>(id - 1)]->isActive();
+}
+
+int QtWindowServices::TimerInterval(int id) const {
+  return id >= 1 && id <= 3 ? timers_[static_cast<std::size_t>(id - 1)]->interval() : 0;
+}
+
+// --- Message boxes ---------------------------------------------------------------------------
+
+void QtWindowServices::OpenMessageBox(const MessageRequest& request, bool modal,
+                                      std::function<void(MessageResult)> done) {
+  if (messageHook_) {
+    messageHook_(request, std::move(done));
+    return;
+  }
+  const QMessageBox::StandardButtons buttons = request.buttons == MessageButtons::YesNo
+                                                   ? (QMessageBox::Yes | QMessageBox::No)
+                                                   : QMessageBox::StandardButtons(QMessageBox::Ok);
+  const MessageButtons kind = request.buttons;
+  if (modal) {
+    QMessageBox box(BoxIcon(request.icon), request.caption, request.text, buttons, messageParent_);
+    done(Answer(box.exec(), kind));
+    return;
+  }
+  auto* box = new QMessageBox(BoxIcon(request.icon), request.caption, request.text, buttons,
+                              messageParent_);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);
+  connect(box, &QMessageBox::finished, this,
+          [done = std::move(done), kind](int button) { done(Answer(button, kind)); });
+  openBoxes_.erase(std::remove_if(openBoxes_.begin(), openBoxes_.end(),
+                                  [](const QPointer<QMessageBox>& open) { return open.isNull(); }),
+                   openBoxes_.end());
+  openBoxes_.emplace_back(box);
+  box->show();
+}
+
+MessageResult QtWindowServices::ShowMessage(std::string_view text, MessageIcon icon,
+                                            MessageButtons buttons, std::string_view caption) {
+  MessageRequest request{Latin1(text), icon, buttons,
+                         caption.empty() ? QString::fromLatin1(kProgramName) : Latin1(caption)};
+  if (OnWindowThread()) {
+    // Shared, as a hook might keep the callback beyond this call.
+    auto result = std::make_shared<MessageResult>(Unanswered(buttons));
+    OpenMessageBox(request, true, [result](MessageResult answer) { *result = answer; });
+    return *result;
+  }
+  return Await<MessageResult>(
+      [this, request](std::function<void(MessageResult)> done) {
+        OpenMessageBox(request, false, std::move(done));
+      },
+      Unanswered(buttons));
+}
+
+// --- Validator Information -------------------------------------------------------------------
+
+void QtWindowServices::SetField(int fieldId, const QString& text) {
+  if (infoTab_.isNull()) return;
+  if (QLabel* field = infoTab_->fieldById(fieldId)) field->setText(text);
+}
+
+void QtWindowServices::ShowStatusIfChanged(std::string& remembered, int fieldId,
+                                           std::string_view text) {
+  const std::string_view shown = text.substr(0, std::min(text.size(), kStatusTextMax));
+  {
+    std::lock_guard lock(textMutex_);
+    if (remembered == shown) return;
+    remembered.assign(shown);
+  }
+  Run([this, fieldId, value = Latin1(shown)] { SetField(fieldId, value); });
+}
+
+void QtWindowServices::ShowValidatorStatus(std::string_view text) {
+  ShowStatusIfChanged(lastValidatorStatus_,
+                      static_cast<int>(InfoBasicTab::Field::ValidatorStatus), text);
+}
+
+void QtWindowServices::ShowCommStatus(std::string_view text) {
+  ShowStatusIfChanged(lastCommStatus_, static_cast<int>(InfoBasicTab::Field::CommStatus), text);
+}
+
+void QtWindowServices::ShowVersion(std::string_view text) {
+  Run([this, value = Latin1(text.substr(0, std::min(text.size(), kVersionTextMax)))] {
+    SetField(static_cast<int>(InfoBasicTab::Field::Version), value);
+  });
+}
+
+void QtWindowServices::ShowBootVersion(std::string_view text) {
+  Run([this, value = Latin1(text.substr(0, std::min(text.size(), kVersionTextMax)))] {
+    SetField(static_cast<int>(InfoBasicTab::Field::BootVersion), value);
+  });
+}
+
+void QtWindowServices::ShowMachineNumber(std::string_view machineNumber) {
+  const std::string_view text =
+      machineNumber.substr(0, std::min(machineNumber.size(), kMachineNumberMax));
+  Run([this, value = Latin1(text)] {
+    SetField(static_cast<int>(InfoBasicTab::Field::MachineNumber), value);
+  });
+}
+
+void QtWindowServices::ShowSettingValue(SettingField field, std::string_view text) {
+  Run([this, id = static_cast<int>(field), value = Latin1(text)] { SetField(id, value); });
+}
+
+// --- Labels ------------------------------------------------------------------------------------
+
+void QtWindowServices::SetLabelText(Label label, std::string_view text) {
+  {
+    std::lock_guard lock(textMutex_);
+    labelTexts_[label].assign(text);
+  }
+  Run([this, label, value = Latin1(text)] {
+    const auto it = labelWidgets_.find(label);
+    if (it != labelWidgets_.end() && !it->second.isNull()) it->second->setText(value);
+  });
+}
+
+std::string QtWindowServices::GetLabelText(Label label) {
+  std::lock_guard lock(textMutex_);
+  const auto it = labelTexts_.find(label);
+  return it == labelTexts_.end() ? std::string() : it->second;
+}
+
+// --- Log box -----------------------------------------------------------------------------------
+
+void QtWindowServices::AppendLogText(std::string_view text) {
+  Run([this, value = std::string(text)] {
+    if (!logBox_.isNull()) logBox_->Append(value);
+  });
+}
+
+std::string QtWindowServices::GetLogText() {
+  if (OnWindowThread()) return logBox_.isNull() ? std::string() : logBox_->Text();
+  return Await<std::string>(
+      [this](std::function<void(std::string)> done) {
+        done(logBox_.isNull() ? std::string() : logBox_->Text());
+      },
+      std::string());
+}
+
+void QtWindowServices::ClearLogBox() {
+  Run([this] {
+    if (!logBox_.isNull()) logBox_->clear();
+  });
+}
+
+// --- Download buttons and the end -----------------------------------------------------------------
+
+void QtWindowServices::EnableDownloadButton(DownloadButton which, bool on) {
+  Run([this, which, on] {
+    const auto it = downloadButtons_.find(which);
+    if (it != downloadButtons_.end() && !it->second.isNull()) it->second->setEnabled(on);
+  });
+}
+
+void QtWindowServices::EndProgram() {
+  if (endProgramHook_) {
+    endProgramHook_();
+    return;
+  }
+  // "At once": no event loop, no destructors that a running worker could still be using.
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
+}  // namespace tarvik::qt

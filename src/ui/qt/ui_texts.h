@@ -1,0 +1,50 @@
+// Every text the Qt window shows of its own, kept in one place so a change of wording is one
+// edit. Odd spellings are the program's own and stay as they are.
+#pragma once
+
+namespace tarvik::qt {
+
+inline constexpr const char* kProgramName = "TARVIK Host Simulator";
+inline constexpr const char* kVersionText = "TARVIK Host Simulator  Ver 2.8";
+inline constexpr const char* kAboutMenuText = "TARVIKHostSimulator Version Information";
+inline constexpr const char* kAboutTitle = "TARVIK Host Simulator Version Information";
+inline constexpr const char* kAboutLine = "TARVIK Host Simulator Version 2.8";
+inline constexpr const char* kExitQuestion = "Do you want to exit [ TARVIK Host Simulator ] ?";
+inline constexpr const char* kCloseLogFirst = "Close log file before exiting the program.";
+
+// Menus.
+inline constexpr const char* kFileMenu = "&File";
+inline constexpr const char* kExitItem = "E&xit";
+inline constexpr const char* kConnectionMenu = "&Connection";
+inline constexpr const char* kPropertiesItem = "&Properties";
+inline constexpr const char* kHelpMenu = "&Help";
+inline constexpr const char* kVersionItem = "&Version";
+
+// Tab pages.
+inline constexpr const char* kInfoTabTitle = "Validator Information";
+inline constexpr const char* kDownloadTabTitle = "Download";
+inline constexpr const char* kLogTabTitle = "Log";
+
+// "User Settings" group.
+inline constexpr const char* kUserSettingsGroup = "User Settings";
+inline constexpr const char* kStackModeButton = "Stack Mode ( L )";
+inline constexpr const char* kAckModeButton = "ACK Mode ( k )";
+inline constexpr const char* kPollingModeButton = "Polling Mode ( O )";
+inline constexpr const char* kDisplayModeButton = "Display Mode ( \u2191 )";
+inline constexpr const char* kStackModeInitial = "[ Stack1 ]";
+inline constexpr const char* kAckModeInitial = "AUTO";
+inline constexpr const char* kPollingModeInitial = "[ AUTO ]";
+inline constexpr const char* kDisplayModeInitial = "Binary and Full";
+inline constexpr const char* kPollingDurationCaption = "Polling Duration (msec)";
+inline constexpr const char* kDeviceAddressCaption = "Device Address";
+inline constexpr const char* kPortCaption = "Port";
+inline constexpr const char* kExitButton = "Exit ( &X )";
+
+// Validator Information page.
+inline constexpr const char* kValidatorStatusCaption = "Validator Status";
+inline constexpr const char* kCommStatusCaption = "Comminucation Status";
+inline constexpr const char* kVersionCaption = "Version";
+inline constexpr const char* kBootVersionCaption = "Boot ROM Version";
+inline constexpr const char* kMachineNumberCaption = "Machine No.";
+
+}  // namespace tarvik::qt
