@@ -292,7 +292,11 @@ void ShowUserSettings(Engine& engine) {
   const EngineState& s = engine.state;
   engine.ui.SetLabelText(Label::PollingDuration, UserSettingText(s.polling_duration.load()));
   engine.ui.SetLabelText(Label::DeviceAddress, UserSettingText(s.deviceAddress.load()));
-  engine.ui.SetLabelText(Label::Port, UserSettingText(s.com_port_index.load() + 1));
+  // The COM number alone does not tell which Linux device it opens, so the device follows it.
+  const int port = s.com_port_index.load() + 1;
+  const std::string device = engine.port.DeviceForPort(port);
+  engine.ui.SetLabelText(Label::Port, device.empty() ? UserSettingText(port)
+                                                     : UserSettingText(port) + " (" + device + ")");
 }
 
 }  // namespace tarvik

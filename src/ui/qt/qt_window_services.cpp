@@ -248,7 +248,11 @@ void QtWindowServices::SetLabelText(Label label, std::string_view text) {
   }
   Run([this, label, value = Latin1(text)] {
     const auto it = labelWidgets_.find(label);
-    if (it != labelWidgets_.end() && !it->second.isNull()) it->second->setText(value);
+    if (it == labelWidgets_.end() || it->second.isNull()) return;
+    // The Port field has room for the COM number only; the device it opens goes in its tool tip.
+    const qsizetype device = label == Label::Port ? value.indexOf(QStringLiteral(" (")) : -1;
+    it->second->setText(device < 0 ? value : value.left(device));
+    it->second->setToolTip(device < 0 ? QString() : value);
   });
 }
 
