@@ -1,5 +1,7 @@
 #include "ui/console/console_operator.h"
 
+#include "engine/main_window_operations.h"
+
 #include <charconv>
 
 #include "engine/comm_log.h"
@@ -79,18 +81,7 @@ KeyAction ClassifyKey(char key) {
 }
 
 ExitOutcome RunExitCommand(Engine& engine, bool ask) {
-  if (IsLogFileOpen(engine)) {
-    engine.ui.ShowMessage(kCloseLogFirst, MessageIcon::None, MessageButtons::Ok);
-    return ExitOutcome::Stay;
-  }
-  if (ask && engine.ui.ShowMessage(kExitQuestion, MessageIcon::Question, MessageButtons::YesNo) !=
-                 MessageResult::Yes) {
-    return ExitOutcome::Stay;
-  }
-  // A close refused during a download or an open exchange keeps the program running: ending it
-  // then would abandon the validator half-way.
-  if (engine.state.portOpen.load() != 0 && !ToggleComPort(engine)) return ExitOutcome::Stay;
-  return ExitOutcome::Exit;
+  return ConfirmExit(engine, ask) ? ExitOutcome::Exit : ExitOutcome::Stay;
 }
 
 ExitOutcome ConsoleOperator::Key(char key) {
@@ -102,10 +93,7 @@ ExitOutcome ConsoleOperator::Key(char key) {
       PostPendingCommand(engine_, key);
       break;
     case KeyAction::Poll:
-      // The answer is shown even when it repeats the last status.
-      engine_.state.lastStatus.store(0);
-      engine_.state.statusChanged.store(1);
-      PostPendingCommand(engine_, key);
+      PressPollButton(engine_);
       break;
     case KeyAction::ChangeCommand:
       ChangeCommand(key);
@@ -130,13 +118,7 @@ void ConsoleOperator::DisplayMode() { ToggleDisplayMode(engine_); }
 void ConsoleOperator::ChangeCommand(char key) {
   const ValueBox* box = BoxOfKey(key);
   if (box == nullptr) return;
-  int result = kEntryAccepted;
-  ParseSettingValue(engine_, boxes_[BoxIndex(*box)], box->maxLength, box->code, result);
-  if (result != kEntryAccepted) {
-    ShowErrorMessage(engine_, result);
-    return;
-  }
-  PostPendingCommand(engine_, key);
+  PressChangeButton(engine_, *box, boxes_[BoxIndex(*box)]);
 }
 
 CommandOutcome ConsoleOperator::Command(std::string_view line) {

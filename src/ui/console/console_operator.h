@@ -36,8 +36,6 @@ enum class ExitOutcome { Stay, Exit };
 // (`:quit`); closes an open port and stays when the close is refused.
 ExitOutcome RunExitCommand(Engine& engine, bool ask);
 
-inline constexpr std::string_view kCloseLogFirst = "Close log file before exiting the program.";
-inline constexpr std::string_view kExitQuestion = "Do you want to exit [ TARVIK Host Simulator ] ?";
 
 struct CommandOutcome {
   enum class Kind { Done, Wait, Quit, Error };

@@ -17,6 +17,7 @@
 #include <span>
 
 #include "engine/comm_log.h"
+#include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
 #include "engine/settings.h"
@@ -362,10 +363,7 @@ void HostSimulatorDlg::OnButton(int id) {
       PostPendingCommand(engine_, row->posts);
       break;
     case Action::Poll:
-      // A forced status change makes the answer show in the log whatever the display mode.
-      engine_.state.lastStatus.store(0);
-      engine_.state.statusChanged.store(1);
-      PostPendingCommand(engine_, row->posts);
+      PressPollButton(engine_);
       break;
     case Action::Change:
       OnChangeButton(id);
@@ -393,14 +391,8 @@ void HostSimulatorDlg::OnChangeButton(int buttonId) {
   QLineEdit* edit = entry != nullptr ? valueBox(entry->boxId) : nullptr;
   if (edit == nullptr) return;
   const QByteArray text = edit->text().toLatin1();
-  int result = kEntryAccepted;
-  ParseSettingValue(engine_, std::string_view(text.constData(), static_cast<std::size_t>(text.size())),
-                    entry->maxLength, entry->code, result);
-  if (result != kEntryAccepted) {
-    ShowErrorMessage(engine_, result);
-    return;
-  }
-  PostPendingCommand(engine_, entry->character);
+  PressChangeButton(engine_, *entry,
+                    std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
 
 void HostSimulatorDlg::OnOk() {
@@ -414,17 +406,7 @@ void HostSimulatorDlg::OnOk() {
 }
 
 void HostSimulatorDlg::OnExit() {
-  if (IsLogFileOpen(engine_)) {
-    services_.ShowMessage(kCloseLogFirst, MessageIcon::None, MessageButtons::Ok);
-    return;
-  }
-  if (services_.ShowMessage(kExitQuestion, MessageIcon::Question, MessageButtons::YesNo) !=
-      MessageResult::Yes) {
-    return;
-  }
-  // A refused close (a global download or an open exchange) has shown its reason; leaving now
-  // would cut that download or exchange off, so the window stays.
-  if (engine_.state.portOpen.load() == 1 && !ToggleComPort(engine_)) return;
+  if (!ConfirmExit(engine_)) return;
   StopWorker();
   done(QDialog::Rejected);
   terminate_();

@@ -9,8 +9,6 @@ inline constexpr const char* kVersionText = "TARVIK Host Simulator  Ver 2.8";
 inline constexpr const char* kAboutMenuText = "TARVIKHostSimulator Version Information";
 inline constexpr const char* kAboutTitle = "TARVIK Host Simulator Version Information";
 inline constexpr const char* kAboutLine = "TARVIK Host Simulator Version 2.8";
-inline constexpr const char* kExitQuestion = "Do you want to exit [ TARVIK Host Simulator ] ?";
-inline constexpr const char* kCloseLogFirst = "Close log file before exiting the program.";
 
 // Menus.
 inline constexpr const char* kFileMenu = "&File";
