@@ -328,6 +328,11 @@ TEST(WorkerThread, RunsPostedCommandsAndStopsCleanly) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_EQ(WrittenCommands(link), std::vector<int>{0x88});
+    // The answer deadline can only expire once the sender has armed it, after the write.
+    while (!ui.IsRunning(kResponseTimer) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(ui.IsRunning(kResponseTimer));
     // A timer expiry arrives on this (the "window") thread while the worker runs.
     ui.Fire(kResponseTimer);
     while (engine.state.awaitingResponse != 0 && std::chrono::steady_clock::now() < deadline) {
