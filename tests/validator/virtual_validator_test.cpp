@@ -449,7 +449,7 @@ TEST(AutoNotesTest, SkippedPowerUpIdlesAndTheFirstNoteComesEarly) {
     Millis at;
     std::string status;
   };
-  const Poll polls[] = {{0, "11"},     {2999, "11"}, {3000, "12"},  {3300, "13 61"},
+  const Poll polls[] = {{0, "11"},       {2999, "11"}, {3000, "12"},  {3300, "13 61"},
                         {3400, "13 61"}, {4000, "11"}, {17999, "11"}, {18000, "12"}};
   for (const Poll& poll : polls) {
     if (poll.at == 4000) {
