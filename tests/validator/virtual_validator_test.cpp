@@ -445,18 +445,18 @@ TEST(AutoNotesTest, SkippedPowerUpIdlesAndTheFirstNoteComesEarly) {
   VirtualValidator validator;
   validator.SkipPowerUp(0);
   validator.SetAutoNotes(15000, 0, 3000);
-  struct Poll {
+  struct Exchange {
     Millis at;
-    std::string status;
+    std::uint8_t command;
+    std::string answer;
   };
-  const Poll polls[] = {{0, "11"},       {2999, "11"}, {3000, "12"},  {3300, "13 61"},
-                        {3400, "13 61"}, {4000, "11"}, {17999, "11"}, {18000, "12"}};
-  for (const Poll& poll : polls) {
-    if (poll.at == 4000) {
-      validator.Feed(HostFrame(0x43), 3400);  // returned: idle again 600 ms later
-      validator.Feed(HostFrame(0x11), 3400);
-    }
-    EXPECT_EQ(Joined(validator.Feed(HostFrame(0x11), poll.at)), poll.status) << poll.at;
+  const Exchange exchanges[] = {
+      {0, 0x11, "11"},       {2999, 0x11, "11"},  {3000, 0x11, "12"},
+      {3300, 0x11, "13 61"}, {3400, 0x43, "50"},  {3400, 0x11, "18"},
+      {4000, 0x11, "11"},    {17999, 0x11, "11"}, {18000, 0x11, "12"},
+  };
+  for (const Exchange& step : exchanges) {
+    EXPECT_EQ(Joined(validator.Feed(HostFrame(step.command), step.at)), step.answer) << step.at;
   }
 
   validator.Feed(HostFrame(0x40), 40000);
