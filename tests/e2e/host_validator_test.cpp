@@ -480,8 +480,10 @@ TEST_F(HostRunTest, ACommandTheValidatorLacksIsAnsweredByInvalidCommand) {
 
 // ---- The demo --------------------------------------------------------------------------------
 
-// A newcomer's first run: nothing typed, and a whole note cycle passes within ten seconds.
+// A newcomer's first run: no settings file, nothing typed, and a whole note cycle passes within
+// ten seconds.
 TEST_F(HostRunTest, DemoShowsANoteCycleUntouched) {
+  std::filesystem::remove(settings_);
   const auto started = SteadyClock::now();
   ASSERT_TRUE(StartHost({"--demo"}));
   ASSERT_TRUE(WaitForLog(ReceivedText("STACKED")));
