@@ -18,8 +18,10 @@ namespace {
 
 constexpr int kExitUsage = 64;
 constexpr int kExitDemoFailed = 1;
-// With --demo a note arrives this often, so escrow and stacking show without typing.
+// With --demo a note arrives this often, so escrow and stacking show without typing; the first
+// one soon after the start, so a newcomer sees a whole note cycle before touching a key.
 constexpr int kDemoNoteIntervalMs = 15000;
+constexpr int kDemoFirstNoteMs = 3000;
 
 #ifdef TARVIK_HAS_QT_WINDOW
 bool DisplayAvailable() {
@@ -54,6 +56,10 @@ int main(int argc, char** argv) {
   if (options.demo) {
     tarvik::validator::RunnerOptions runnerOptions;
     runnerOptions.autoNotesMs = kDemoNoteIntervalMs;
+    runnerOptions.firstNoteMs = kDemoFirstNoteMs;
+    // The host only polls until the operator acts; a validator waiting at power-up for a reset
+    // would keep the demo silent, so it starts as one already reset.
+    runnerOptions.startIdle = true;
     std::string error;
     std::string warning;
     if (!demoValidator.Start(runnerOptions, &error, &warning)) {

@@ -268,6 +268,22 @@ const Scenario kScenarios[] = {
      {{"> CB 20 39 30 35 30 37 30 33 30 32 32 34", "CB 20 39 30 35 30 37 30 33 30 32 32 34"}}},
     {"SignatureIsAcknowledgedThenBusyOnce", true, {{"> DC 00 00", "50"}, {"> 11", "DE"}}},
     {"EnqOnCommand", true, {{"! enq", "05"}, {"> 11", "11"}}},
+    {"UnsupportedCodeIsInvalidInEveryStateUntilCleared",
+     true,
+     {{"> 8F", "8F 12 34 56"},
+      {"! unsupported 8F", ""},
+      {"! unsupported 0x41", ""},
+      {"> 8F", "4B"},
+      {"> 83", "83 00"},
+      {"! insert 61", ""},
+      {"+ 300", ""},
+      {"> 11", "12"},
+      {"> 11", "13 61"},
+      {"> 41", "4B"},
+      {"> 42", "50"},
+      {"@ 8F", ""},
+      {"! unsupported none", ""},
+      {"> 8F", "8F 12 34 56"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Validator, ScenarioTest, ::testing::ValuesIn(kScenarios),
@@ -344,6 +360,9 @@ TEST(OperatorCommandTest, MalformedCommandsAreRefusedAndChangeNothing) {
       "busy 3 x",
       "expect-crc 1234 x",
       "fault stray 3 x",
+      "unsupported",
+      "unsupported 1FF",
+      "unsupported 8F 90",
   };
   VirtualValidator validator;
   Millis now = 0;
@@ -418,6 +437,31 @@ TEST(AutoNotesTest, CycleCodesWhileIdlingOnly) {
     now += 100;
     EXPECT_EQ(Joined(validator.Feed(HostFrame(0x11), now)), "1A");
   }
+}
+
+// The demo's validator: idle from the start without a reset, its first note at its own time,
+// the next after the interval. Skipping power-up leaves any later state alone.
+TEST(AutoNotesTest, SkippedPowerUpIdlesAndTheFirstNoteComesEarly) {
+  VirtualValidator validator;
+  validator.SkipPowerUp(0);
+  validator.SetAutoNotes(15000, 0, 3000);
+  struct Exchange {
+    Millis at;
+    std::uint8_t command;
+    std::string answer;
+  };
+  const Exchange exchanges[] = {
+      {0, 0x11, "11"},       {2999, 0x11, "11"},  {3000, 0x11, "12"},
+      {3300, 0x11, "13 61"}, {3400, 0x43, "50"},  {3400, 0x11, "18"},
+      {4000, 0x11, "11"},    {17999, 0x11, "11"}, {18000, 0x11, "12"},
+  };
+  for (const Exchange& step : exchanges) {
+    EXPECT_EQ(Joined(validator.Feed(HostFrame(step.command), step.at)), step.answer) << step.at;
+  }
+
+  validator.Feed(HostFrame(0x40), 40000);
+  validator.SkipPowerUp(40000);
+  EXPECT_EQ(Joined(validator.Feed(HostFrame(0x11), 40000)), "1B");
 }
 
 // Any host input: frames with good CRCs but any code, length and address, mixed with noise and

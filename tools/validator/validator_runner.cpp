@@ -50,7 +50,10 @@ bool VirtualValidatorRunner::Start(RunnerOptions options, std::string* error,
   model_ = VirtualValidator(options_.timings);
   model_.SetTraceSink(options_.trace);
   epoch_ = std::chrono::steady_clock::now();
-  if (options_.autoNotesMs > 0) model_.SetAutoNotes(options_.autoNotesMs, 0);
+  if (options_.startIdle) model_.SkipPowerUp(0);
+  if (options_.autoNotesMs > 0) {
+    model_.SetAutoNotes(options_.autoNotesMs, 0, options_.firstNoteMs);
+  }
   stop_ = false;
   {
     std::lock_guard lock(mutex_);

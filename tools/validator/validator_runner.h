@@ -31,6 +31,8 @@ struct RunnerOptions {
   int baud = 9600;         // line speed of a device, and of the pacing
   bool pace = false;       // send bytes at the line's real speed
   int autoNotesMs = 0;     // insert a note at this interval while idling; 0: never
+  int firstNoteMs = -1;    // ... the first this long after the start; -1: one interval
+  bool startIdle = false;  // skip power-up: idle from the start, no reset needed
   ValidatorTimings timings;
   VirtualValidator::TraceSink trace;  // called on the runner thread
 };

@@ -234,9 +234,14 @@ std::optional<Millis> VirtualValidator::NextDue() const {
   return due;
 }
 
-void VirtualValidator::SetAutoNotes(int intervalMs, Millis now) {
+void VirtualValidator::SetAutoNotes(int intervalMs, Millis now, int firstMs) {
   autoNoteMs_ = std::max(0, intervalMs);
-  nextAutoNote_ = now + autoNoteMs_;
+  nextAutoNote_ = now + (firstMs < 0 ? autoNoteMs_ : firstMs);
+}
+
+void VirtualValidator::SkipPowerUp(Millis now) {
+  now_ = now;
+  if (phase_ == Phase::PowerUp) EnterPhase(Phase::Idle);
 }
 
 // Moves the mechanism on. A passing state ends when its time is up and a status request has
@@ -303,7 +308,10 @@ void VirtualValidator::Handle(std::span<const std::uint8_t> frame) {
     if (candidate.code == f.code) row = &candidate;
   }
   const int lng = frame[1];
-  if (row == nullptr) {
+  if (unsupported_.test(f.code)) {
+    Trace("-- command made unsupported");
+    Send(rsp::kInvalidCommand);
+  } else if (row == nullptr) {
     Trace("-- unknown command");
     Send(rsp::kInvalidCommand);
   } else if (row->length == kAtLeast9 ? lng < -kAtLeast9 : lng != row->length) {
@@ -870,6 +878,19 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
       faults_ = {};
       return Fail("fault " + std::string(kind) + " takes no more words");
     }
+    return {};
+  }
+  // Stands in for a validator model without this command, which the host cannot send otherwise.
+  if (word == "unsupported") {
+    const std::string_view value = NextWord(rest);
+    if (auto refused = noMore()) return *refused;
+    if (value == "none") {
+      unsupported_.reset();
+      return {};
+    }
+    const auto code = ParseByte(value);
+    if (!code) return Fail("unsupported needs a code of two hex digits or none");
+    unsupported_.set(*code);
     return {};
   }
   if (word == "show" || word == "help") {

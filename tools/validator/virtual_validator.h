@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -84,7 +85,10 @@ class VirtualValidator {
   std::optional<Millis> NextDue() const;
 
   // Inserts a note every `intervalMs` while the validator idles (0 stops), cycling a few codes.
-  void SetAutoNotes(int intervalMs, Millis now);
+  // The first comes `firstMs` after `now`; a negative `firstMs` means one interval.
+  void SetAutoNotes(int intervalMs, Millis now, int firstMs = -1);
+  // A validator still at power-up idles at once, as if a host had reset it long ago.
+  void SkipPowerUp(Millis now);
 
   Phase CurrentPhase() const { return phase_; }
   std::string Describe() const;
@@ -215,6 +219,8 @@ class VirtualValidator {
 
   Faults faults_;
   std::deque<Outgoing> outbox_;
+  // Host command codes answered by Invalid Command whatever the state (`unsupported CODE`).
+  std::bitset<256> unsupported_;
 
   int autoNoteMs_ = 0;
   Millis nextAutoNote_ = 0;
