@@ -200,6 +200,19 @@ TEST_F(HostProgramTest, AnUnansweredCommandTimesOut) {
             "                   []\n");
 }
 
+// A script's keys arrive together; each still goes out in turn, after the answer to the one
+// before it, instead of overwriting it in the one-slot hand-over.
+TEST_F(HostProgramTest, ScriptKeysGoOutInTurn) {
+  const HostRun answered = Run("SSS", true);
+  EXPECT_EQ(answered.exitStatus, 0) << answered.err;
+  EXPECT_EQ(answered.statusRequestsSeen, 3) << answered.out;
+  EXPECT_EQ(Count(answered.out, "              <--- IDLING\n"), 3u) << answered.out;
+
+  const HostRun unanswered = Run("SS", false);
+  EXPECT_EQ(unanswered.statusRequestsSeen, 2) << unanswered.out;
+  EXPECT_EQ(Count(unanswered.out, "300msec Timeout Error for Response."), 2u) << unanswered.out;
+}
+
 TEST_F(HostProgramTest, APortThatCannotBeOpenedEndsTheScript) {
   const HostRun run = Run("S", true, "/nonexistent/tty-for-tarvik-host");
   EXPECT_EQ(run.exitStatus, 2);

@@ -141,7 +141,8 @@ class ConsoleApp {
   std::string Pump(int maxWaitMs, bool watchInput);
   Flow Handle(const InputEvent& event);
   bool EngineIdle() const;
-  void DrainBeforeExit();
+  // Waits (at most 5 s) until no operator command is pending, queued or awaiting its answer.
+  void WaitUntilIdle();
   void Shutdown();
 
   MessageResult Ask(std::string_view text);
@@ -258,7 +259,7 @@ bool ConsoleApp::EngineIdle() const {
          s.globalDownloadActive.load() == 0;
 }
 
-void ConsoleApp::DrainBeforeExit() {
+void ConsoleApp::WaitUntilIdle() {
   // Idle must hold before and after a whole pass of the worker that began after the first look:
   // a character the worker has just taken is neither pending nor an open exchange yet.
   const auto deadline = SteadyClock::now() + kDrainLimit;
@@ -309,12 +310,20 @@ int ConsoleApp::Run() {
     while (!pausedUntil && !pending.empty()) {
       const InputEvent event = std::move(pending.front());
       pending.pop_front();
+      // A script's keys arrive faster than any hand types: each waits until the one before it
+      // has been sent and answered, so none overwrites another in the one-slot hand-over, and a
+      // value typed for the next command cannot replace the one a queued command still carries.
+      if (!io_.terminal && (event.kind == InputKind::Key || event.kind == InputKind::DisplayMode)) {
+        WaitUntilIdle();
+      }
       const Flow flow = Handle(event);
       if (flow.exit) {
         Shutdown();
         return 0;
       }
-      if (flow.waitMs >= 0) pausedUntil = now + std::chrono::milliseconds(flow.waitMs);
+      if (flow.waitMs >= 0) {
+        pausedUntil = SteadyClock::now() + std::chrono::milliseconds(flow.waitMs);
+      }
     }
     if (inputEnded_ && !inputFinished && leftover_.empty()) {
       // A last command line without its line end still counts.
@@ -345,7 +354,7 @@ int ConsoleApp::Run() {
     for (InputEvent& event : parsed) pending.push_back(std::move(event));
   }
 
-  DrainBeforeExit();
+  WaitUntilIdle();
   CloseLogFile(engine_);
   Shutdown();
   return 0;
