@@ -88,5 +88,5 @@ int main(int argc, char** argv) {
   tarvik::SerialPort port;
   if (!options.device.empty()) port.SetDeviceOverride(options.device);
   const tarvik::console::ConsoleIo io{STDIN_FILENO, ::isatty(STDIN_FILENO) == 1};
-  return tarvik::console::RunConsole(options, port, io);
+  return tarvik::console::RunConsole(options, port, io, [&port] { return port.WaitDescriptor(); });
 }

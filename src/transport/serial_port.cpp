@@ -164,6 +164,7 @@ int SerialPort::Open(int portNumber, int baudRate) {
     openBaudRate_ = EffectiveRate(baudRate);
   }
   open_.store(true);
+  waitDescriptor_.store(fd_);
   return 1;
 }
 
@@ -185,6 +186,7 @@ void SerialPort::CloseLocked() {
   fd_ = -1;
   exclusiveSet_ = false;
   open_.store(false);
+  waitDescriptor_.store(-1);
   std::lock_guard info(infoMutex_);
   openDevice_.clear();
   openBaudRate_ = 0;

@@ -66,6 +66,11 @@ class SerialPort final : public SerialLink {
 
   void SetTimeouts(const TransferTimeouts& timeouts);
 
+  // The open device's descriptor, -1 when closed, for a reader that waits for input with poll()
+  // instead of asking on a fixed beat. Only for waiting: it may be stale by the time it is used
+  // (a wait then ends early or runs to its time-out); every transfer goes through Read and Write.
+  int WaitDescriptor() const { return waitDescriptor_.load(); }
+
  private:
   // Closes the descriptor; used by Close and when the device has gone away.
   void CloseLocked();
@@ -89,6 +94,7 @@ class SerialPort final : public SerialLink {
   int openBaudRate_ = 0;
 
   std::atomic<bool> open_{false};            // mirrors fd_ >= 0
+  std::atomic<int> waitDescriptor_{-1};      // mirrors fd_
   std::atomic<bool> closeRequested_{false};  // Close is waiting for the transfer in progress
 };
 

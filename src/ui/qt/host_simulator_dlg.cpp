@@ -245,6 +245,7 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
 
   if (options.startWorker) {
     worker_ = std::make_unique<Worker>(engine_);
+    if (options.lineDescriptor) worker_->SetLineDescriptor(options.lineDescriptor);
     worker_->Start();
   }
 }

@@ -37,6 +37,8 @@ class HostSimulatorDlg : public QDialog {
   struct Options {
     std::string settingsPath;  // the settings file; empty for the default location
     bool startWorker = true;   // a test drives the engine itself
+    // The line's descriptor (-1 when closed), so the worker sleeps until an answer arrives.
+    std::function<int()> lineDescriptor;
   };
 
   // Builds the window, binds it to `services`, initialises the engine and, last, starts the
