@@ -208,6 +208,40 @@ int SerialPort::QueuedLocked() const {
   return queued;
 }
 
+template <typename Step>
+bool SerialPort::TransferLocked(std::uint32_t count, short events,
+                                std::chrono::steady_clock::time_point deadline, Step step) {
+  std::uint32_t done = 0;
+  while (done < count) {
+    const ssize_t n = step(done);
+    if (n > 0) {
+      done += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    // A terminal reads end-of-file only once it has been hung up.
+    if (n == 0 && events == POLLIN) {
+      CloseLocked();
+      return false;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      if (DeviceGone(errno)) CloseLocked();
+      return false;
+    }
+    switch (WaitFor(fd_, events, deadline, closeRequested_)) {
+      case Wait::Ready:
+        break;
+      case Wait::HungUp:
+        CloseLocked();
+        return false;
+      case Wait::TimedOut:
+      case Wait::Interrupted:
+        return false;
+    }
+  }
+  return true;
+}
+
 int SerialPort::Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) {
   if (closeRequested_.load()) return 0;
   std::lock_guard lock(mutex_);
@@ -224,29 +258,10 @@ int SerialPort::Write(const std::uint8_t* bytes, std::uint32_t count, std::uint3
   if (queued > 0) return 0;
 
   const auto deadline = DeadlineFor(count, timeouts_.writePerByteMs, timeouts_.writeBaseMs);
-  std::uint32_t sent = 0;
-  while (sent < count) {
-    const ssize_t n = ::write(fd_, bytes + sent, count - sent);
-    if (n > 0) {
-      sent += static_cast<std::uint32_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) {
-      if (DeviceGone(errno)) CloseLocked();
-      return 0;
-    }
-    switch (WaitFor(fd_, POLLOUT, deadline, closeRequested_)) {
-      case Wait::Ready:
-        break;
-      case Wait::HungUp:
-        CloseLocked();
-        return 0;
-      case Wait::TimedOut:
-      case Wait::Interrupted:
-        return 0;
-    }
-  }
+  const bool done = TransferLocked(count, POLLOUT, deadline, [&](std::uint32_t sent) {
+    return ::write(fd_, bytes + sent, count - sent);
+  });
+  if (!done) return 0;
   written = count;
   return 1;
 }
@@ -266,34 +281,10 @@ int SerialPort::Read(std::uint8_t* buffer, std::uint32_t count) {
   // The bytes are already counted in the queue, so this loop normally ends at its first read;
   // the time-out only bounds a driver that hands them over in pieces.
   const auto deadline = DeadlineFor(count, timeouts_.readPerByteMs, timeouts_.readBaseMs);
-  std::uint32_t got = 0;
-  while (got < count) {
-    const ssize_t n = ::read(fd_, buffer + got, count - got);
-    if (n > 0) {
-      got += static_cast<std::uint32_t>(n);
-      continue;
-    }
-    // A terminal reads end-of-file only once it has been hung up.
-    if (n == 0) {
-      CloseLocked();
-      return 0;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) {
-      if (DeviceGone(errno)) CloseLocked();
-      return 0;
-    }
-    switch (WaitFor(fd_, POLLIN, deadline, closeRequested_)) {
-      case Wait::Ready:
-        break;
-      case Wait::HungUp:
-        CloseLocked();
-        return 0;
-      case Wait::TimedOut:
-      case Wait::Interrupted:
-        return 0;
-    }
-  }
+  const bool done = TransferLocked(count, POLLIN, deadline, [&](std::uint32_t got) {
+    return ::read(fd_, buffer + got, count - got);
+  });
+  if (!done) return 0;
   return static_cast<int>(count);
 }
 

@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -78,6 +79,12 @@ class SerialPort final : public SerialLink {
   bool DropIfHungUpLocked();
   // Bytes waiting in the receive queue, or -1 when the device no longer answers.
   int QueuedLocked() const;
+  // Moves `count` bytes in pieces with `step` (a read or a write of what is left), waiting for
+  // `events` between pieces until `deadline`. False when the deadline passed, Close asked for the
+  // port, or the device failed (a device that has gone is closed).
+  template <typename Step>
+  bool TransferLocked(std::uint32_t count, short events,
+                      std::chrono::steady_clock::time_point deadline, Step step);
 
   const std::string deviceRoot_;
 
