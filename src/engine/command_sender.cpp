@@ -6,6 +6,7 @@
 
 #include "engine/comm_log.h"
 #include "protocol/command_catalogue.h"
+#include "protocol/line_codes.h"
 
 namespace tarvik {
 
@@ -13,11 +14,6 @@ namespace {
 
 constexpr const char* kProgramErrorText = "!!! Program Error-->No.:0001 !!!";
 
-constexpr std::uint8_t kStatusRequest = 0x11;
-constexpr std::uint8_t kHopperDispense = 0x46;
-constexpr std::uint8_t kMachineNumberSet = 0xCC;
-constexpr std::uint8_t kDownloadData = 0xD1;
-constexpr std::uint8_t kProgramSignature = 0xDC;
 
 // After a dispense the value box is primed with the next dispense request.
 constexpr std::uint32_t kValueAfterDispense = 0x3101;
@@ -71,7 +67,7 @@ int YearOf(const std::tm& t) { return static_cast<int>(static_cast<long long>(t.
 // The log name of a frame: the catalogue's, with the progress or the seed where it carries one.
 void SetTxLogText(Engine& engine, const CommandInfo& command) {
   auto& text = engine.tx.logText;
-  if (command.code == kDownloadData) {
+  if (command.code == cmd::kDownloadData) {
     const EngineState& s = engine.state;
     // The offset already counts the packet being sent, so the last packet reads 100 per cent.
     // No size (never accepted by the download tab) also reads 100 rather than dividing by zero.
@@ -82,7 +78,7 @@ void SetTxLogText(Engine& engine, const CommandInfo& command) {
     std::snprintf(text.data(), text.size(), "%.*s (%llu%%)",
                   static_cast<int>(command.logName.size()), command.logName.data(),
                   static_cast<unsigned long long>(progress));
-  } else if (command.code == kProgramSignature) {
+  } else if (command.code == cmd::kProgramSignature) {
     std::snprintf(text.data(), text.size(), "%.*s(%04X)", static_cast<int>(command.logName.size()),
                   command.logName.data(), static_cast<unsigned>(signatureSeed));
   } else {
@@ -216,7 +212,7 @@ int SendCommand(Engine& engine, std::uint8_t code) {
     return 0;
   }
 
-  if (code == kStatusRequest) {
+  if (code == cmd::kStatusRequest) {
     // Periodic requests would flood the limited display; there only changes are shown.
     if (s.displayMode.load() == kDisplayBinaryFull || s.pollingMode.load() == kPollingManu) {
       LogTransmittedFrame(engine);
@@ -227,14 +223,14 @@ int SendCommand(Engine& engine, std::uint8_t code) {
       StoredSetting(s, code).store(static_cast<std::int32_t>(engine.commandValue.load()));
       engine.ui.ShowSettings(SnapshotSettings(s));
     }
-  } else if (code == kHopperDispense) {
+  } else if (code == cmd::kHopperDispense) {
     LogTransmittedFrame(engine);
     engine.commandValue.store(kValueAfterDispense);
     engine.ui.ShowSettings(SnapshotSettings(s));
-  } else if (code == kMachineNumberSet) {
+  } else if (code == cmd::kMachineNumberSet) {
     LogTransmittedFrame(engine);
     engine.ui.ShowMachineNumber(s.machineNumber.Text());
-  } else if (code == kProgramSignature) {
+  } else if (code == cmd::kProgramSignature) {
     engine.ui.ShowSettings(SnapshotSettings(s));
     LogTransmittedFrame(engine);
   } else {

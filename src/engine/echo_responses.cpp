@@ -5,19 +5,12 @@
 
 #include "engine/operating_modes.h"
 #include "engine/response_table.h"
+#include "protocol/line_codes.h"
 #include "protocol/response_text.h"
 
 namespace tarvik {
 
 namespace {
-
-constexpr std::uint8_t kAck = 0x50;
-constexpr std::uint8_t kSecuritySet = 0xC1;
-constexpr std::uint8_t kModeSet = 0xC2;
-constexpr std::uint8_t kInhibitSet = 0xC3;
-constexpr std::uint8_t kDirectionSet = 0xC4;
-constexpr std::uint8_t kFunctionSet = 0xC5;
-constexpr std::uint8_t kBarcodeInhibitSet = 0xC7;
 
 // An echo's field shows its one or two value bytes: "12" or "12 34".
 void ShowEchoedValue(Engine& engine, const ResponseRow& row) {
@@ -133,7 +126,7 @@ constexpr ResponseRow kRows[] = {
     {.code = 0x2B, .length = 6, .handler = Plain, .text = "Hopper FAILURE %02X"},
     {.code = 0x8D, .length = 6, .handler = Plain, .text = "Hopper Currency %02X"},
     {.code = 0x73, .handler = Plain, .text = "MIREL Busy"},
-    {.code = 0x74, .handler = Plain, .text = "MIREL Complete", .followUp = kAck},
+    {.code = 0x74, .handler = Plain, .text = "MIREL Complete", .followUp = cmd::kAck},
 
     // Echoes of the view commands.
     {.code = 0x80, .length = 7, .handler = Echo, .text = "DISABLE %02X,%02X",
@@ -155,20 +148,20 @@ constexpr ResponseRow kRows[] = {
 
     // Echoes of the setting commands; in step 4 each sends the next stored setting.
     {.code = 0xC0, .length = 7, .exchange = OpenWhileReapplying, .handler = SettingEcho,
-     .text = "Set DISABLE %02X,%02X", .followUp = kSecuritySet, .field = SettingField::Disable},
+     .text = "Set DISABLE %02X,%02X", .followUp = cmd::kSecuritySet, .field = SettingField::Disable},
     {.code = 0xC1, .length = 7, .exchange = OpenWhileReapplying, .handler = SettingEcho,
-     .text = "Set SECURITY %02X,%02X", .followUp = kInhibitSet, .field = SettingField::Security},
+     .text = "Set SECURITY %02X,%02X", .followUp = cmd::kInhibitSet, .field = SettingField::Security},
     {.code = 0xC2, .length = 6, .handler = HandleModeSetEcho, .text = "Set Mode %02X",
      .field = SettingField::CommMode},
     {.code = 0xC3, .length = 6, .exchange = OpenWhileReapplying, .handler = SettingEcho,
-     .text = "Set INHIBIT %02X", .followUp = kDirectionSet, .field = SettingField::Inhibit},
+     .text = "Set INHIBIT %02X", .followUp = cmd::kDirectionSet, .field = SettingField::Inhibit},
     {.code = 0xC4, .length = 6, .exchange = OpenWhileReapplying, .handler = SettingEcho,
-     .text = "Set DIRECTION %02X", .followUp = kFunctionSet, .field = SettingField::Direction},
+     .text = "Set DIRECTION %02X", .followUp = cmd::kFunctionSet, .field = SettingField::Direction},
     {.code = 0xC5, .length = 7, .exchange = OpenWhileReapplying, .handler = SettingEcho,
-     .text = "Set FUNCTION %02X,%02X", .followUp = kModeSet,
+     .text = "Set FUNCTION %02X,%02X", .followUp = cmd::kModeSet,
      .field = SettingField::OptionalFuncs},
     {.code = 0xC6, .length = 7, .handler = HandleBarcodeFunctionEcho,
-     .text = "Set Bar FUNCTION %02X,%02X", .followUp = kBarcodeInhibitSet,
+     .text = "Set Bar FUNCTION %02X,%02X", .followUp = cmd::kBarcodeInhibitSet,
      .field = SettingField::BarcodeFunc},
     {.code = 0xC7, .length = 6, .handler = Echo, .text = "Set Bar Inhibit %02X",
      .field = SettingField::BarcodeInhibit},
@@ -186,7 +179,7 @@ constexpr ResponseRow kRows[] = {
     {.code = 0xDE, .length = kOwnLength, .handler = Plain, .text = "Program Signature Busy"},
     // The validator's version bytes, then the host's CRC of the target file.
     {.code = 0xDF, .length = kOwnLength, .minLength = 7, .handler = HandleProgramSignature,
-     .text = "Program Signature : V%02X%02X, M", .followUp = kAck},
+     .text = "Program Signature : V%02X%02X, M", .followUp = cmd::kAck},
 };
 // clang-format on
 #pragma GCC diagnostic pop

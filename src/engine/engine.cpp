@@ -5,6 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "protocol/line_codes.h"
+
 namespace tarvik {
 
 Clock::~Clock() = default;
@@ -73,8 +75,6 @@ bool PeekQueuedCommand(Engine& engine, std::uint8_t& code) {
 
 namespace {
 
-constexpr std::uint8_t kStatusRequest = 0x11;
-
 // Timer 2: the polling decision. The test of `commandQueued` and the queueing are one step, so a
 // follow-up queued by the worker at that moment is never replaced by a poll.
 void PollingDecision(Engine& engine) {
@@ -82,11 +82,11 @@ void PollingDecision(Engine& engine) {
   const std::uint8_t step = s.transactionStep.load();
   if (step == kStepNone) {
     if (s.pollingMode.load() == kPollingAuto && s.awaitingResponse.load() == 0) {
-      QueueCommandIfIdle(engine, kStatusRequest);
+      QueueCommandIfIdle(engine, cmd::kStatusRequest);
     }
   } else if (step == kStepAutoResetAcked) {
     // Waiting for INITIALIZE after an Auto Reset: poll whatever the mode and the open exchange.
-    QueueCommandIfIdle(engine, kStatusRequest);
+    QueueCommandIfIdle(engine, cmd::kStatusRequest);
   }
 }
 

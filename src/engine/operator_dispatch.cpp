@@ -3,6 +3,8 @@
 #include <array>
 #include <span>
 
+#include "protocol/line_codes.h"
+
 namespace tarvik {
 
 namespace {
@@ -23,8 +25,6 @@ struct OperatorRow {
   Effect effect;
 };
 
-constexpr std::uint8_t kStatusRequest = 0x11;
-constexpr std::uint8_t kInitialAcceptRateData = 0xCB;
 constexpr std::string_view kAcceptRateQuestion = "ACCEPT RATE DATA INITIAL.";
 
 // Every operator command of the Normal operating mode.
@@ -67,7 +67,7 @@ constexpr std::array<OperatorRow, 41> kNormalTable{{
     {'6', 0x46, Effect::None},
     {'7', 0x8D, Effect::None},
     {'G', 0x8B, Effect::None},
-    {'g', kInitialAcceptRateData, Effect::AskAcceptRate},
+    {'g', cmd::kAcceptRateInit, Effect::AskAcceptRate},
     {'1', 0xE0, Effect::None},
     {'2', 0xE1, Effect::None},
 }};
@@ -123,7 +123,7 @@ std::int32_t DispatchOperatorCommand(Engine& engine, std::int32_t character) {
       // Asked on the worker thread: nothing is received or sent until the operator answers.
       if (engine.ui.ShowMessage(kAcceptRateQuestion, MessageIcon::None, MessageButtons::YesNo) !=
           MessageResult::Yes) {
-        code = kStatusRequest;
+        code = cmd::kStatusRequest;
       }
       break;
   }

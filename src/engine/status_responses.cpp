@@ -5,18 +5,12 @@
 #include <string>
 
 #include "engine/response_table.h"
+#include "protocol/line_codes.h"
 #include "protocol/response_text.h"
 
 namespace tarvik {
 
 namespace {
-
-constexpr std::uint8_t kStatusRequest = 0x11;
-constexpr std::uint8_t kStack1Command = 0x41;
-constexpr std::uint8_t kStack2Command = 0x42;
-constexpr std::uint8_t kReturnCommand = 0x43;
-constexpr std::uint8_t kAck = 0x50;
-constexpr std::uint8_t kDisableSet = 0xC0;
 
 // Escrow codes of a note the host may stack or return; others are only reported.
 constexpr std::uint8_t kFirstNoteCode = 0x61;
@@ -28,8 +22,8 @@ constexpr std::uint8_t kTextNoteCode = 0x6F;
 constexpr int kInitializeSettleMs = 100;
 
 // The host's automatic answer to a note in escrow, by stack mode (0 Manual: the operator's).
-constexpr std::array<std::uint8_t, 4> kEscrowAnswer{0, kStack1Command, kStack2Command,
-                                                    kReturnCommand};
+constexpr std::array<std::uint8_t, 4> kEscrowAnswer{0, cmd::kStack1, cmd::kStack2,
+                                                    cmd::kReturn};
 
 void HandleEscrow(Engine& engine, const ResponseRow&, const ResponseContext& context) {
   // The row's minimum length guarantees DATA0.
@@ -76,14 +70,14 @@ constexpr ResponseHandler Plain = HandlePlainResponse;
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 // clang-format off
 constexpr ResponseRow kRows[] = {
-    {.code = 0x05, .handler = Plain, .text = "ENQ", .followUp = kStatusRequest},
+    {.code = 0x05, .handler = Plain, .text = "ENQ", .followUp = cmd::kStatusRequest},
     {.code = 0x11, .handler = Plain, .text = "IDLING", .statusText = "Enable"},
     {.code = 0x12, .handler = Plain, .text = "ACCEPTING"},
     {.code = 0x13, .length = kOwnLength, .minLength = 6, .exchange = Exchange::OpenWhenStacking,
      .handler = HandleEscrow},
     {.code = 0x14, .handler = Plain, .text = "STACKING"},
     {.code = 0x15, .exchange = Exchange::OpenWhenAutoAck, .handler = HandleVendValid,
-     .text = "VEND VALID", .followUp = kAck},
+     .text = "VEND VALID", .followUp = cmd::kAck},
     {.code = 0x16, .handler = Plain, .text = "STACKED"},
     {.code = 0x17, .length = 6, .handler = Plain, .text = "REJECT %02X"},
     {.code = 0x18, .handler = Plain, .text = "RETURN"},
@@ -92,7 +86,7 @@ constexpr ResponseRow kRows[] = {
     {.code = 0x1B, .steps = InSteps(kStepNone), .handler = Plain, .text = "INITIALIZE"},
     {.code = 0x1B, .steps = InSteps(kStepAutoResetAcked), .nextStep = kStepReapplying,
      .exchange = Exchange::StaysOpen, .handler = HandleInitializeAfterReset, .text = "INITIALIZE",
-     .followUp = kDisableSet},
+     .followUp = cmd::kDisableSet},
     {.code = 0x1B, .steps = InSteps(kStepDownloadStart, kStepAutoResetSent, kStepReapplying),
      .handler = HandleIllegalResponse},
     {.code = 0x40, .handler = Plain, .text = "POWERUP"},
@@ -111,7 +105,7 @@ constexpr ResponseRow kRows[] = {
     {.code = 0x50, .steps = InSteps(kStepNone), .handler = Plain, .text = "ACK"},
     // A normal download: the start was acknowledged; its status reports drive the transfer.
     {.code = 0x50, .steps = InSteps(kStepDownloadStart), .exchange = Exchange::StaysOpen,
-     .handler = Plain, .text = "ACK", .followUp = kStatusRequest},
+     .handler = Plain, .text = "ACK", .followUp = cmd::kStatusRequest},
     // Auto Reset: the reset was acknowledged; the exchange waits for INITIALIZE.
     {.code = 0x50, .steps = InSteps(kStepAutoResetSent), .nextStep = kStepAutoResetAcked,
      .exchange = Exchange::StaysOpen, .handler = Plain, .text = "ACK"},

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 
+#include "protocol/line_codes.h"
+
 namespace tarvik {
 
 namespace {
 
-constexpr std::uint8_t kMachineNumberSet = 0xCC;
 constexpr int kHexDigitsRead = 4;
 
 int HexDigit(char c) {
@@ -36,7 +37,7 @@ void ParseSettingValue(Engine& engine, std::string_view boxText, int maxLength, 
     return;
   }
 
-  if (code == kMachineNumberSet) {
+  if (code == cmd::kMachineNumberSet) {
     engine.state.machineNumber.Set(text);
     result = kEntryAccepted;
     return;

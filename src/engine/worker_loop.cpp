@@ -14,12 +14,12 @@
 #include "engine/operator_dispatch.h"
 #include "engine/port_control.h"
 #include "engine/response_dispatch.h"
+#include "protocol/line_codes.h"
 
 namespace tarvik {
 
 namespace {
 
-constexpr std::uint8_t kStatusRequest = 0x11;
 constexpr std::int32_t kDownloadStartCharacter = 'F';
 
 // The send step: the Display Mode button's status request first, then the queued command.
@@ -28,7 +28,7 @@ bool SendStep(Engine& engine) {
   EngineState& s = engine.state;
   bool sent = false;
   if (s.immediateStatusRequest.exchange(0) != 0 && s.normalDownloadActive.load() == 0) {
-    SendCommand(engine, kStatusRequest);
+    SendCommand(engine, cmd::kStatusRequest);
     sent = true;
   }
   std::uint8_t code = 0;

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "protocol/line_codes.h"
+
 namespace tarvik {
 
 namespace {
@@ -55,9 +57,6 @@ constexpr std::array kAnswerRows{
 // clang-format on
 
 constexpr std::uint8_t kAck = 0x50;
-constexpr std::uint8_t kInvalidCommand = 0x4B;
-constexpr std::uint8_t kProgramCheckResult = 0xD3;
-constexpr std::uint8_t kDownloadStatus = 0xD4;
 
 Answer AnswerFor(std::uint8_t command) {
   for (const AnswerRow& row : kAnswerRows) {
@@ -78,15 +77,15 @@ int StatusNumber(std::uint8_t code) {
 bool AnswersCommand(std::uint8_t command, std::uint8_t code) {
   switch (AnswerFor(command)) {
     case Answer::Status:
-      return StatusNumber(code) != 0 || code == kProgramCheckResult || code == kDownloadStatus;
+      return StatusNumber(code) != 0 || code == rsp::kProgramCheck || code == rsp::kDownloadStatus;
     case Answer::AnyCode:
       return true;
     case Answer::InvalidOrAck:
-      return code == kInvalidCommand || code == kAck;
+      return code == rsp::kInvalidCommand || code == kAck;
     case Answer::Echo:
       return code == command;
     case Answer::InvalidOrEcho:
-      return code == kInvalidCommand || code == command;
+      return code == rsp::kInvalidCommand || code == command;
     case Answer::Never:
       return false;
   }
