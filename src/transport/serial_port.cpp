@@ -163,7 +163,6 @@ int SerialPort::Open(int portNumber, int baudRate) {
     openDevice_ = path;
     openBaudRate_ = EffectiveRate(baudRate);
   }
-  open_.store(true);
   waitDescriptor_.store(fd_);
   return 1;
 }
@@ -185,7 +184,6 @@ void SerialPort::CloseLocked() {
   ::close(fd_);
   fd_ = -1;
   exclusiveSet_ = false;
-  open_.store(false);
   waitDescriptor_.store(-1);
   std::lock_guard info(infoMutex_);
   openDevice_.clear();
@@ -288,7 +286,7 @@ int SerialPort::Read(std::uint8_t* buffer, std::uint32_t count) {
   return static_cast<int>(count);
 }
 
-bool SerialPort::IsOpen() const { return open_.load(); }
+bool SerialPort::IsOpen() const { return waitDescriptor_.load() >= 0; }
 
 std::string SerialPort::DeviceForPort(int portNumber) const {
   {

@@ -100,8 +100,8 @@ class SerialPort final : public SerialLink {
   std::string openDevice_;
   int openBaudRate_ = 0;
 
-  std::atomic<bool> open_{false};            // mirrors fd_ >= 0
-  std::atomic<int> waitDescriptor_{-1};      // mirrors fd_
+  // A copy of fd_ that the window thread and waiting readers may look at without the lock.
+  std::atomic<int> waitDescriptor_{-1};
   std::atomic<bool> closeRequested_{false};  // Close is waiting for the transfer in progress
 };
 
