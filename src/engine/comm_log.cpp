@@ -139,6 +139,13 @@ void LogReceivedFrame(Engine& engine) {
   Output(engine, entry);
 }
 
+void LogHostEvent(Engine& engine, std::string_view text) {
+  std::lock_guard lock(engine.logFile.mutex);
+  Entry entry;
+  entry.Line(text);
+  Output(engine, entry);
+}
+
 void DisplayMessageOnLogBox(Engine& engine, std::string_view text) {
   // The front-end inserts at the end, trims the oldest whole lines to the box limit and keeps
   // the newest line in view (see AppendToLogBoxText).

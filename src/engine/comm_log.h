@@ -18,6 +18,10 @@ void LogReceivedFrame(Engine& engine);
 // Appends a composed entry to the log box (which keeps itself at most 28,000 characters).
 void DisplayMessageOnLogBox(Engine& engine, std::string_view text);
 
+// Logs one line of the host's own (no frame): a port lost or reopened. Shown in every display
+// mode, and written to the log file of a recording like any other entry.
+void LogHostEvent(Engine& engine, std::string_view text);
+
 // Sets `rx.logText` (cut to fit) — the first step of every response handler.
 void SetRxLogText(Engine& engine, std::string_view text);
 

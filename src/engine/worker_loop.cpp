@@ -15,6 +15,7 @@
 #include "engine/exchange_watch.h"
 #include "engine/operator_dispatch.h"
 #include "engine/port_control.h"
+#include "engine/port_watch.h"
 #include "engine/response_dispatch.h"
 #include "protocol/line_codes.h"
 
@@ -29,17 +30,17 @@ constexpr std::int32_t kDownloadStartCharacter = 'F';
 bool SendStep(Engine& engine) {
   EngineState& s = engine.state;
   bool sent = false;
+  // Only a frame that went out can bring an answer: a refused write (a device gone, an answer
+  // arriving) must not make the worker watch the line closely for nothing.
   if (s.immediateStatusRequest.exchange(0) != 0 && s.normalDownloadActive.load() == 0) {
-    SendCommand(engine, cmd::kStatusRequest);
-    sent = true;
+    sent = SendCommand(engine, cmd::kStatusRequest) == 1;
   }
   std::uint8_t code = 0;
   if (PeekQueuedCommand(engine, code)) {
-    SendCommand(engine, code);
+    if (SendCommand(engine, code) == 1) sent = true;
     // Cleared whatever the sender reports: a refused write is not retried.
     std::lock_guard lock(s.queueMutex);
     s.commandQueued.store(0);
-    sent = true;
   }
   return sent;
 }
@@ -181,18 +182,22 @@ void Worker::Run() {
   SteadyClock::time_point lastTransmission{};
   bool transmitted = false;
   ExchangeWatch watch;
+  PortWatch portWatch;
+  auto portDue = SteadyClock::time_point::max();
   while (!stopRequested_.load()) {
     const int lineFd = lineDescriptor_ ? lineDescriptor_() : -1;
     const bool answerExpected = transmitted && SteadyClock::now() - lastTransmission <
                                                    std::chrono::milliseconds(kAnswerWindowMs);
     int waitMs = WorkerWaitMs(engine_.state, lineFd >= 0, answerExpected);
-    // A line that stays readable (bytes the receiver leaves for a later pass) must not turn
-    // the wait into a spin: it is then watched at the cycle's own pace.
-    // The watch's deadline wakes the worker even on a line that has gone silent.
-    if (const auto deadline = watch.Deadline(); deadline != SteadyClock::time_point::max()) {
+    // The watch's deadline wakes the worker even on a line that has gone silent, and so does
+    // the next attempt to reopen a lost port.
+    for (const auto deadline : {watch.Deadline(), portDue}) {
+      if (deadline == SteadyClock::time_point::max()) continue;
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
       waitMs = std::min(waitMs, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
     }
+    // A line that stays readable (bytes the receiver leaves for a later pass) must not turn
+    // the wait into a spin: it is then watched at the cycle's own pace.
     if (lineFd >= 0 && waitMs > kBusyWaitMs) {
       pollfd line{lineFd, POLLIN, 0};
       if (::poll(&line, 1, 0) > 0) {
@@ -208,6 +213,7 @@ void Worker::Run() {
       lastTransmission = SteadyClock::now();
     }
     watch.Check(engine_, SteadyClock::now());
+    portDue = portWatch.Check(engine_, SteadyClock::now());
     cycles_.fetch_add(1);
   }
 }
