@@ -11,12 +11,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
+#include <sstream>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -110,7 +113,9 @@ class HostProcess {
     }
   }
 
-  ::testing::AssertionResult Start(const std::vector<std::string>& args) {
+  // `environment`: NAME=value settings added to (or replacing) this process's own.
+  ::testing::AssertionResult Start(const std::vector<std::string>& args,
+                                   const std::vector<std::string>& environment = {}) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
         ::pipe2(err, O_CLOEXEC) != 0) {
@@ -126,8 +131,19 @@ class HostProcess {
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> env(environment);
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string_view entry(*e);
+      const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& own) {
+        return entry.substr(0, entry.find('=') + 1) == own.substr(0, own.find('=') + 1);
+      });
+      if (!replaced) env.emplace_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     const int spawned =
-        posix_spawn(&pid_, TARVIK_HOST_BINARY, &actions, nullptr, argv.data(), environ);
+        posix_spawn(&pid_, TARVIK_HOST_BINARY, &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -177,6 +193,7 @@ class HostProcess {
 
   const std::string& Out() const { return outText_; }
   const std::string& Err() const { return errText_; }
+  pid_t Pid() const { return pid_; }
 
  private:
   // Takes one chunk of output; false when both streams have ended or the deadline passed.
@@ -246,8 +263,8 @@ class HostRunTest : public ::testing::Test {
     return host_.Start(args);
   }
 
-  // The validator with its mechanism sped up, and the host on its line.
-  ::testing::AssertionResult StartBoth() {
+  // The validator with its mechanism sped up and its trace kept for the failure report.
+  RunnerOptions ValidatorOptions() {
     RunnerOptions options;
     options.timings.initializeMs = 150;
     options.timings.acceptingMs = 100;
@@ -258,6 +275,26 @@ class HostRunTest : public ::testing::Test {
       std::lock_guard lock(traceMutex_);
       trace_.emplace_back(line);
     };
+    return options;
+  }
+
+  // Trace lines that begin with `prefix`, from line `from` on.
+  std::size_t TraceCount(std::string_view prefix, std::size_t from = 0) {
+    std::lock_guard lock(traceMutex_);
+    return static_cast<std::size_t>(
+        std::count_if(trace_.begin() + static_cast<std::ptrdiff_t>(std::min(from, trace_.size())),
+                      trace_.end(), [&](const std::string& line) {
+                        return line.rfind(prefix, 0) == 0;
+                      }));
+  }
+  std::size_t TraceSize() {
+    std::lock_guard lock(traceMutex_);
+    return trace_.size();
+  }
+
+  // The validator, and the host on its line.
+  ::testing::AssertionResult StartBoth() {
+    const RunnerOptions options = ValidatorOptions();
     std::string why;
     if (!validator_.Start(options, &why)) {
       return ::testing::AssertionFailure() << "the validator did not start: " << why;
@@ -532,6 +569,114 @@ TEST_F(HostRunTest, AnAutoResetChainCutShortBySilenceTimesOutAndPollingResumes) 
   ExpectCleanExit();
   EXPECT_EQ(Count(host_.Out(), kStuckExchangeLine), 0u);
 }
+
+// ---- A device that goes away and comes back ----------------------------------------------------
+
+// CPU time (user and system) the process `pid` has used so far, in milliseconds; -1 if unknown.
+long long CpuMs(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text{std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>()};
+  // The command name in parentheses may hold blanks; the fields counted here follow it.
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  long long utime = 0;
+  long long stime = 0;
+  // Fields 3 to 15 of the line: state ... utime (14) stime (15).
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14) utime = std::stoll(field);
+    if (index == 15) stime = std::stoll(field);
+  }
+  return (utime + stime) * 1000 / ::sysconf(_SC_CLK_TCK);
+}
+
+enum class FrontEnd { Console, Window };
+
+void PrintTo(FrontEnd f, std::ostream* os) { *os << (f == FrontEnd::Console ? "Console" : "Window"); }
+
+// The validator's pseudo-terminal closes mid-polling, as an unplugged adapter would, and a new
+// one appears behind the same path (a symlink, as a udev name is). The host shows the loss,
+// sleeps instead of spinning, and resumes polling on its own.
+class PortLossTest : public HostRunTest, public ::testing::WithParamInterface<FrontEnd> {
+ protected:
+  // Points the host's device path at `target` in one step.
+  ::testing::AssertionResult PointDeviceAt(const std::string& target) {
+    const std::filesystem::path fresh = device_.string() + ".new";
+    std::error_code error;
+    std::filesystem::remove(fresh, error);
+    std::filesystem::create_symlink(target, fresh, error);
+    if (!error) std::filesystem::rename(fresh, device_, error);
+    if (error) return ::testing::AssertionFailure() << error.message();
+    return ::testing::AssertionSuccess();
+  }
+
+  // Until the validator has seen `count` status requests after trace line `from`.
+  bool WaitForPolls(std::size_t count, std::size_t from) {
+    return host_.WaitUntil([&] { return TraceCount("RX FC 05 11", from) >= count; });
+  }
+
+  const std::filesystem::path device_ = dir_ / "ttyValidator";
+};
+
+TEST_P(PortLossTest, TheHostShowsTheLossSleepsAndReopensTheSameDevice) {
+  const bool console = GetParam() == FrontEnd::Console;
+  RunnerOptions options = ValidatorOptions();
+  options.startIdle = true;
+  ASSERT_TRUE(validator_.Start(options));
+  ASSERT_TRUE(PointDeviceAt(validator_.SlavePath()));
+  if (console) {
+    ASSERT_TRUE(StartHost({"--device", device_.string()}));
+  } else {
+    ASSERT_TRUE(host_.Start({"--device", device_.string(), "--settings", settings_},
+                            {"QT_QPA_PLATFORM=offscreen"}));
+  }
+  ASSERT_TRUE(WaitForPolls(3, 0)) << "the host did not poll";
+
+  validator_.Stop();
+  if (console) {
+    ASSERT_TRUE(WaitForErr("FIELD Comminucation Status: Port lost\n"));
+    EXPECT_TRUE(WaitForErr("FIELD Validator Status: \n"));
+    EXPECT_TRUE(WaitForLog("Port lost: COM1 (" + device_.string() + ") went away."));
+  }
+
+  // Lost: a key sends nothing and logs nothing, and the host sleeps.
+  const std::size_t logBefore = host_.Out().size();
+  host_.Type("S");
+  const long long cpuBefore = CpuMs(host_.Pid());
+  const auto measureEnd = SteadyClock::now() + std::chrono::seconds(2);
+  host_.WaitUntil([&] { return SteadyClock::now() >= measureEnd; });
+  const long long cpuMs = CpuMs(host_.Pid()) - cpuBefore;
+  ASSERT_GE(cpuBefore, 0);
+  EXPECT_LT(cpuMs, 40) << "more than 2 % of a core over 2 s while the port is lost";
+  if (console) {
+    const std::string lost = host_.Out().substr(logBefore);
+    EXPECT_EQ(lost.find("--->"), std::string::npos) << lost;
+    EXPECT_EQ(lost.find("Timeout"), std::string::npos) << lost;
+  }
+
+  // Back on the same path: polling resumes within two seconds.
+  ASSERT_TRUE(validator_.Start(options));
+  const std::size_t traceFrom = TraceSize();
+  ASSERT_TRUE(PointDeviceAt(validator_.SlavePath()));
+  const auto back = SteadyClock::now();
+  ASSERT_TRUE(WaitForPolls(1, traceFrom)) << "polling did not resume";
+  EXPECT_LT(SteadyClock::now() - back, std::chrono::seconds(2));
+  if (console) {
+    const std::string reopened = "Port reopened: COM1 (" + device_.string() + "). Polling resumes.\n";
+    ASSERT_TRUE(WaitForLog(reopened));
+    EXPECT_TRUE(WaitForLog(ReceivedText("IDLING"), 1, host_.Out().find(reopened)));
+    EXPECT_TRUE(WaitForErr("FIELD Comminucation Status: OK\n"));
+    ExpectCleanExit();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(HostValidator, PortLossTest,
+                         ::testing::Values(FrontEnd::Console, FrontEnd::Window),
+                         [](const auto& param) {
+                           return std::string(param.param == FrontEnd::Console ? "Console"
+                                                                               : "Window");
+                         });
 
 // ---- The demo --------------------------------------------------------------------------------
 
