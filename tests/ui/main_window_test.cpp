@@ -235,8 +235,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(engine_->commandValue.load(), 0x12u);
   }
 
+  // With no button focused (here the log box has the focus), Enter is the window's OK.
   void enterClicksTheSetButtonBesideTheLastValueBox() {
-    Type(NeutralFocus(), Qt::Key_Return);
+    Type(dlg_->logBox(), Qt::Key_Return);
     QCOMPARE(Pending(), std::int32_t{0});
     QVERIFY(messages_.empty());
     QVERIFY(dlg_->isVisible());
@@ -250,7 +251,7 @@ class MainWindowTest : public QObject {
 
     // The box stays the last one after the focus moved on.
     engine_->state.pendingCommand = 0;
-    Type(NeutralFocus(), Qt::Key_Enter);
+    Type(dlg_->logBox(), Qt::Key_Enter);
     QCOMPARE(Pending(), std::int32_t{'n'});
   }
 

@@ -1,5 +1,6 @@
 #include "ui/qt/host_simulator_dlg.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,8 +10,10 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -25,6 +28,7 @@
 #include "engine/worker_loop.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/group_frame.h"
 #include "ui/qt/info_basic_tab.h"
 #include "ui/qt/log_box.h"
 #include "ui/qt/qt_window_services.h"
@@ -217,20 +221,22 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
     std::_Exit(0);
   };
   setWindowTitle(Text(kProgramName));
+  // Unlike the dialog it follows, the window may be enlarged: the log box takes the room.
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   setWindowIcon(AppIcon());
   setFont(DialogFont());
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->setSizeConstraint(QLayout::SetNoConstraint);  // the size is fixed below
+  layout->setSizeConstraint(QLayout::SetNoConstraint);  // the client's minimum holds it
   QMenuBar* menuBar = BuildMenus(layout);
-  auto* client = new QWidget(this);
-  layout->addWidget(client);
-  BuildClient(client);
-  FixWindowSize(this, QSize(client->width(), menuBar->sizeHint().height() + client->height()));
+  client_ = new QWidget(this);
+  layout->addWidget(client_);
+  BuildClient(client_);
+  resize(client_->minimumWidth(), menuBar->sizeHint().height() + client_->minimumHeight());
 
   services_.BindLogBox(logBox_);
   services_.BindInfoTab(infoTab_);
@@ -276,7 +282,8 @@ QMenuBar* HostSimulatorDlg::BuildMenus(QVBoxLayout* layout) {
 
 void HostSimulatorDlg::BuildClient(QWidget* client) {
   const DialogUnits du(font());
-  client->setFixedSize(du.X(531), du.Y(346));
+  client->setMinimumSize(du.X(531), du.Y(346));
+  client->resize(client->minimumSize());
 
   logBox_ = new LogBox(client);
   logBox_->setGeometry(du.Rect(7, 3, 228, 188));
@@ -288,11 +295,11 @@ void HostSimulatorDlg::BuildClient(QWidget* client) {
   tabs_->addTab(new QWidget, Text(kDownloadTabTitle));
   tabs_->addTab(new QWidget, Text(kLogTabTitle));
 
-  auto* userSettings = new QGroupBox(Text(kUserSettingsGroup), client);
+  auto* userSettings = new GroupFrame(Text(kUserSettingsGroup), client);
   userSettings->setGeometry(du.Rect(237, 135, 290, 56));
 
   for (const ButtonGroup& group : kGroups) {
-    auto* box = new QGroupBox(Text(group.title), client);
+    auto* box = new GroupFrame(Text(group.title), client);
     box->setGeometry(du.Rect(group.x, group.y, group.width, group.height));
     box->setEnabled(group.enabled);
   }
@@ -331,6 +338,33 @@ void HostSimulatorDlg::BuildClient(QWidget* client) {
     label->setAlignment((row.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter);
     label->setGeometry(du.Rect(row.x, row.y, row.width, row.height));
     if (row.id != 0) labels_[row.id] = label;
+  }
+
+  // Every control's place at the layout's size; an enlarged window moves them from there.
+  for (QObject* child : client->children()) {
+    if (auto* widget = qobject_cast<QWidget*>(child)) placesAtLayoutSize_.emplace_back(widget, widget->geometry());
+  }
+}
+
+void HostSimulatorDlg::FitClient(QSize size) {
+  // The extra room goes to the log box. What stands beside it moves right, what stands below it
+  // moves down; every control keeps its place relative to its neighbours.
+  const QSize layoutSize = client_->minimumSize();
+  const int dx = std::max(0, size.width() - layoutSize.width());
+  const int dy = std::max(0, size.height() - layoutSize.height());
+  QRect logBoxPlace;
+  for (const auto& [widget, place] : placesAtLayoutSize_) {
+    if (widget == logBox_) logBoxPlace = place;
+  }
+  for (const auto& [widget, place] : placesAtLayoutSize_) {
+    if (widget.isNull()) continue;
+    if (widget == logBox_) {
+      widget->setGeometry(place.adjusted(0, 0, dx, dy));
+    } else if (place.top() > logBoxPlace.bottom()) {
+      widget->setGeometry(place.translated(0, dy));
+    } else if (place.left() > logBoxPlace.right()) {
+      widget->setGeometry(place.translated(dx, 0));
+    }
   }
 }
 
@@ -391,7 +425,14 @@ void HostSimulatorDlg::OnChangeButton(int buttonId) {
   const ValueBox* entry = ValueBoxOfButton(buttonId);
   QLineEdit* edit = entry != nullptr ? valueBox(entry->boxId) : nullptr;
   if (edit == nullptr) return;
-  const QByteArray text = edit->text().toLatin1();
+  // The validator takes one byte a character: a character with no one-byte form is refused, not
+  // silently sent as '?'.
+  const QString typed = edit->text();
+  if (std::any_of(typed.begin(), typed.end(), [](QChar c) { return c.unicode() > 0xFF; })) {
+    ShowErrorMessage(engine_, kEntryBadCharacter);
+    return;
+  }
+  const QByteArray text = typed.toLatin1();
   PressChangeButton(engine_, *entry,
                     std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
@@ -441,6 +482,10 @@ bool HostSimulatorDlg::IsValueBox(const QObject* object) const {
 }
 
 bool HostSimulatorDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == client_ && event->type() == QEvent::Resize) {
+    FitClient(static_cast<QResizeEvent*>(event)->size());
+    return false;
+  }
   if (event->type() == QEvent::FocusIn) {
     if (IsValueBox(watched)) lastValueBox_ = static_cast<QLineEdit*>(watched);
     return false;
@@ -454,6 +499,24 @@ bool HostSimulatorDlg::eventFilter(QObject* watched, QEvent* event) {
 
 bool HostSimulatorDlg::HandleKey(const QKeyEvent& key, QWidget* target) {
   if (key.modifiers() & (Qt::AltModifier | Qt::MetaModifier)) return false;
+
+  // The operator reading the log box scrolls it with the arrow and page keys; the Up arrow is
+  // the display mode's key everywhere else.
+  if (target == logBox_) {
+    switch (key.key()) {
+      case Qt::Key_Up:
+      case Qt::Key_Down:
+      case Qt::Key_Left:
+      case Qt::Key_Right:
+      case Qt::Key_PageUp:
+      case Qt::Key_PageDown:
+      case Qt::Key_Home:
+      case Qt::Key_End:
+        return false;
+      default:
+        break;
+    }
+  }
 
   // Keys that act or are swallowed whatever the focus, value boxes included.
   switch (key.key()) {
@@ -469,6 +532,12 @@ bool HostSimulatorDlg::HandleKey(const QKeyEvent& key, QWidget* target) {
       return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
+      // A focused button is pressed, as the keyboard user expects; only from a value box, or
+      // with no button focused, is Enter the window's OK (the set button of the last box).
+      if (auto* focused = qobject_cast<QAbstractButton*>(target)) {
+        if (focused->isEnabled()) focused->click();
+        return true;
+      }
       OnOk();
       return true;
     case Qt::Key_Escape:

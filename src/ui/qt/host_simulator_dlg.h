@@ -4,10 +4,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -76,6 +79,8 @@ class HostSimulatorDlg : public QDialog {
  private:
   QMenuBar* BuildMenus(QVBoxLayout* layout);
   void BuildClient(QWidget* client);
+  // Places the controls for a client area of `size` (at least the layout's size).
+  void FitClient(QSize size);
   // The click operation of button `id` (a row of the button tables).
   void OnButton(int id);
   void OnChangeButton(int buttonId);
@@ -89,6 +94,8 @@ class HostSimulatorDlg : public QDialog {
   std::unique_ptr<Worker> worker_;
   std::function<void()> terminate_;
 
+  QWidget* client_ = nullptr;
+  std::vector<std::pair<QPointer<QWidget>, QRect>> placesAtLayoutSize_;
   LogBox* logBox_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   InfoBasicTab* infoTab_ = nullptr;

@@ -1,9 +1,12 @@
 #include "ui/qt/log_box.h"
 
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QToolButton>
+#include <algorithm>
 
 #include "ui/qt/dialog_units.h"
 
@@ -23,26 +26,77 @@ QString ToDocumentText(std::string_view text) {
   return result;
 }
 
+// Room between the follow button and the edges of the text area, in pixels.
+constexpr int kFollowButtonMargin = 4;
+
 }  // namespace
 
 LogBox::LogBox(QWidget* parent, std::size_t limit) : QPlainTextEdit(parent), limit_(limit) {
   setReadOnly(true);
   setUndoRedoEnabled(false);
-  setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  setLineWrapMode(QPlainTextEdit::NoWrap);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setFont(DialogFont());
   // The operator may select and copy, never type.
   setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+
+  followButton_ = new QToolButton(this);
+  followButton_->setFocusPolicy(Qt::NoFocus);
+  followButton_->setCursor(Qt::PointingHandCursor);
+  followButton_->hide();
+  connect(followButton_, &QToolButton::clicked, this, &LogBox::Follow);
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &LogBox::OnScrolled);
+  connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &LogBox::OnScrolled);
+  connect(this, &QPlainTextEdit::selectionChanged, this, &LogBox::OnScrolled);
+}
+
+bool LogBox::Following() const {
+  const QScrollBar* bar = verticalScrollBar();
+  return bar->value() >= bar->maximum() && !bar->isSliderDown() && !textCursor().hasSelection();
 }
 
 void LogBox::Append(std::string_view text) {
-  QTextCursor cursor(document());
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(ToDocumentText(text));
-  TrimToLimit();
-  ScrollToEnd();
+  QScrollBar* bar = verticalScrollBar();
+  const bool follow = Following();
+  // Without wrapping, the scroll position counts lines: it is the top line's number.
+  const int topLine = bar->value();
+  const int column = horizontalScrollBar()->value();
+  // Kept as numbers: a cursor would move along with the insertion.
+  const QTextCursor before = textCursor();
+  const bool selected = before.hasSelection();
+  const int anchor = before.anchor();
+  const int position = before.position();
+
+  QTextCursor end(document());
+  end.movePosition(QTextCursor::End);
+  const QString added = ToDocumentText(text);
+  end.insertText(added);
+  // A selection that reaches the end would swallow the new text; it stays what was selected.
+  if (selected && (textCursor().anchor() != anchor || textCursor().position() != position)) {
+    QTextCursor kept(document());
+    kept.setPosition(anchor);
+    kept.setPosition(position, QTextCursor::KeepAnchor);
+    setTextCursor(kept);
+  }
+  const int dropped = TrimToLimit();
+
+  if (follow) {
+    bar->setValue(bar->maximum());
+    horizontalScrollBar()->setValue(column);
+    return;
+  }
+  // The same text stays at the top of the view unless the trim took it.
+  bar->setValue(std::max(0, topLine - dropped));
+  horizontalScrollBar()->setValue(column);
+  unseenLines_ += static_cast<int>(added.count(QLatin1Char('\n')));
+  ShowUnseen();
+}
+
+void LogBox::Clear() {
+  clear();
+  unseenLines_ = 0;
+  followButton_->hide();
 }
 
 std::size_t LogBox::CharacterCount() const {
@@ -52,34 +106,91 @@ std::size_t LogBox::CharacterCount() const {
   return static_cast<std::size_t>(doc->characterCount() - 1 + doc->blockCount() - 1);
 }
 
-void LogBox::TrimToLimit() {
+int LogBox::TrimToLimit() {
   std::size_t count = CharacterCount();
-  if (count <= limit_) return;
+  if (count <= limit_) return 0;
   // Find the first line to keep: drop whole lines (text, CR, LF) from the top until the rest
   // fits. When only the last, unterminated line is left and it is still too long, the box is
   // emptied, as there is no line feed to cut at.
   QTextBlock block = document()->firstBlock();
+  int dropped = 0;
   while (count > limit_) {
     const QTextBlock next = block.next();
     if (!next.isValid()) {
+      const int all = document()->blockCount();
       document()->clear();
-      return;
+      return all;
     }
     count -= static_cast<std::size_t>(block.length()) + 1;
     block = next;
+    ++dropped;
   }
   QTextCursor cursor(document());
   cursor.movePosition(QTextCursor::Start);
   cursor.setPosition(block.position(), QTextCursor::KeepAnchor);
   cursor.removeSelectedText();
+  return dropped;
 }
 
-void LogBox::ScrollToEnd() {
+void LogBox::Follow() {
   QTextCursor cursor = textCursor();
   cursor.movePosition(QTextCursor::End);
   setTextCursor(cursor);
-  ensureCursorVisible();
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  unseenLines_ = 0;
+  followButton_->hide();
+}
+
+void LogBox::OnScrolled() {
+  if (unseenLines_ == 0 || !Following()) return;
+  // The operator scrolled back to the end (and holds no selection): following resumes.
+  unseenLines_ = 0;
+  followButton_->hide();
+}
+
+void LogBox::ShowUnseen() {
+  if (unseenLines_ == 0) return;
+  followButton_->setText(unseenLines_ == 1 ? QStringLiteral("1 new line \u2013 follow")
+                                           : QStringLiteral("%1 new lines \u2013 follow")
+                                                 .arg(unseenLines_));
+  followButton_->adjustSize();
+  PlaceFollowButton();
+  followButton_->show();
+  followButton_->raise();
+}
+
+void LogBox::PlaceFollowButton() {
+  const QRect area = viewport()->geometry();
+  const QSize size = followButton_->sizeHint();
+  followButton_->setGeometry(area.right() - size.width() - kFollowButtonMargin,
+                             area.bottom() - size.height() - kFollowButtonMargin, size.width(),
+                             size.height());
+}
+
+void LogBox::resizeEvent(QResizeEvent* event) {
+  QPlainTextEdit::resizeEvent(event);
+  PlaceFollowButton();
+}
+
+void LogBox::keyPressEvent(QKeyEvent* event) {
+  // Plain arrows and page keys move the view, not an invisible caret; with Shift they still
+  // extend a selection, and Ctrl+A and Ctrl+C work as everywhere.
+  if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+    QScrollBar* vertical = verticalScrollBar();
+    QScrollBar* horizontal = horizontalScrollBar();
+    switch (event->key()) {
+      case Qt::Key_Up: vertical->triggerAction(QAbstractSlider::SliderSingleStepSub); return;
+      case Qt::Key_Down: vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd); return;
+      case Qt::Key_PageUp: vertical->triggerAction(QAbstractSlider::SliderPageStepSub); return;
+      case Qt::Key_PageDown: vertical->triggerAction(QAbstractSlider::SliderPageStepAdd); return;
+      case Qt::Key_Left: horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub); return;
+      case Qt::Key_Right: horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd); return;
+      case Qt::Key_Home: vertical->triggerAction(QAbstractSlider::SliderToMinimum); return;
+      case Qt::Key_End: vertical->triggerAction(QAbstractSlider::SliderToMaximum); return;
+      default: break;
+    }
+  }
+  QPlainTextEdit::keyPressEvent(event);
 }
 
 std::string LogBox::Text() const {

@@ -281,7 +281,7 @@ std::string QtWindowServices::GetLogText() {
 
 void QtWindowServices::ClearLogBox() {
   Run([this] {
-    if (!logBox_.isNull()) logBox_->clear();
+    if (!logBox_.isNull()) logBox_->Clear();
   });
 }
 
