@@ -18,8 +18,8 @@ namespace {
 // Long enough for the worker's start-up (port open, first polls) to show.
 constexpr int kScreenshotDelayMs = 1500;
 
-QString ScreenshotPath(const QStringList& arguments) {
-  const QString option = QStringLiteral("--screenshot");
+// The value of `--name=VALUE` or `--name VALUE`; empty when the option is not given.
+QString OptionValue(const QStringList& arguments, const QString& option) {
   for (qsizetype i = 1; i < arguments.size(); ++i) {
     if (arguments[i].startsWith(option + QLatin1Char('='))) return arguments[i].mid(option.size() + 1);
     if (arguments[i] == option && i + 1 < arguments.size()) return arguments[i + 1];
@@ -32,7 +32,12 @@ QString ScreenshotPath(const QStringList& arguments) {
 int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   int toolkitArgc = argc;  // QApplication keeps a reference to it for its whole life
   QApplication app(toolkitArgc, argv);
-  const QString screenshot = ScreenshotPath(QApplication::arguments());
+  const QString screenshot = OptionValue(QApplication::arguments(), QStringLiteral("--screenshot"));
+  // --screenshot-delay MS waits longer, for a picture of a later moment (a note cycle of --demo).
+  bool delayGiven = false;
+  const int delay =
+      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-delay")).toInt(&delayGiven);
+  const int screenshotDelayMs = delayGiven && delay >= 0 ? delay : kScreenshotDelayMs;
 
   SerialPort port;
   if (!options.device.empty()) port.SetDeviceOverride(options.device);
@@ -47,7 +52,7 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   qt::HostSimulatorDlg window(engine, services, windowOptions);
 
   if (!screenshot.isEmpty()) {
-    QTimer::singleShot(kScreenshotDelayMs, &window, [&window, screenshot] {
+    QTimer::singleShot(screenshotDelayMs, &window, [&window, screenshot] {
       const bool saved = window.grab().save(screenshot);
       std::fflush(nullptr);
       std::_Exit(saved ? 0 : 1);
