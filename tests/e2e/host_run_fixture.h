@@ -285,9 +285,8 @@ class HostRunTest : public ::testing::Test {
   std::size_t TraceCount(std::string_view prefix, std::size_t from = 0) {
     std::lock_guard lock(traceMutex_);
     const auto first = trace_.begin() + static_cast<std::ptrdiff_t>(std::min(from, trace_.size()));
-    return static_cast<std::size_t>(std::count_if(first, trace_.end(), [&](const std::string& line) {
-      return line.rfind(prefix, 0) == 0;
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        first, trace_.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }));
   }
   std::size_t TraceSize() {
     std::lock_guard lock(traceMutex_);

@@ -30,7 +30,9 @@ long long CpuMs(pid_t pid) {
 
 enum class FrontEnd { Console, Window };
 
-void PrintTo(FrontEnd f, std::ostream* os) { *os << (f == FrontEnd::Console ? "Console" : "Window"); }
+void PrintTo(FrontEnd f, std::ostream* os) {
+  *os << (f == FrontEnd::Console ? "Console" : "Window");
+}
 
 // The validator's pseudo-terminal closes mid-polling, as an unplugged adapter would, and a new
 // one appears behind the same path (a symlink, as a udev name is). The host shows the loss,
@@ -103,7 +105,8 @@ TEST_P(PortLossTest, TheHostShowsTheLossSleepsAndReopensTheSameDevice) {
   ASSERT_TRUE(WaitForPolls(1, traceFrom)) << "polling did not resume";
   EXPECT_LT(SteadyClock::now() - back, std::chrono::seconds(2));
   if (console) {
-    const std::string reopened = "Port reopened: COM1 (" + device_.string() + "). Polling resumes.\n";
+    const std::string reopened =
+        "Port reopened: COM1 (" + device_.string() + "). Polling resumes.\n";
     ASSERT_TRUE(WaitForLog(reopened));
     EXPECT_TRUE(WaitForLog(ReceivedText("IDLING"), 1, host_.Out().find(reopened)));
     EXPECT_TRUE(WaitForErr("FIELD Comminucation Status: OK\n"));

@@ -142,7 +142,8 @@ class WindowUseTest : public QObject {
     QVERIFY(!follow->isVisible());
     Log().Append(Line(5000));
     QCOMPARE(bar->value(), bar->maximum());
-    QVERIFY(Log().document()->lastBlock().previous().text().startsWith(QStringLiteral("line 5000")));
+    QVERIFY(
+        Log().document()->lastBlock().previous().text().startsWith(QStringLiteral("line 5000")));
   }
 
   // A view scrolled up by the operator stays, and coming back to the end by hand follows again.
@@ -250,7 +251,8 @@ class WindowUseTest : public QObject {
       QCOMPARE(Pending(), std::int32_t{'n'});
       QCOMPARE(QByteArray::fromStdString(engine_->state.machineNumber.Text()), stored);
     } else {
-      QCOMPARE(messages_, std::vector<QString>{QStringLiteral("An inaccurate character was contained.")});
+      QCOMPARE(messages_,
+               std::vector<QString>{QStringLiteral("An inaccurate character was contained.")});
       QCOMPARE(Pending(), std::int32_t{0});
       QCOMPARE(engine_->state.machineNumber.Text(), std::string("KEPT"));
     }

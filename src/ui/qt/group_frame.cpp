@@ -1,8 +1,9 @@
 #include "ui/qt/group_frame.h"
 
+#include <qdrawutil.h>
+
 #include <QPainter>
 #include <QStyle>
-#include <qdrawutil.h>
 
 namespace tarvik::qt {
 
@@ -16,9 +17,7 @@ constexpr int kTitlePadding = 2;
 
 GroupFrame::GroupFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
 
-QRect GroupFrame::FrameRect() const {
-  return rect().adjusted(0, fontMetrics().height() / 2, 0, 0);
-}
+QRect GroupFrame::FrameRect() const { return rect().adjusted(0, fontMetrics().height() / 2, 0, 0); }
 
 QRect GroupFrame::TitleRect() const {
   const int width = fontMetrics().horizontalAdvance(title()) + 2 * kTitlePadding;

@@ -342,7 +342,8 @@ void HostSimulatorDlg::BuildClient(QWidget* client) {
 
   // Every control's place at the layout's size; an enlarged window moves them from there.
   for (QObject* child : client->children()) {
-    if (auto* widget = qobject_cast<QWidget*>(child)) placesAtLayoutSize_.emplace_back(widget, widget->geometry());
+    auto* widget = qobject_cast<QWidget*>(child);
+    if (widget != nullptr) placesAtLayoutSize_.emplace_back(widget, widget->geometry());
   }
 }
 

@@ -150,9 +150,9 @@ void LogBox::OnScrolled() {
 
 void LogBox::ShowUnseen() {
   if (unseenLines_ == 0) return;
-  followButton_->setText(unseenLines_ == 1 ? QStringLiteral("1 new line \u2013 follow")
-                                           : QStringLiteral("%1 new lines \u2013 follow")
-                                                 .arg(unseenLines_));
+  followButton_->setText(unseenLines_ == 1
+                             ? QStringLiteral("1 new line \u2013 follow")
+                             : QStringLiteral("%1 new lines \u2013 follow").arg(unseenLines_));
   followButton_->adjustSize();
   PlaceFollowButton();
   followButton_->show();
@@ -179,15 +179,32 @@ void LogBox::keyPressEvent(QKeyEvent* event) {
     QScrollBar* vertical = verticalScrollBar();
     QScrollBar* horizontal = horizontalScrollBar();
     switch (event->key()) {
-      case Qt::Key_Up: vertical->triggerAction(QAbstractSlider::SliderSingleStepSub); return;
-      case Qt::Key_Down: vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd); return;
-      case Qt::Key_PageUp: vertical->triggerAction(QAbstractSlider::SliderPageStepSub); return;
-      case Qt::Key_PageDown: vertical->triggerAction(QAbstractSlider::SliderPageStepAdd); return;
-      case Qt::Key_Left: horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub); return;
-      case Qt::Key_Right: horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd); return;
-      case Qt::Key_Home: vertical->triggerAction(QAbstractSlider::SliderToMinimum); return;
-      case Qt::Key_End: vertical->triggerAction(QAbstractSlider::SliderToMaximum); return;
-      default: break;
+      case Qt::Key_Up:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        return;
+      case Qt::Key_Down:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        return;
+      case Qt::Key_PageUp:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
+        return;
+      case Qt::Key_PageDown:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        return;
+      case Qt::Key_Left:
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        return;
+      case Qt::Key_Right:
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        return;
+      case Qt::Key_Home:
+        vertical->triggerAction(QAbstractSlider::SliderToMinimum);
+        return;
+      case Qt::Key_End:
+        vertical->triggerAction(QAbstractSlider::SliderToMaximum);
+        return;
+      default:
+        break;
     }
   }
   QPlainTextEdit::keyPressEvent(event);

@@ -35,8 +35,8 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   const QString screenshot = OptionValue(QApplication::arguments(), QStringLiteral("--screenshot"));
   // --screenshot-delay MS waits longer, for a picture of a later moment (a note cycle of --demo).
   bool delayGiven = false;
-  const int delay =
-      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-delay")).toInt(&delayGiven);
+  const int delay = OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-delay"))
+                        .toInt(&delayGiven);
   const int screenshotDelayMs = delayGiven && delay >= 0 ? delay : kScreenshotDelayMs;
 
   SerialPort port;
