@@ -146,6 +146,18 @@ class WindowUseTest : public QObject {
         Log().document()->lastBlock().previous().text().startsWith(QStringLiteral("line 5000")));
   }
 
+  // Ctrl+A, entries arriving, Ctrl+C: the copy is what was selected, not what came after.
+  void selectAllCopiesWhatWasSelected() {
+    Log().Append("STATUS REQUEST --->\r\n[FC 05 11 27 56]\r\n");
+    Log().setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(&Log(), Qt::Key_A, Qt::ControlModifier);
+    for (int i = 0; i < 5; ++i) Log().Append(Line(i));
+    QTest::keyClick(&Log(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(),
+             QStringLiteral("STATUS REQUEST --->\n[FC 05 11 27 56]\n"));
+    QCOMPARE(Pending(), std::int32_t{0});
+  }
+
   // A view scrolled up by the operator stays, and coming back to the end by hand follows again.
   void aScrolledViewStaysUntilItReturnsToTheEnd() {
     FillLog();
