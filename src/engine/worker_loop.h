@@ -15,8 +15,8 @@ namespace tarvik {
 // The worker's start-up: clears the hand-over fields, marks the log recording stopped and opens
 // the configured port (which starts polling).
 void WorkerStartUp(Engine& engine);
-// One pass of the worker cycle, without the pause in front of it. True when the pass handed a
-// command to the sender (or ran a global download), so an answer may be on its way.
+// One pass of the worker cycle, without the pause in front of it. True when the pass wrote a
+// command to the line (or ran a global download), so an answer may be on its way.
 bool WorkerCycle(Engine& engine);
 
 // Pauses between passes, in milliseconds. A pass follows at most 1 ms after the last while

@@ -95,12 +95,12 @@ TEST_F(WorkerCycleTest, OnlyTheLastOfTwoPostedCharactersIsDispatched) {
 TEST_F(WorkerCycleTest, AnOperatorCommandGoesOutInTheNextCycle) {
   StartUp();
   PostPendingCommand(engine, 'A');
-  WorkerCycle(engine);
+  EXPECT_FALSE(WorkerCycle(engine));
   EXPECT_TRUE(link.Written().empty());
   EXPECT_EQ(engine.state.awaitingResponse, 1);
   EXPECT_EQ(engine.state.armResponseTimer, 1);
 
-  WorkerCycle(engine);
+  EXPECT_TRUE(WorkerCycle(engine));
   EXPECT_EQ(WrittenCommands(link), std::vector<int>{0x41});
   // The transmission armed the 300 ms answer deadline.
   EXPECT_TRUE(ui.IsRunning(kResponseTimer));
@@ -218,7 +218,8 @@ TEST_F(WorkerCycleTest, ARefusedWriteStillClearsTheQueue) {
   StartUp();
   link.RefuseWrites(true);
   QueueCommand(engine, 0x41);
-  WorkerCycle(engine);
+  // Nothing went out, so no answer is on its way.
+  EXPECT_FALSE(WorkerCycle(engine));
   EXPECT_EQ(engine.state.commandQueued, 0);
   link.RefuseWrites(false);
   WorkerCycle(engine);
