@@ -236,7 +236,10 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
   client_ = new QWidget(this);
   layout->addWidget(client_);
   BuildClient(client_);
-  resize(client_->minimumWidth(), menuBar->sizeHint().height() + client_->minimumHeight());
+  const QSize layoutSize(client_->minimumWidth(),
+                         menuBar->sizeHint().height() + client_->minimumHeight());
+  resize(layoutSize);
+  setMinimumSize(layoutSize);
 
   services_.BindLogBox(logBox_);
   services_.BindInfoTab(infoTab_);
