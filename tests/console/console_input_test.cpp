@@ -286,16 +286,24 @@ INSTANTIATE_TEST_SUITE_P(
         DriveCase{
             "Wait", ":wait 250\n:wait 0\n", Setup::PortClosed, {}, "", {}, {}, {250, 0}, false},
         DriveCase{"BadCommands",
-                  ":wait -1\n:wait x\n:bogus\n:value nobox 1\n",
+                  ":wait -1\n:wait x\n:bogus\n:value nobox 1\n:properties 1 9600 200 Normal\n"
+                  ":properties 1 9600 200 Normal 246 7\n:log-button\n",
                   Setup::PortClosed,
                   {},
                   "",
                   {},
                   {":wait needs milliseconds from 0 to 3600000, not \"-1\"",
                    ":wait needs milliseconds from 0 to 3600000, not \"x\"",
-                   "unknown command \":bogus\" (value, wait, quit)",
+                   "unknown command \":bogus\" (value, wait, quit, log-browse, log-button, "
+                   "properties)",
                    "no value box \"nobox\" (disable, security, mode, inhibit, direction, "
-                   "function, machine, barcode-func, barcode-inhibit)"},
+                   "function, machine, barcode-func, barcode-inhibit)",
+                   ":properties needs PORT BAUD POLLING MODE PACKET, for example :properties 1 "
+                   "9600 200 Normal 246",
+                   ":properties needs PORT BAUD POLLING MODE PACKET, for example :properties 1 "
+                   "9600 200 Normal 246",
+                   ":log-button: the Start/Stop button is disabled until a file is chosen "
+                   "(:log-browse PATH)"},
                   {},
                   false},
         DriveCase{"ExitAnsweredNoStays",

@@ -190,8 +190,8 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
 CommandOutcome ConsoleOperator::LogButton() {
   // A disabled button ignores its press.
   if (!logTab_.buttonEnabled) {
-    return Error(":log-button: the " + std::string(LogButtonText(engine_)) +
-                 " button is disabled until a file is chosen (:log-browse PATH)");
+    return Error(":log-button: the Start/Stop button is disabled until a file is chosen "
+                 "(:log-browse PATH)");
   }
   PressLogButton(engine_, logTab_);
   return {};
