@@ -77,12 +77,12 @@ PropertiesOutcome PressPropertiesOk(Engine& engine, const PropertiesForm& form,
   // Both fields are checked before anything changes: a typo must not leave the engineer with a
   // closed port and half of the new settings in force.
   const std::optional<std::int32_t> polling =
-      CheckNumberField(engine, form.pollingDuration, kPollingDurationCaption,
-                       kMinPollingDurationMs, kMaxPollingDurationMs, kPollingRangeText);
+      CheckNumberField(engine, form.pollingDuration, kPollingDurationCaption, kMinPollingDurationMs,
+                       kMaxPollingDurationMs, kPollingRangeText);
   if (!polling) return PropertiesOutcome::Refused;
   const std::optional<std::int32_t> packetSize =
-      CheckNumberField(engine, form.packetSize, kPacketSizeCaption, kMinPacketSize,
-                       kMaxPacketSize, kPacketRangeText);
+      CheckNumberField(engine, form.packetSize, kPacketSizeCaption, kMinPacketSize, kMaxPacketSize,
+                       kPacketRangeText);
   if (!packetSize) return PropertiesOutcome::Refused;
 
   // The port toggle repeats the two refusals above, so it can refuse only if an exchange opened

@@ -95,14 +95,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "OPERATING MODE=1\nDOWNLOAD PACKET SIZE=64\n",
                  {19, 2, "500", 1, "64"}},
         // Cut to 2 characters, "123" selects position 12 (COM13).
-        FormCase{"ComPortCutToTwoCharacters", "[BEXALTOOL]\nCOM PORT=123\n",
-                 {12, 0, "200", 0, "246"}},
+        FormCase{
+            "ComPortCutToTwoCharacters", "[BEXALTOOL]\nCOM PORT=123\n", {12, 0, "200", 0, "246"}},
         // Positions the lists do not have leave them without a selection.
         FormCase{"PositionsOutsideTheLists",
                  "[BEXALTOOL]\nCOM PORT=20\nBAUD RATE=3\nOPERATING MODE=2\n",
                  {kNoSelection, kNoSelection, "200", kNoSelection, "246"}},
-        FormCase{"NegativePosition", "[BEXALTOOL]\nCOM PORT=-1\n",
-                 {kNoSelection, 0, "200", 0, "246"}},
+        FormCase{
+            "NegativePosition", "[BEXALTOOL]\nCOM PORT=-1\n", {kNoSelection, 0, "200", 0, "246"}},
         // The field texts come unconverted, cut to what the fields hold.
         FormCase{"FieldTextsUnconverted",
                  "[BEXALTOOL]\nPOLLING DURATION=1234567\nDOWNLOAD PACKET SIZE=ab\n",
@@ -168,9 +168,9 @@ TEST_P(PropertiesOkTest, ChecksBothFieldsBeforeAnythingChanges) {
   EXPECT_EQ(engine.state.ope_mode_index, 1);
   EXPECT_EQ(engine.state.download_packet_size, packet);
   // Saved, and the port reopened with the new settings, polling at the new period.
-  EXPECT_EQ(Read(), "[BEXALTOOL]\nCOM PORT=3\nBAUD RATE=2\nPOLLING DURATION=" +
-                        std::to_string(polling) + "\nOPERATING MODE=1\nDOWNLOAD PACKET SIZE=" +
-                        std::to_string(packet) + "\n");
+  EXPECT_EQ(Read(),
+            "[BEXALTOOL]\nCOM PORT=3\nBAUD RATE=2\nPOLLING DURATION=" + std::to_string(polling) +
+                "\nOPERATING MODE=1\nDOWNLOAD PACKET SIZE=" + std::to_string(packet) + "\n");
   EXPECT_EQ(engine.state.portOpen, 1);
   EXPECT_EQ(link.LastPortNumber(), 4);
   EXPECT_EQ(link.LastBaudRate(), 38400);
@@ -271,9 +271,9 @@ TEST_F(PropertiesTest, APortThatDoesNotReopenIsReportedAfterTheSave) {
 
   EXPECT_EQ(PressPropertiesOk(engine, {7, 0, "200", 0, "246"}, path), PropertiesOutcome::Accepted);
 
-  EXPECT_EQ(ui.CallsStartingWith("Message"),
-            std::vector<std::string>{
-                "Message: This COM port is not available. Use another COM port."});
+  EXPECT_EQ(
+      ui.CallsStartingWith("Message"),
+      std::vector<std::string>{"Message: This COM port is not available. Use another COM port."});
   EXPECT_EQ(engine.state.portOpen, 0);
   EXPECT_FALSE(ui.IsRunning(kPollingTimer));
   EXPECT_NE(Read().find("COM PORT=7\n"), std::string::npos);

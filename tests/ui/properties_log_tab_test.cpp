@@ -101,8 +101,9 @@ class PropertiesLogTabTest : public QObject {
   // The dialog shows the file, not memory: a COM PORT of 123 selects COM13, an OPERATING MODE
   // of 2 (Test mode in memory) leaves the list without a selection.
   void propertiesOpensFromTheMenuFilledFromTheFile() {
-    WriteSettings("[BEXALTOOL]\nCOM PORT=123\nBAUD RATE=1\nPOLLING DURATION=750\n"
-                  "OPERATING MODE=2\n");
+    WriteSettings(
+        "[BEXALTOOL]\nCOM PORT=123\nBAUD RATE=1\nPOLLING DURATION=750\n"
+        "OPERATING MODE=2\n");
     OpenWindow();
     QCOMPARE(engine_->state.ope_mode_index.load(), 2);
 

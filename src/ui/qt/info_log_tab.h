@@ -27,7 +27,7 @@ class InfoLogTab : public QWidget {
   // Replaces the platform's file-save dialog (a test answers it).
   void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
 
-  QLineEdit* pathField() const { return pathField_; }         // 1042
+  QLineEdit* pathField() const { return pathField_; }          // 1042
   QPushButton* browseButton() const { return browseButton_; }  // 1005
   QPushButton* recordButton() const { return recordButton_; }  // 1006
 

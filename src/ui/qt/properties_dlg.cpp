@@ -122,7 +122,8 @@ bool PropertiesDlg::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && (watched == polling_ || watched == packetSize_)) {
     const auto* key = static_cast<QKeyEvent*>(event);
     const QString text = key->text();
-    if (text.size() == 1 && text[0].isPrint() && !(text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('9')) &&
+    if (text.size() == 1 && text[0].isPrint() &&
+        !(text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('9')) &&
         !(key->modifiers() & Qt::ControlModifier)) {
       return true;
     }

@@ -26,13 +26,13 @@ class PropertiesDlg : public QDialog {
   // What the five controls hold now.
   PropertiesForm Form() const;
 
-  QComboBox* comPortList() const { return comPort_; }         // 1006
-  QComboBox* baudRateList() const { return baudRate_; }       // 1007
-  QLineEdit* pollingField() const { return polling_; }        // 1008
-  QComboBox* operatingModeList() const { return opeMode_; }   // 1009
-  QLineEdit* packetField() const { return packetSize_; }      // 1012
-  QPushButton* okButton() const { return ok_; }               // 1
-  QPushButton* cancelButton() const { return cancel_; }       // 2
+  QComboBox* comPortList() const { return comPort_; }        // 1006
+  QComboBox* baudRateList() const { return baudRate_; }      // 1007
+  QLineEdit* pollingField() const { return polling_; }       // 1008
+  QComboBox* operatingModeList() const { return opeMode_; }  // 1009
+  QLineEdit* packetField() const { return packetSize_; }     // 1012
+  QPushButton* okButton() const { return ok_; }              // 1
+  QPushButton* cancelButton() const { return cancel_; }      // 2
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
