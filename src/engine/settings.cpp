@@ -6,9 +6,9 @@
 
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -39,14 +39,11 @@ struct SettingKey {
 
 // In the order the file is read and written.
 constexpr std::array<SettingKey, 5> kSettingKeys{{
-    {"COM PORT", 2, 0, &EngineState::com_port_index,
-     &SettingsTexts::comPort},
-    {"BAUD RATE", 1, 0, &EngineState::baud_rate_index,
-     &SettingsTexts::baudRate},
+    {"COM PORT", 2, 0, &EngineState::com_port_index, &SettingsTexts::comPort},
+    {"BAUD RATE", 1, 0, &EngineState::baud_rate_index, &SettingsTexts::baudRate},
     {"POLLING DURATION", 5, kDefaultPollingDurationMs, &EngineState::polling_duration,
      &SettingsTexts::pollingDuration},
-    {"OPERATING MODE", 1, 0, &EngineState::ope_mode_index,
-     &SettingsTexts::operatingMode},
+    {"OPERATING MODE", 1, 0, &EngineState::ope_mode_index, &SettingsTexts::operatingMode},
     {"DOWNLOAD PACKET SIZE", 3, kDefaultPacketSize, &EngineState::download_packet_size,
      &SettingsTexts::packetSize},
 }};
@@ -283,7 +280,7 @@ bool SaveSettings(Engine& engine, const std::string& path, std::string* why) {
   if (std::filesystem::exists(target, error)) {
     const std::optional<std::string> text = ReadSettingsText(target.string());
     // Never replace a file we could not read whole: its other sections would be lost.
-    if (!text) return fail("cannot read " + target.string() + " (unreadable or not a settings file)");
+    if (!text) return fail("cannot read " + target.string() + " (unreadable or too big)");
     original = *text;
   }
   const std::vector<std::string_view> lines = SplitLines(original);

@@ -387,8 +387,7 @@ TEST_F(ConsoleOperatorTest, PropertiesSetsTheDialogAndPressesOk) {
   ui.ClearCalls();
 
   EXPECT_EQ(console.Command("properties 3 19200 5- Test 100").kind, CommandOutcome::Kind::Done);
-  EXPECT_EQ(Shown(), std::vector<std::string>{
-                         "Message (Polling Duration): Error : Not a number."});
+  EXPECT_EQ(Shown(), std::vector<std::string>{"Message (Polling Duration): Error : Not a number."});
   EXPECT_EQ(engine.state.com_port_index, 0);
   EXPECT_TRUE(link.IsOpen());
   EXPECT_FALSE(std::filesystem::exists(settings));

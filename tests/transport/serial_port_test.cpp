@@ -7,11 +7,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <iterator>
-#include <string>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <string>
 #include <thread>
 
 #include "pty_pair.h"

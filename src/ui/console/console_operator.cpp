@@ -1,10 +1,9 @@
 #include "ui/console/console_operator.h"
 
-#include "engine/main_window_operations.h"
-
 #include <charconv>
 
 #include "engine/comm_log.h"
+#include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
 #include "engine/properties.h"
@@ -190,8 +189,9 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
 CommandOutcome ConsoleOperator::LogButton() {
   // A disabled button ignores its press.
   if (!logTab_.buttonEnabled) {
-    return Error(":log-button: the Start/Stop button is disabled until a file is chosen "
-                 "(:log-browse PATH)");
+    return Error(
+        ":log-button: the Start/Stop button is disabled until a file is chosen "
+        "(:log-browse PATH)");
   }
   PressLogButton(engine_, logTab_);
   return {};
@@ -202,8 +202,9 @@ CommandOutcome ConsoleOperator::Properties(std::string_view arguments) {
   for (std::string_view& word : words) word = TakeWord(arguments);
   while (!arguments.empty() && arguments.front() == ' ') arguments.remove_prefix(1);
   if (words.back().empty() || !arguments.empty()) {
-    return Error(":properties needs PORT BAUD POLLING MODE PACKET, for example "
-                 ":properties 1 9600 200 Normal 246");
+    return Error(
+        ":properties needs PORT BAUD POLLING MODE PACKET, for example "
+        ":properties 1 9600 200 Normal 246");
   }
   // The dialog opens filled from the file; then its five controls get the texts given.
   PropertiesForm form = ReadPropertiesForm(settingsPath_);

@@ -87,8 +87,7 @@ int ConsoleWindowServices::MsUntilNextTimer(SteadyClock::time_point now) const {
 }
 
 MessageResult ConsoleWindowServices::ShowMessage(std::string_view text, MessageIcon /*icon*/,
-                                                 MessageButtons buttons,
-                                                 std::string_view caption) {
+                                                 MessageButtons buttons, std::string_view caption) {
   // One line per effect: the lines of a box's text are joined by a blank.
   std::string shown;
   for (const char c : WithoutTrailingLineEnds(text)) {
