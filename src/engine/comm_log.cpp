@@ -159,7 +159,6 @@ void LogReceivedFrame(Engine& engine) {
 }
 
 void LogHostEvent(Engine& engine, std::string_view text) {
-  std::lock_guard lock(engine.logFile.mutex);
   Entry entry;
   entry.Line(text);
   Output(engine, entry);
