@@ -189,6 +189,9 @@ void Worker::Run() {
     const bool answerExpected = transmitted && SteadyClock::now() - lastTransmission <
                                                    std::chrono::milliseconds(kAnswerWindowMs);
     int waitMs = WorkerWaitMs(engine_.state, lineFd >= 0, answerExpected);
+    // A lost port has nothing due before its next reopen attempt: the worker sleeps until then,
+    // and a posted character or Stop wakes it earlier.
+    if (portWatch.Lost()) waitMs = kPortReopenIntervalMs;
     // The watch's deadline wakes the worker even on a line that has gone silent, and so does
     // the next attempt to reopen a lost port.
     for (const auto deadline : {watch.Deadline(), portDue}) {

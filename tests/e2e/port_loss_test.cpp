@@ -82,6 +82,12 @@ TEST_P(PortLossTest, TheHostShowsTheLossSleepsAndReopensTheSameDevice) {
     EXPECT_TRUE(WaitForLog("Port lost: COM1 (" + device_.string() + ") went away."));
   }
 
+  // The window shows nothing outside: it is given the time to take the loss in first.
+  if (!console) {
+    const auto settled = SteadyClock::now() + std::chrono::milliseconds(500);
+    host_.WaitUntil([&] { return SteadyClock::now() >= settled; });
+  }
+
   // Lost: a key sends nothing and logs nothing, and the host sleeps.
   const std::size_t logBefore = host_.Out().size();
   host_.Type("S");

@@ -277,6 +277,8 @@ void ConsoleApp::WaitUntilIdle() {
     }
     if (EngineIdle()) {
       const std::uint64_t seen = worker_.CompletedCycles();
+      // The passes are asked for rather than waited for: an idle worker may sleep long.
+      WakeWorker(engine_);
       while (worker_.CompletedCycles() < seen + 2 && SteadyClock::now() < deadline) {
         Pump(1, false);
       }
