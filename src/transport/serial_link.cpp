@@ -6,6 +6,8 @@ namespace tarvik {
 
 SerialLink::~SerialLink() = default;
 
+std::string SerialLink::OpenFailureReason() const { return {}; }
+
 std::string SerialLink::DeviceForPort(int /*portNumber*/) const { return {}; }
 
 std::string SerialLink::DisplayTextForPort(int portNumber) const {

@@ -22,6 +22,8 @@ class SerialLink {
   // otherwise takes nothing and returns 0. Never waits for bytes that have not arrived.
   virtual int Read(std::uint8_t* buffer, std::uint32_t count) = 0;
   virtual bool IsOpen() const = 0;
+  // Why the last Open that returned 0 failed, with the fix where one is known; "" when not told.
+  virtual std::string OpenFailureReason() const;
 
   // The device COM`portNumber` opens ("" when unknown), and the text that shows the number to
   // the operator ("COM3 (/dev/ttyUSB0)"; "COM3" by default).

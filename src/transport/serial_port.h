@@ -55,6 +55,7 @@ class SerialPort final : public SerialLink {
   int Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) override;
   int Read(std::uint8_t* buffer, std::uint32_t count) override;
   bool IsOpen() const override;
+  std::string OpenFailureReason() const override;
 
   std::string DeviceForPort(int portNumber) const override;
   std::string DisplayTextForPort(int portNumber) const override;
@@ -95,8 +96,12 @@ class SerialPort final : public SerialLink {
   bool exclusiveSet_ = false;  // TIOCEXCL is ours to clear before closing
   TransferTimeouts timeouts_;
 
-  mutable std::mutex infoMutex_;  // guards deviceOverride_, openDevice_, openBaudRate_
+  // Records why Open failed; returns 0 for Open to pass on.
+  int RefuseOpen(std::string reason);
+
+  mutable std::mutex infoMutex_;  // guards deviceOverride_, openDevice_, openBaudRate_, openFailure_
   std::string deviceOverride_;
+  std::string openFailure_;
   std::string openDevice_;
   int openBaudRate_ = 0;
 
