@@ -43,6 +43,7 @@ mirror_from_sources() {
 mirror=${MIRROR:-$(mirror_from_sources)}
 
 root=$(mktemp -d /var/tmp/tarvik-deb-root.XXXXXX)
+chmod 755 "$root"  # it becomes /, which every user of the system must be able to enter
 mounts=()
 cleanup() {
   local i
