@@ -32,7 +32,8 @@ const char* const kHostUsage =
     "  0   normal end, --help or --version\n"
     "  1   the demo validator did not start, or --screenshot could not save the picture\n"
     "  2   input is not a terminal and the port did not open\n"
-    "  64  wrong command line\n";
+    "  64  wrong command line\n"
+    "  74  the communication log could not be written to standard output\n";
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
@@ -65,9 +66,17 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
     } else if (arg == "--demo") {
       options.demo = true;
     } else if (arg == "--device") {
-      if (const char* v = value()) options.device = v;
+      // An empty path would silently mean "no override", and so another port: an unset
+      // variable in a script must not talk to whatever COM1 happens to be.
+      if (const char* v = value()) {
+        options.device = v;
+        if (options.device.empty()) parsed.error = "--device needs a device path, not \"\"";
+      }
     } else if (arg == "--settings") {
-      if (const char* v = value()) options.settingsPath = v;
+      if (const char* v = value()) {
+        options.settingsPath = v;
+        if (options.settingsPath.empty()) parsed.error = "--settings needs a file, not \"\"";
+      }
     } else if (arg == "--answer") {
       if (const char* v = value()) {
         const std::string_view answer = v;
