@@ -47,14 +47,18 @@ std::optional<int> PidFromLockFile(const std::string& path) {
   return std::nullopt;
 }
 
-// The process's name, or nothing when there is no such process.
+// The process's name, or nothing when there is no such process. The program's file name from
+// its command line comes first: the kernel's own name (comm) is cut at 15 characters.
 std::optional<std::string> CommandOf(int pid, const std::string& root) {
   const std::string dir = root + "/proc/" + std::to_string(pid);
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec)) return std::nullopt;
-  std::ifstream file(dir + "/comm");
   std::string name;
-  std::getline(file, name);
+  std::ifstream cmdline(dir + "/cmdline", std::ios::binary);
+  std::getline(cmdline, name, '\0');
+  if (!name.empty()) return std::filesystem::path(name).filename().string();
+  std::ifstream comm(dir + "/comm");
+  std::getline(comm, name);
   return name;
 }
 
@@ -176,6 +180,13 @@ std::string ExplainPermission(const AccessFacts& f) {
   const std::string user = f.user.empty() ? std::string("$USER") : f.user;
   const std::string group = "\"" + f.group + "\"";
   constexpr unsigned kGroupReadWrite = 060;
+  if (f.group == "root") {
+    // Debian's udev gives serial devices to "dialout"; one left to root is a setup fault.
+    return start + ": only root may use it (group \"root\", mode " + ModeText(f.mode) +
+           "). Fix: sudo chgrp dialout " + f.device + " && sudo chmod 660 " + f.device +
+           " (a udev rule makes that last); a user outside the group \"dialout\" then joins it"
+           " with sudo usermod -aG dialout " + user + " and logs in again.";
+  }
   if ((f.mode & kGroupReadWrite) != kGroupReadWrite) {
     return start + ": its mode " + ModeText(f.mode) + " gives its group " + group +
            " no read and write. Fix: sudo chmod g+rw " + f.device +

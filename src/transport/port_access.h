@@ -14,7 +14,7 @@ namespace tarvik {
 // A process that holds a device open or has locked it.
 struct DeviceHolder {
   int pid = 0;
-  std::string command;  // its name from /proc/PID/comm; "" when that cannot be read
+  std::string command;  // its program's name (/proc/PID/cmdline, else comm); "" when unreadable
 
   bool operator==(const DeviceHolder&) const = default;
 };

@@ -38,6 +38,10 @@ TEST(PortAccessTest, PermissionDeniedSaysWhyAndHowToFixIt) {
       {"the group may not read and write",
        {"/dev/ttyS0", "dialout", "ana", 0600, true, true},
        {"mode 0600", "sudo chmod g+rw /dev/ttyS0"}},
+      {"left to root",
+       {"/dev/ttyS0", "root", "ana", 0600, false, false},
+       {"only root may use it", "sudo chgrp dialout /dev/ttyS0 && sudo chmod 660 /dev/ttyS0",
+        "sudo usermod -aG dialout ana"}},
       {"in the group and still refused",
        {"/dev/ttyS0", "dialout", "ana", 0660, true, true},
        {"although this program runs in its group \"dialout\""}},
@@ -67,6 +71,9 @@ class HolderTree : public ::testing::Test {
     fs::create_directories(root_ / "proc" / std::to_string(pid) / "fd");
     std::ofstream(root_ / "proc" / std::to_string(pid) / "comm") << command << "\n";
   }
+  void CommandLine(int pid, const std::string& arguments) {
+    std::ofstream(root_ / "proc" / std::to_string(pid) / "cmdline", std::ios::binary) << arguments;
+  }
   void Descriptor(int pid, int fd, const std::string& target) {
     fs::create_symlink(target, root_ / "proc" / std::to_string(pid) / "fd" / std::to_string(fd));
   }
@@ -84,7 +91,8 @@ TEST_F(HolderTree, LockFilesAndOpenDescriptorsNameTheLivingHolders) {
   Process(812, "minicom");
   Process(900, "screen");
   Process(901, "bash");
-  Process(950, "picocom");
+  Process(950, "tarvik-validato");  // the kernel's name is cut; the command line is not
+  CommandLine(950, std::string("/usr/bin/tarvik-validator\0--device\0/dev/ttyUSB0\0", 48));
   LockFile("run/lock", "ttyUSB0", "       812\n");  // ASCII, as most programs write it
   const std::int32_t binaryPid = 950;                 // as older programs write it
   LockFile("var/lock", "ttyUSB0",
@@ -94,9 +102,11 @@ TEST_F(HolderTree, LockFilesAndOpenDescriptorsNameTheLivingHolders) {
   Descriptor(900, 4, "/dev/ttyUSB0");
   Descriptor(901, 0, "/dev/pts/1");
 
-  const std::vector<DeviceHolder> expected{{812, "minicom"}, {900, "screen"}, {950, "picocom"}};
+  const std::vector<DeviceHolder> expected{
+      {812, "minicom"}, {900, "screen"}, {950, "tarvik-validator"}};
   EXPECT_EQ(FindDeviceHolders("/dev/ttyUSB0", Root()), expected);
-  EXPECT_EQ(DescribeHolders(expected), "minicom (pid 812), screen (pid 900), picocom (pid 950)");
+  EXPECT_EQ(DescribeHolders(expected),
+            "minicom (pid 812), screen (pid 900), tarvik-validator (pid 950)");
 }
 
 TEST_F(HolderTree, StaleOrUnreadableLockFilesNameNobody) {
@@ -110,11 +120,11 @@ TEST_F(HolderTree, StaleOrUnreadableLockFilesNameNobody) {
             std::string::npos);
 }
 
-std::string OwnCommand() {
-  std::ifstream file("/proc/self/comm");
+std::string OwnProgram() {
+  std::ifstream file("/proc/self/cmdline", std::ios::binary);
   std::string name;
-  std::getline(file, name);
-  return name;
+  std::getline(file, name, '\0');
+  return fs::path(name).filename().string();
 }
 
 // A second opener of a device in use learns which program holds it: here this very process,
@@ -130,7 +140,7 @@ TEST(PortAccessTest, ASecondOpenerIsToldWhoHoldsTheDevice) {
   EXPECT_EQ(first.OpenFailureReason(), "");
 
   EXPECT_EQ(second.Open(1, 9600), 0);
-  const std::string expected = pty.SlavePath() + ": in use by " + OwnCommand() + " (pid " +
+  const std::string expected = pty.SlavePath() + ": in use by " + OwnProgram() + " (pid " +
                                std::to_string(::getpid()) + ")";
   EXPECT_EQ(second.OpenFailureReason().rfind(expected, 0), 0u) << second.OpenFailureReason();
 }
