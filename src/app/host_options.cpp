@@ -13,7 +13,7 @@ const char* const kHostUsage =
     "  --demo             put a virtual validator on a pseudo-terminal and use it\n"
     "  --device PATH      use this serial device for every COM port\n"
     "  --settings FILE    the settings file (default: ~/.config/tarvik-host/BEXALTOOL.INI)\n"
-    "  --answer yes|no    how to answer Yes/No questions when input is not a terminal (default yes)\n"
+    "  --answer yes|no    the answer to Yes/No questions when input is no terminal (default yes)\n"
     "  --screenshot FILE  save a picture of the window shortly after the start, then exit\n"
     "  --version          print the version and exit\n"
     "  --help, -h         print this text and exit\n"
@@ -92,8 +92,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       parsed.unknown.emplace_back(argv[i]);
     }
     if (!parsed.error.empty()) break;
-    if (hasInlineValue && (arg == "--help" || arg == "--version" || arg == "--console" ||
-                           arg == "--demo")) {
+    if (hasInlineValue &&
+        (arg == "--help" || arg == "--version" || arg == "--console" || arg == "--demo")) {
       parsed.error = std::string(arg) + " takes no value";
     }
   }

@@ -185,7 +185,8 @@ std::string ExplainPermission(const AccessFacts& f) {
     return start + ": only root may use it (group \"root\", mode " + ModeText(f.mode) +
            "). Fix: sudo chgrp dialout " + f.device + " && sudo chmod 660 " + f.device +
            " (a udev rule makes that last); a user outside the group \"dialout\" then joins it"
-           " with sudo usermod -aG dialout " + user + " and logs in again.";
+           " with sudo usermod -aG dialout " +
+           user + " and logs in again.";
   }
   if ((f.mode & kGroupReadWrite) != kGroupReadWrite) {
     return start + ": its mode " + ModeText(f.mode) + " gives its group " + group +
@@ -199,7 +200,8 @@ std::string ExplainPermission(const AccessFacts& f) {
   if (f.userListedInGroup) {
     return start + ": user \"" + user + "\" is in the group " + group +
            " that may use it, but this login began before that. Fix: log out and log in again"
-           " (or start a new login with: su - " + user + ").";
+           " (or start a new login with: su - " +
+           user + ").";
   }
   return start + ": it belongs to the group " + group + " and user \"" + user +
          "\" is not in it. Fix: sudo usermod -aG " + f.group + " " + user +
@@ -215,11 +217,14 @@ std::string ExplainOpenError(const std::string& devicePath, int error, const std
     case EWOULDBLOCK: {
       const std::string holders = DescribeHolders(FindDeviceHolders(devicePath, root));
       if (!holders.empty()) {
-        return devicePath + ": in use by " + holders + ". Close that program or pick another "
+        return devicePath + ": in use by " + holders +
+               ". Close that program or pick another "
                "COM port.";
       }
-      return devicePath + ": in use by another program, which Linux does not name to this user"
-             " (sudo fuser -v " + devicePath + " shows it). Close it or pick another COM port.";
+      return devicePath +
+             ": in use by another program, which Linux does not name to this user"
+             " (sudo fuser -v " +
+             devicePath + " shows it). Close it or pick another COM port.";
     }
     case ENOENT:
       return devicePath + ": no such device (unplugged?). Plug it in or pick another COM port.";

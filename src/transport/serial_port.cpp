@@ -145,9 +145,7 @@ int SerialPort::Open(int portNumber, int baudRate) {
     return RefuseOpen(explain(error));
   };
   const auto failedStep = [&path](const char* step) {
-    return [&path, step](int error) {
-      return path + ": " + step + ": " + std::strerror(error);
-    };
+    return [&path, step](int error) { return path + ": " + step + ": " + std::strerror(error); };
   };
 
   // TIOCEXCL keeps other programs out, but not a privileged one; the lock keeps out a second copy

@@ -29,8 +29,7 @@ TEST(PortAccessTest, PermissionDeniedSaysWhyAndHowToFixIt) {
       {"not in the group",
        {"/dev/ttyUSB0", "dialout", "ana", 0660, false, false},
        {"/dev/ttyUSB0: permission denied", "belongs to the group \"dialout\"",
-        "user \"ana\" is not in it", "sudo usermod -aG dialout ana",
-        "log out and log in again"}},
+        "user \"ana\" is not in it", "sudo usermod -aG dialout ana", "log out and log in again"}},
       {"added to the group after this login",
        {"/dev/ttyUSB0", "dialout", "ana", 0660, true, false},
        {"user \"ana\" is in the group \"dialout\"", "this login began before that",
@@ -94,7 +93,7 @@ TEST_F(HolderTree, LockFilesAndOpenDescriptorsNameTheLivingHolders) {
   Process(950, "tarvik-validato");  // the kernel's name is cut; the command line is not
   CommandLine(950, std::string("/usr/bin/tarvik-validator\0--device\0/dev/ttyUSB0\0", 48));
   LockFile("run/lock", "ttyUSB0", "       812\n");  // ASCII, as most programs write it
-  const std::int32_t binaryPid = 950;                 // as older programs write it
+  const std::int32_t binaryPid = 950;               // as older programs write it
   LockFile("var/lock", "ttyUSB0",
            std::string(reinterpret_cast<const char*>(&binaryPid), sizeof binaryPid));
   LockFile("run/lock", "ttyUSB1", "       777\n");  // another device
@@ -140,8 +139,8 @@ TEST(PortAccessTest, ASecondOpenerIsToldWhoHoldsTheDevice) {
   EXPECT_EQ(first.OpenFailureReason(), "");
 
   EXPECT_EQ(second.Open(1, 9600), 0);
-  const std::string expected = pty.SlavePath() + ": in use by " + OwnProgram() + " (pid " +
-                               std::to_string(::getpid()) + ")";
+  const std::string expected =
+      pty.SlavePath() + ": in use by " + OwnProgram() + " (pid " + std::to_string(::getpid()) + ")";
   EXPECT_EQ(second.OpenFailureReason().rfind(expected, 0), 0u) << second.OpenFailureReason();
 }
 
