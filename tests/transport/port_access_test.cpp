@@ -1,6 +1,10 @@
 #include "transport/port_access.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -157,6 +161,53 @@ TEST(PortAccessTest, APortWithoutADeviceSaysSo) {
   EXPECT_EQ(port.Open(1, 9600), 0);
   EXPECT_EQ(port.OpenFailureReason().rfind("/nonexistent/ttyUSB9: no such device", 0), 0u)
       << port.OpenFailureReason();
+}
+
+// The real refusal: a user outside the device's group opens it. Needs root to become that user
+// (CI runs as root); a child process does it, so the test process keeps its own identity.
+TEST(PortAccessTest, AUserOutsideTheGroupIsToldToJoinItAndLogInAgain) {
+  const passwd* nobody = ::getpwnam("nobody");
+  const group* dialout = ::getgrnam("dialout");
+  if (::geteuid() != 0 || nobody == nullptr || dialout == nullptr) {
+    GTEST_SKIP() << "needs root, a user nobody and a group dialout";
+  }
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_EQ(::fchown(pty.Slave(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(::fchmod(pty.Slave(), 0660), 0);
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+
+  int reasonPipe[2];
+  ASSERT_EQ(::pipe(reasonPipe), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(reasonPipe[0]);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(2);
+    SerialPort port;
+    port.SetDeviceOverride(pty.SlavePath());
+    const int opened = port.Open(1, 9600);
+    const std::string reason = port.OpenFailureReason();
+    [[maybe_unused]] const ssize_t n = ::write(reasonPipe[1], reason.data(), reason.size());
+    ::_exit(opened == 0 ? 0 : 1);
+  }
+  ::close(reasonPipe[1]);
+  std::string reason;
+  char buffer[1024];
+  for (ssize_t n = 0; (n = ::read(reasonPipe[0], buffer, sizeof buffer)) > 0;) {
+    reason.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(reasonPipe[0]);
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0) << "the port opened, or the child could not become nobody";
+  const std::string user = nobody->pw_name;
+  EXPECT_EQ(reason, pty.SlavePath() +
+                        ": permission denied: it belongs to the group \"dialout\" and user \"" +
+                        user + "\" is not in it. Fix: sudo usermod -aG dialout " + user +
+                        ", then log out and log in again (the group counts from the next login).");
 }
 
 }  // namespace
