@@ -154,7 +154,16 @@ int SerialPort::Open(int portNumber, int baudRate) {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     return refuse([&path](int error) { return ExplainOpenError(path, error); });
   }
-  if (::ioctl(fd, TIOCEXCL) != 0) return refuse(failedStep("exclusive use refused"));
+  if (::ioctl(fd, TIOCEXCL) != 0) {
+    // A regular file or a FIFO named by mistake opens fine; only here does it show.
+    if (errno == ENOTTY) {
+      return refuse([&path](int) {
+        return path + ": not a serial device (a file, a FIFO or another non-terminal). Give the "
+                      "validator's serial device, e.g. /dev/ttyUSB0.";
+      });
+    }
+    return refuse(failedStep("exclusive use refused"));
+  }
   exclusive = true;
 
   termios current{};
