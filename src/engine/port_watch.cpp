@@ -1,5 +1,7 @@
 #include "engine/port_watch.h"
 
+#include <cstdio>
+
 #include "engine/comm_log.h"
 #include "engine/port_control.h"
 #include "transport/serial_port.h"
@@ -32,8 +34,19 @@ PortWatch::SteadyClock::time_point PortWatch::Check(Engine& engine, SteadyClock:
   }
   if (now < nextAttempt_) return nextAttempt_;
   if (TryReopen(engine)) return SteadyClock::time_point::max();
+  ReportWhyNotBack(engine);
   nextAttempt_ = now + std::chrono::milliseconds(kPortReopenIntervalMs);
   return nextAttempt_;
+}
+
+void PortWatch::ReportWhyNotBack(Engine& engine) {
+  // Said once, and again only when the reason changes (the device is back but busy, or refuses
+  // the line settings), so a long absence does not fill standard error.
+  const std::string reason = engine.port.OpenFailureReason();
+  if (reason.empty() || reason == lastReason_) return;
+  lastReason_ = reason;
+  std::fprintf(stderr, "tarvik-host: %s is not back yet: %s\n", device_.c_str(), reason.c_str());
+  std::fflush(stderr);
 }
 
 void PortWatch::DeclareLost(Engine& engine, SteadyClock::time_point now) {
@@ -43,6 +56,7 @@ void PortWatch::DeclareLost(Engine& engine, SteadyClock::time_point now) {
   if (!s.portOpen.compare_exchange_strong(open, 0)) return;
   lost_ = true;
   device_ = PortText(engine);
+  lastReason_.clear();
   nextAttempt_ = now + std::chrono::milliseconds(kPortReopenIntervalMs);
 
   // Nothing can answer any more: the open exchange ends here, and neither polling nor an answer

@@ -36,10 +36,13 @@ class PortWatch {
  private:
   void DeclareLost(Engine& engine, SteadyClock::time_point now);
   bool TryReopen(Engine& engine);
+  // Why the last attempt failed, on standard error, when that reason is new.
+  void ReportWhyNotBack(Engine& engine);
 
   bool lost_ = false;
   SteadyClock::time_point nextAttempt_{};
   std::string device_;  // the lost port as the operator knows it, "COM1 (/dev/ttyUSB0)"
+  std::string lastReason_;  // why the last attempt failed, as reported
 };
 
 }  // namespace tarvik

@@ -98,6 +98,10 @@ TEST_P(PortLossTest, TheHostShowsTheLossSleepsAndReopensTheSameDevice) {
   ASSERT_GE(cpuBefore, 0);
   EXPECT_LT(cpuMs, 40) << "more than 2 % of a core over 2 s while the port is lost";
   if (console) {
+    // Why it is not back is said once, not at every attempt.
+    EXPECT_EQ(Count(host_.Err(), "tarvik-host: COM1 (" + device_.string() + ") is not back yet: "),
+              1u)
+        << host_.Err();
     const std::string lost = host_.Out().substr(logBefore);
     EXPECT_EQ(lost.find("--->"), std::string::npos) << lost;
     EXPECT_EQ(lost.find("Timeout"), std::string::npos) << lost;
