@@ -91,8 +91,11 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
     return EndExchange(engine, transaction_end_flag, kResponseTimeoutText, nullptr, 0);
   }
 
-  // Any call within 20 s keeps the download watchdog from firing while the worker runs.
-  if (s.normalDownloadActive.load() != 0) engine.ui.StopTimer(kDownloadTimer);
+  // While a download's exchange is open, timer 1 runs from its last transmission and is left
+  // alone here, so a validator that falls silent ends the download within 20 s.
+  if (s.normalDownloadActive.load() != 0 && s.awaitingResponse.load() == 0) {
+    engine.ui.StopTimer(kDownloadTimer);
+  }
 
   if (const std::uint32_t errors = s.commErrors.load(); CheckCommErrors(engine, errors)) {
     const bool download = s.normalDownloadActive.load() != 0;
