@@ -1,5 +1,6 @@
 #include "app/host_options.h"
 
+#include <charconv>
 #include <string_view>
 
 namespace tarvik {
@@ -14,6 +15,10 @@ const char* const kHostUsage =
     "  --answer yes|no    the answer to every Yes/No question when input is not a terminal\n"
     "                     (default: yes)\n"
     "  --demo             put a virtual validator on a pseudo-terminal and use it\n"
+    "  --global-download-waits A,B,C,D\n"
+    "                     the global download's fixed waits in ms: after INHIBIT SET, after the\n"
+    "                     start, after the first and after each later data frame (default\n"
+    "                     3000,10000,60000,1000; shorter only for loaders known to be quicker)\n"
     "  --help             this text\n"
     "\n"
     "On the console every character read is a key of the main window (S polls, r resets,\n"
@@ -22,10 +27,39 @@ const char* const kHostUsage =
     "  :value NAME TEXT   set the value box NAME (disable, security, mode, inhibit, direction,\n"
     "                     function, machine, barcode-func, barcode-inhibit)\n"
     "  :wait MS           stop reading input for MS milliseconds\n"
+    "  :browse PATH       the Download tab's Browse with PATH chosen\n"
+    "  :normal-download   the Download tab's Normal Download button\n"
+    "  :global-download   the Download tab's Global Download button\n"
     "  :quit              exit\n"
+    "At the end of input a running download is let finish (a global download too: leaving\n"
+    "it half-way would leave every validator on the line without a program), then the program\n"
+    "exits.\n"
     "Standard output carries the communication log; everything else goes to standard error.\n"
     "Exit status: 0 normally, 2 when input is not a terminal and the port cannot be opened,\n"
     "1 when the demo validator cannot start, 64 for a wrong command line.\n";
+
+namespace {
+
+// "A,B,C,D": four waits of 0 to 600000 ms.
+std::optional<std::array<int, 4>> ParseWaits(std::string_view text) {
+  constexpr int kMaxWaitMs = 600000;
+  std::array<int, 4> waits{};
+  for (std::size_t i = 0; i < waits.size(); ++i) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    const auto [end, status] = std::from_chars(item.data(), item.data() + item.size(), waits[i]);
+    if (item.empty() || status != std::errc() || end != item.data() + item.size() || waits[i] < 0 ||
+        waits[i] > kMaxWaitMs) {
+      return std::nullopt;
+    }
+    const bool last = i + 1 == waits.size();
+    if (last != (comma == std::string_view::npos)) return std::nullopt;
+    if (!last) text.remove_prefix(comma + 1);
+  }
+  return waits;
+}
+
+}  // namespace
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
@@ -68,6 +102,14 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
           options.answer = Answer::No;
         } else {
           parsed.error = "--answer takes yes or no, not \"" + std::string(answer) + "\"";
+        }
+      }
+    } else if (arg == "--global-download-waits") {
+      if (const char* v = value()) {
+        options.globalDownloadWaitsMs = ParseWaits(v);
+        if (!options.globalDownloadWaitsMs) {
+          parsed.error = "--global-download-waits takes four waits of 0 to 600000 ms, as "
+                         "3000,10000,60000,1000, not \"" + std::string(v) + "\"";
         }
       }
     } else {

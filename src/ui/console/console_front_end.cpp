@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "engine/comm_log.h"
+#include "engine/program_download.h"
 #include "engine/settings.h"
 #include "engine/worker_loop.h"
 #include "ui/console/console_input.h"
@@ -117,6 +118,10 @@ class ConsoleApp {
     services_.SetTimerChangedHook([this] { wake_.Wake(); });
     services_.SetQuestionHandler([this](std::string_view text) { return Ask(text); });
     services_.SetEndHook(RestoreTerminal);
+    engine_.runGlobalDownload = RunGlobalDownload;
+    if (const auto& waits = options.globalDownloadWaitsMs) {
+      engine_.download.globalWaits = {(*waits)[0], (*waits)[1], (*waits)[2], (*waits)[3]};
+    }
     if (lineDescriptor) worker_.SetLineDescriptor(std::move(lineDescriptor));
     loopThread_ = std::this_thread::get_id();
   }
@@ -247,6 +252,7 @@ ConsoleApp::Flow ConsoleApp::Handle(const InputEvent& event) {
   const Reaction reaction = operator_.Handle(event);
   if (!reaction.echo.empty()) services_.Echo(reaction.echo);
   if (!reaction.note.empty()) services_.Note(reaction.note);
+  for (const auto& [caption, text] : reaction.fields) services_.ShowPageField(caption, text);
   if (reaction.endOfInput) inputEnded_ = true;
   return {reaction.exit, reaction.waitMs};
 }
@@ -262,8 +268,15 @@ bool ConsoleApp::EngineIdle() const {
 void ConsoleApp::WaitUntilIdle() {
   // Idle must hold before and after a whole pass of the worker that began after the first look:
   // a character the worker has just taken is neither pending nor an open exchange yet.
-  const auto deadline = SteadyClock::now() + kDrainLimit;
+  auto deadline = SteadyClock::now() + kDrainLimit;
   while (SteadyClock::now() < deadline) {
+    // A download is let finish: a normal one ends by its check result or within 20 s of a
+    // silent validator (timer 1), a global one after its fixed waits.
+    const EngineState& s = engine_.state;
+    if ((s.normalDownloadActive.load() != 0 && s.awaitingResponse.load() != 0) ||
+        s.globalDownloadActive.load() != 0) {
+      deadline = SteadyClock::now() + kDrainLimit;
+    }
     if (EngineIdle()) {
       const std::uint64_t seen = worker_.CompletedCycles();
       while (worker_.CompletedCycles() < seen + 2 && SteadyClock::now() < deadline) {

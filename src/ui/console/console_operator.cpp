@@ -4,7 +4,10 @@
 
 #include <charconv>
 
+#include <unistd.h>
+
 #include "engine/comm_log.h"
+#include "engine/download_tab.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
 
@@ -148,7 +151,27 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
     return {CommandOutcome::Kind::Wait, ms, {}};
   }
   if (command == "quit") return {CommandOutcome::Kind::Quit, 0, {}};
-  return Error("unknown command \":" + std::string(command) + "\" (value, wait, quit)");
+  if (command == "browse") {
+    // The rest of the line is the path, blanks and all; a path that cannot be read is Browse
+    // cancelled in the file dialog, which could not have offered it.
+    const std::string path(rest);
+    if (path.empty() || ::access(path.c_str(), R_OK) != 0) return {};
+    if (const auto fields = BrowseTargetFile(engine_, path)) {
+      fields_ = {{"Target File", fields->path}, {"CRC", fields->crc}, {"Header", fields->header}};
+    }
+    return {};
+  }
+  if (command == "normal-download" || command == "global-download") {
+    if (!rest.empty()) return Error(":" + std::string(command) + " takes nothing after it");
+    if (command == "normal-download") {
+      PressNormalDownload(engine_);
+    } else {
+      PressGlobalDownload(engine_);
+    }
+    return {};
+  }
+  return Error("unknown command \":" + std::string(command) +
+               "\" (value, wait, quit, browse, normal-download, global-download)");
 }
 
 Reaction ConsoleOperator::Handle(const InputEvent& event) {
@@ -175,6 +198,7 @@ Reaction ConsoleOperator::Handle(const InputEvent& event) {
   const CommandOutcome outcome = Command(event.text);
   switch (outcome.kind) {
     case CommandOutcome::Kind::Done:
+      reaction.fields = std::exchange(fields_, {});
       break;
     case CommandOutcome::Kind::Wait:
       reaction.waitMs = outcome.waitMs;

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/value_entry.h"
@@ -51,6 +53,8 @@ struct Reaction {
   bool endOfInput = false;  // Ctrl-D at the terminal
   std::string note;         // a console line for standard error
   std::string echo;         // text to echo as it is
+  // Tab page fields to show ("Target File", "CRC", "Header" after `:browse`), caption and text.
+  std::vector<std::pair<std::string, std::string>> fields;
 };
 
 class ConsoleOperator {
@@ -75,6 +79,8 @@ class ConsoleOperator {
 
   Engine& engine_;
   std::array<std::string, kValueBoxes.size()> boxes_{};
+  // Page fields a command filled, handed to the next reaction.
+  std::vector<std::pair<std::string, std::string>> fields_;
 };
 
 }  // namespace tarvik::console

@@ -27,6 +27,7 @@ class Worker;
 namespace tarvik::qt {
 
 class InfoBasicTab;
+class InfoDownloadTab;
 class LogBox;
 class QtWindowServices;
 
@@ -56,6 +57,7 @@ class HostSimulatorDlg : public QDialog {
   QLineEdit* valueBox(int id) const;
   QLabel* label(int id) const;
   InfoBasicTab* infoTab() const { return infoTab_; }
+  InfoDownloadTab* downloadTab() const { return downloadTab_; }
   LogBox* logBox() const { return logBox_; }
   QTabWidget* tabs() const { return tabs_; }
   QAction* propertiesAction() const { return propertiesAction_; }
@@ -92,6 +94,7 @@ class HostSimulatorDlg : public QDialog {
   LogBox* logBox_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   InfoBasicTab* infoTab_ = nullptr;
+  InfoDownloadTab* downloadTab_ = nullptr;
   QAction* propertiesAction_ = nullptr;
   std::map<int, QPushButton*> buttons_;
   std::map<int, QLineEdit*> valueBoxes_;

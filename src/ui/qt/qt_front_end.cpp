@@ -40,6 +40,9 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   qt::QtWindowServices services;
   Engine engine(services, port, clock);
   services.Attach(&engine);
+  if (const auto& waits = options.globalDownloadWaitsMs) {
+    engine.download.globalWaits = {(*waits)[0], (*waits)[1], (*waits)[2], (*waits)[3]};
+  }
 
   qt::HostSimulatorDlg::Options windowOptions;
   windowOptions.settingsPath = options.settingsPath;
