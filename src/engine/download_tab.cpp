@@ -124,7 +124,6 @@ bool PressNormalDownload(Engine& engine) {
   }
   if (!OpenForDownload(engine)) return false;
   EngineState& s = engine.state;
-  engine.download.refusedWrites = 0;
   engine.ui.SetLabelText(Label::DeviceAddress, std::to_string(s.deviceAddress.load()));
   PostPendingCommand(engine, kDownloadStartCharacter);
   engine.ui.EnableDownloadButton(DownloadButton::Global, false);
