@@ -8,7 +8,9 @@ namespace tarvik {
 namespace {
 constexpr long long kMsPerSecond = 1000;
 
-long long CeilSeconds(long long ms) { return (std::max(ms, 0LL) + kMsPerSecond - 1) / kMsPerSecond; }
+long long CeilSeconds(long long ms) {
+  return (std::max(ms, 0LL) + kMsPerSecond - 1) / kMsPerSecond;
+}
 }  // namespace
 
 int ProgressPercent(std::uint32_t bytesSent, std::uint32_t totalBytes) {
@@ -21,7 +23,8 @@ std::optional<long long> EstimateSecondsLeft(std::uint32_t bytesSent, std::uint3
                                              long long elapsedMs) {
   if (bytesSent == 0 || elapsedMs <= 0) return std::nullopt;
   if (bytesSent >= totalBytes) return 0;
-  const long double msLeft = static_cast<long double>(totalBytes - bytesSent) * elapsedMs / bytesSent;
+  const long double msLeft =
+      static_cast<long double>(totalBytes - bytesSent) * elapsedMs / bytesSent;
   return CeilSeconds(std::max(static_cast<long long>(msLeft), 1LL));
 }
 
@@ -36,7 +39,8 @@ std::string DescribeDownloadProgress(const DownloadProgress& progress, long long
       std::string line = text;
       // A global download's pace is its fixed waits; the count-down says that.
       if (progress.kind == DownloadProgress::Kind::Normal) {
-        if (const auto left = EstimateSecondsLeft(progress.bytesSent, progress.totalBytes, elapsedMs)) {
+        if (const auto left =
+                EstimateSecondsLeft(progress.bytesSent, progress.totalBytes, elapsedMs)) {
           line += ", about " + std::to_string(*left) + " s left";
         }
       }
@@ -44,9 +48,9 @@ std::string DescribeDownloadProgress(const DownloadProgress& progress, long long
     }
     case DownloadProgress::Stage::Waiting: {
       const long long left = CeilSeconds(progress.waitMs - elapsedMs);
-      std::snprintf(text, sizeof text, "waiting %lld s for the validators, %lld s left (about %lld s to go)",
-                    CeilSeconds(progress.waitMs), left,
-                    left + CeilSeconds(progress.laterWaitMs));
+      std::snprintf(text, sizeof text,
+                    "waiting %lld s for the validators, %lld s left (about %lld s to go)",
+                    CeilSeconds(progress.waitMs), left, left + CeilSeconds(progress.laterWaitMs));
       return text;
     }
     case DownloadProgress::Stage::Finished:

@@ -94,8 +94,8 @@ std::optional<TargetFileFields> BrowseTargetFile(Engine& engine, const std::stri
   // The three fields are read one by one; a short read of any of them refuses the file.
   std::array<std::uint8_t, kTargetHeaderSize> header{};
   for (const auto& [at, size] : {std::pair<std::size_t, std::size_t>{0, kNameBytes},
-                                {kNameBytes, kAddressBytes},
-                                {kNameBytes + kAddressBytes, kAddressBytes}}) {
+                                 {kNameBytes, kAddressBytes},
+                                 {kNameBytes + kAddressBytes, kAddressBytes}}) {
     if (std::fread(header.data() + at, 1, size, file.get()) < size) {
       engine.ui.ShowMessage(kFileSizeErrorText, MessageIcon::Exclamation, MessageButtons::Ok);
       return std::nullopt;
@@ -109,7 +109,8 @@ std::optional<TargetFileFields> BrowseTargetFile(Engine& engine, const std::stri
   engine.download.targetFilePath = path;
   CalcFileCrc(engine, path);
   char crc[8];
-  std::snprintf(crc, sizeof crc, "%04X", static_cast<unsigned>(engine.download.targetFileCrc.load()));
+  std::snprintf(crc, sizeof crc, "%04X",
+                static_cast<unsigned>(engine.download.targetFileCrc.load()));
   fields.crc = crc;
   engine.ui.EnableDownloadButton(DownloadButton::Normal, true);
   engine.ui.EnableDownloadButton(DownloadButton::Global, true);

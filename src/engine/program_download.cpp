@@ -28,9 +28,8 @@ std::uint32_t MeasureLocked(std::FILE* file) {
   if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
   std::fseek(file, 0, SEEK_SET);
   if (size < 0) return 0;
-  return static_cast<std::uint32_t>(
-      std::min<unsigned long>(static_cast<unsigned long>(size),
-                              std::numeric_limits<std::uint32_t>::max()));
+  return static_cast<std::uint32_t>(std::min<unsigned long>(
+      static_cast<unsigned long>(size), std::numeric_limits<std::uint32_t>::max()));
 }
 
 // At the first packet of a download (read position 0) the offset starts again and the file is
@@ -48,8 +47,8 @@ void MeasureAtStartLocked(Engine& engine) {
 bool ReadPacketLocked(Engine& engine) {
   EngineState& s = engine.state;
   DownloadContext& d = engine.download;
-  const auto want = static_cast<std::size_t>(std::clamp(d.packetSize, kMinPacketSize,
-                                                        kMaxPacketSize));
+  const auto want =
+      static_cast<std::size_t>(std::clamp(d.packetSize, kMinPacketSize, kMaxPacketSize));
   const std::size_t got = std::fread(s.downloadPacket.data(), 1, want, d.targetFile);
   s.downloadPacketLength = static_cast<std::uint32_t>(got);
   if (got < want && std::ferror(d.targetFile) != 0) return false;

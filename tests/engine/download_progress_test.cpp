@@ -17,11 +17,13 @@ TEST(DownloadProgressText, SaysPerCentBytesTimeLeftAndTheCountdown) {
     const char* text;
   } cases[] = {
       // 250 bytes in 1 s: 750 more take 3 s.
-      {Kind::Normal, Stage::Sending, 250, 1000, 0, 0, 1000, "25% (250 of 1000 bytes), about 3 s left"},
+      {Kind::Normal, Stage::Sending, 250, 1000, 0, 0, 1000,
+       "25% (250 of 1000 bytes), about 3 s left"},
       {Kind::Normal, Stage::Sending, 246, 1000, 0, 0, 0, "24% (246 of 1000 bytes)"},
       // An empty file reads done, never a division by its length; a grown one never passes 100.
       {Kind::Normal, Stage::Sending, 0, 0, 0, 0, 5, "100% (0 of 0 bytes)"},
-      {Kind::Normal, Stage::Sending, 1200, 1000, 0, 0, 5, "100% (1200 of 1000 bytes), about 0 s left"},
+      {Kind::Normal, Stage::Sending, 1200, 1000, 0, 0, 5,
+       "100% (1200 of 1000 bytes), about 0 s left"},
       // Almost done at a fast rate still says a second, not "0 s", while bytes remain.
       {Kind::Normal, Stage::Sending, 999, 1000, 0, 0, 1, "99% (999 of 1000 bytes), about 1 s left"},
       // A global download's pace is its waits: no rate estimate.

@@ -37,7 +37,8 @@ class DownloadTabTest : public ::testing::Test {
   std::string MakeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     const std::string path = (dir_ / name).string();
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return path;
   }
 
@@ -80,7 +81,8 @@ TEST_F(DownloadTabTest, BrowseRefusesWhatIsNotATargetFileAndKeepsTheEarlierChoic
     std::string path;
     std::string message;  // "" for none
   } cases[] = {
-      {"13 bytes", MakeFile("short.bin", std::vector<std::uint8_t>(kHeader.begin(), kHeader.end() - 1)),
+      {"13 bytes",
+       MakeFile("short.bin", std::vector<std::uint8_t>(kHeader.begin(), kHeader.end() - 1)),
        std::string(kFileSizeErrorText)},
       {"5 bytes", MakeFile("tiny.bin", {1, 2, 3, 4, 5}), std::string(kFileSizeErrorText)},
       {"missing", (dir_ / "missing.bin").string(), std::string(kFileOpenErrorText)},

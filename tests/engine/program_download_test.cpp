@@ -26,7 +26,8 @@ using testing::MakeFrame;
 // A target file in a directory of its own, removed with the test.
 class TempFile {
  public:
-  explicit TempFile(const std::vector<std::uint8_t>& bytes, const std::string& name = "target.bin") {
+  explicit TempFile(const std::vector<std::uint8_t>& bytes,
+                    const std::string& name = "target.bin") {
     dir_ = std::filesystem::temp_directory_path() /
            ("tarvik-download-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
     std::filesystem::create_directories(dir_);
@@ -42,7 +43,8 @@ class TempFile {
 
   void Write(const std::vector<std::uint8_t>& bytes) const {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
   void Append(std::size_t count) const {
     std::ofstream out(path_, std::ios::binary | std::ios::app);
@@ -106,7 +108,8 @@ class DownloadTest : public ::testing::Test {
             link.Deliver(MakeFrame(rsp::kAck));
             break;
           case cmd::kStatusRequest:
-            link.Deliver(MakeFrame(rsp::kDownloadStatus, {busy > 0 ? std::uint8_t{0x80} : std::uint8_t{0x00}}));
+            link.Deliver(MakeFrame(rsp::kDownloadStatus,
+                                   {busy > 0 ? std::uint8_t{0x80} : std::uint8_t{0x00}}));
             if (busy > 0) --busy;
             break;
           case cmd::kDownloadEnd:
@@ -156,7 +159,10 @@ TEST_F(DownloadTest, PacketsCarryTheFileInOrderWithTheirOffsetsAndProgress) {
     std::vector<std::uint32_t> addresses;
     std::vector<std::string> progress;
   } cases[] = {
-      {1000, 246, {246, 246, 246, 246, 16}, {0, 246, 492, 738, 984},
+      {1000,
+       246,
+       {246, 246, 246, 246, 16},
+       {0, 246, 492, 738, 984},
        {"(24%)", "(49%)", "(73%)", "(98%)", "(100%)"}},
       // Whole packets: the end shows only after one more, empty, packet at the file's length.
       {492, 246, {246, 246, 0}, {0, 246, 492}, {"(50%)", "(100%)", "(100%)"}},

@@ -1,5 +1,7 @@
 // The Download page through its real widgets: Browse with a chosen file, the two buttons and
 // their enabling, and the progress bar with its text, fed as the engine feeds it.
+#include "engine/download_tab.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -11,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/download_tab.h"
 #include "engine/engine.h"
 #include "engine/program_download.h"
 #include "support/fake_window_services.h"
@@ -43,7 +44,8 @@ class DownloadTabTest : public QObject {
   QString MakeFile(const QString& name, const std::vector<unsigned char>& bytes) {
     const QString path = dir_->filePath(name);
     std::ofstream(path.toStdString(), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
   }
 
@@ -105,7 +107,9 @@ class DownloadTabTest : public QObject {
     QCOMPARE(Tab()->field(Control::TargetFile)->text(), chosen_);
     QCOMPARE(Tab()->field(Control::Header)->text(), QStringLiteral(" ABC:01020304:0A0B0C0D"));
     QCOMPARE(Tab()->field(Control::Crc)->text(),
-             QStringLiteral("%1").arg(engine_->download.targetFileCrc.load(), 4, 16, QLatin1Char('0')).toUpper());
+             QStringLiteral("%1")
+                 .arg(engine_->download.targetFileCrc.load(), 4, 16, QLatin1Char('0'))
+                 .toUpper());
     QVERIFY(Tab()->button(Control::NormalDownload)->isEnabled());
     QVERIFY(Tab()->button(Control::GlobalDownload)->isEnabled());
 
@@ -143,7 +147,8 @@ class DownloadTabTest : public QObject {
     QVERIFY(Tab()->progressText()->text().contains(QStringLiteral("50% (500 of 1000 bytes)")));
 
     services_->ShowDownloadProgress(Progress(DownloadProgress::Stage::Waiting, 246, 1000, 60000));
-    QVERIFY2(Tab()->progressText()->text().contains(QStringLiteral("waiting 60 s for the validators, 60 s left")),
+    QVERIFY2(Tab()->progressText()->text().contains(
+                 QStringLiteral("waiting 60 s for the validators, 60 s left")),
              qPrintable(Tab()->progressText()->text()));
 
     services_->ShowDownloadProgress(Progress(DownloadProgress::Stage::Finished, 1000, 1000));

@@ -111,26 +111,35 @@ InfoDownloadTab::InfoDownloadTab(Engine& engine, QWidget* parent)
 
 QLineEdit* InfoDownloadTab::field(Control which) const {
   switch (which) {
-    case Control::TargetFile: return path_;
-    case Control::Crc: return crc_;
-    case Control::Header: return header_;
-    default: return nullptr;
+    case Control::TargetFile:
+      return path_;
+    case Control::Crc:
+      return crc_;
+    case Control::Header:
+      return header_;
+    default:
+      return nullptr;
   }
 }
 
 QPushButton* InfoDownloadTab::button(Control which) const {
   switch (which) {
-    case Control::Browse: return browse_;
-    case Control::NormalDownload: return normal_;
-    case Control::GlobalDownload: return global_;
-    default: return nullptr;
+    case Control::Browse:
+      return browse_;
+    case Control::NormalDownload:
+      return normal_;
+    case Control::GlobalDownload:
+      return global_;
+    default:
+      return nullptr;
   }
 }
 
 void InfoDownloadTab::OnBrowse() {
   const QString chosen = chooseFile_ ? chooseFile_() : QString();
   const QByteArray path = chosen.toLocal8Bit();
-  const auto fields = BrowseTargetFile(engine_, std::string(path.constData(), static_cast<std::size_t>(path.size())));
+  const auto fields = BrowseTargetFile(
+      engine_, std::string(path.constData(), static_cast<std::size_t>(path.size())));
   if (!fields) return;
   path_->setText(chosen);
   crc_->setText(Latin1(fields->crc));
