@@ -154,8 +154,9 @@ class HostProcess {
   }
 
   // Reads what the host writes until `done` holds; false when the limit passed first.
-  bool WaitUntil(const std::function<bool()>& done,
-                 std::chrono::seconds limit = std::chrono::duration_cast<std::chrono::seconds>(kWaitLimit)) {
+  bool WaitUntil(
+      const std::function<bool()>& done,
+      std::chrono::seconds limit = std::chrono::duration_cast<std::chrono::seconds>(kWaitLimit)) {
     const auto deadline = SteadyClock::now() + limit;
     while (!done()) {
       if (SteadyClock::now() >= deadline || !ReadSome(deadline)) return done();
@@ -507,7 +508,6 @@ TEST_F(HostRunTest, DemoShowsANoteCycleUntouched) {
   ExpectCleanExit();
 }
 
-
 // ---- Program download ------------------------------------------------------------------------
 
 // A target file with a readable header and varied bytes after it, and its CRC as the host and
@@ -521,9 +521,11 @@ struct TargetFile {
 TargetFile WriteTargetFile(const std::filesystem::path& dir, std::size_t size) {
   TargetFile file{(dir / "program.bin").string(), size, {}};
   std::vector<std::uint8_t> bytes(size);
-  const std::uint8_t header[] = {'T', 'V', '1', 0, 0, 0, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0x90, 0x00};
+  const std::uint8_t header[] = {'T',  'V',  '1',  0,    0,    0,    0x00,
+                                 0x01, 0x00, 0x00, 0x00, 0x02, 0x90, 0x00};
   for (std::size_t i = 0; i < size; ++i) {
-    bytes[i] = i < sizeof header ? header[i] : static_cast<std::uint8_t>((i * 131 + i / 256) & 0xFF);
+    bytes[i] =
+        i < sizeof header ? header[i] : static_cast<std::uint8_t>((i * 131 + i / 256) & 0xFF);
   }
   std::ofstream(file.path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
@@ -548,15 +550,16 @@ TEST_F(HostRunTest, NormalDownloadDeliversTheWholeFile) {
   EXPECT_TRUE(WaitForErr("FIELD Header:  TV1:00010000:00029000\n"));
   host_.EndInput();
   EXPECT_EQ(host_.WaitForExit(), 0);
-  EXPECT_NE(host_.Out().find(ReceivedText("Program Check Verified-" + file.crc)), std::string::npos);
+  EXPECT_NE(host_.Out().find(ReceivedText("Program Check Verified-" + file.crc)),
+            std::string::npos);
   EXPECT_NE(host_.Err().find("MESSAGE: The target file has been downloaded successfully."),
             std::string::npos);
   EXPECT_TRUE(TraceHas("program load ended: 102400 bytes in 417 packets, CRC " + file.crc +
                        ", verified"));  // the check result came after this line
   EXPECT_EQ(Count(host_.Out(), "Download Data ("), 417u);
-  EXPECT_TRUE(InOrder(host_.Out(), {"Download Data (0%)", "Download Data (50%)",
-                                    "Download Data (100%)", Sent("Download End and Confirm",
-                                                                 "FC 05 D2 B0 A2")}));
+  EXPECT_TRUE(
+      InOrder(host_.Out(), {"Download Data (0%)", "Download Data (50%)", "Download Data (100%)",
+                            Sent("Download End and Confirm", "FC 05 D2 B0 A2")}));
   EXPECT_NE(host_.Err().find("DOWNLOAD: 100% (102400 of 102400 bytes)"), std::string::npos);
 }
 
@@ -564,7 +567,8 @@ TEST_F(HostRunTest, NormalDownloadDeliversTheWholeFile) {
 TEST_F(HostRunTest, NormalDownloadWithACheckErrorSaysSo) {
   const TargetFile file = WriteTargetFile(dir_, 2000);
   ASSERT_TRUE(StartBoth());
-  ASSERT_TRUE(validator_.Command(std::string("expect-crc ") + (file.crc == "0001" ? "0002" : "0001")).ok);
+  ASSERT_TRUE(
+      validator_.Command(std::string("expect-crc ") + (file.crc == "0001" ? "0002" : "0001")).ok);
   ResetValidator();
   if (HasFatalFailure()) return;
   host_.Type("\n:browse " + file.path + "\n:normal-download\n");
@@ -590,8 +594,9 @@ TEST_F(HostRunTest, GlobalDownloadBroadcastsTheWholeFile) {
   ASSERT_TRUE(WaitForErr("MESSAGE: The target file has been downloaded successfully."));
   EXPECT_TRUE(InOrder(host_.Err(), {"LABEL Device Address: 240\n", "BUTTON Normal Download: off",
                                     "DOWNLOAD: done", "LABEL Device Address: 252\n"}));
-  EXPECT_TRUE(InOrder(host_.Out(), {"INHIBIT SET --->\n[F0 06 C3 01 ", "Download Start Request --->\n[F0 ",
-                                    "Download Data (100%) --->\n[F0 ", "Download End and Confirm --->\n[F0 "}));
+  EXPECT_TRUE(InOrder(host_.Out(),
+                      {"INHIBIT SET --->\n[F0 06 C3 01 ", "Download Start Request --->\n[F0 ",
+                       "Download Data (100%) --->\n[F0 ", "Download End and Confirm --->\n[F0 "}));
   // Nothing answers the last broadcast frame: the validator's trace tells what it made of it.
   EXPECT_TRUE(host_.WaitUntil([&] {
     return TraceHas("program load ended: 3000 bytes in 13 packets, CRC " + file.crc + ", verified");
@@ -611,7 +616,9 @@ TEST_F(HostRunTest, NormalDownloadEndsWhenTheValidatorFallsSilent) {
   ASSERT_TRUE(validator_.Command("fault drop").ok);
   const auto dropped = SteadyClock::now();
   ASSERT_TRUE(host_.WaitUntil(
-      [&] { return host_.Err().find("MESSAGE: The download has been stopped") != std::string::npos; },
+      [&] {
+        return host_.Err().find("MESSAGE: The download has been stopped") != std::string::npos;
+      },
       std::chrono::seconds(40)));
   const auto waited = SteadyClock::now() - dropped;
   EXPECT_GE(waited, std::chrono::seconds(19));

@@ -197,7 +197,8 @@ void ConsoleWindowServices::ShowDownloadProgress(const DownloadProgress& progres
       const int percent = ProgressPercent(progress.bytesSent, progress.totalBytes);
       if (percent == downloadPercent_) return;
       downloadPercent_ = percent;
-      elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - downloadStart_).count();
+      elapsedMs =
+          std::chrono::duration_cast<std::chrono::milliseconds>(now - downloadStart_).count();
       break;
     }
     case DownloadProgress::Stage::Waiting:
