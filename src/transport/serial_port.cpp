@@ -286,6 +286,32 @@ int SerialPort::Read(std::uint8_t* buffer, std::uint32_t count) {
   return static_cast<int>(count);
 }
 
+int SerialPort::ReadAvailable(std::uint8_t* buffer, std::uint32_t count) {
+  if (closeRequested_.load()) return 0;
+  std::lock_guard lock(mutex_);
+  if (fd_ < 0 || count == 0 || buffer == nullptr) return 0;
+  if (DropIfHungUpLocked()) return 0;
+  const int queued = QueuedLocked();
+  if (queued < 0) {
+    CloseLocked();
+    return 0;
+  }
+  const std::uint32_t wanted = std::min(count, static_cast<std::uint32_t>(queued));
+  if (wanted == 0) return 0;
+  // Counted in the queue already: one read normally takes them all. Whatever it took is handed
+  // over, so no received byte is ever dropped here.
+  const ssize_t n = ::read(fd_, buffer, wanted);
+  return n > 0 ? static_cast<int>(n) : 0;
+}
+
+bool SerialPort::WaitReadable(int ms) {
+  const int fd = waitDescriptor_.load();
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  // A hang-up also ends the wait; the next transfer then finds the device gone and closes it.
+  return ::poll(&p, 1, std::max(ms, 0)) > 0 && (p.revents & POLLIN) != 0;
+}
+
 bool SerialPort::IsOpen() const { return waitDescriptor_.load() >= 0; }
 
 std::string SerialPort::DeviceForPort(int portNumber) const {
