@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/comm_log.h"
 #include "engine/download_tab.h"
 #include "engine/response_dispatch.h"
 #include "engine/worker_loop.h"
@@ -392,6 +393,22 @@ TEST_F(DownloadTest, ARefusedDataFrameIsSentAgainOnceTheLineAllows) {
   EXPECT_TRUE(ui.IsRunning(kDownloadTimer));
 }
 
+TEST_F(DownloadTest, ALineThatNeverClearsGivesUpAndTimerOneEndsTheDownload) {
+  const TempFile file(Pattern(300));
+  ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
+  ASSERT_TRUE(PressNormalDownload(engine));
+  WorkerCycle(engine);  // takes 'F'
+  link.RefuseWrites(true);
+  for (int pass = 0; pass < 200; ++pass) WorkerCycle(engine);
+  EXPECT_EQ(engine.state.commandQueued, 0) << "the retries are bounded";
+  ASSERT_TRUE(ui.IsRunning(kDownloadTimer)) << "the refusal armed the watchdog";
+  ui.Fire(kDownloadTimer);
+  WorkerCycle(engine);
+  EXPECT_EQ(ui.Messages().back(), kDownloadStoppedText);
+  EXPECT_EQ(engine.state.normalDownloadActive, 0);
+  EXPECT_EQ(engine.download.targetFile, nullptr);
+}
+
 TEST_F(DownloadTest, AReceiveErrorDuringTheDownloadEndsItCleanly) {
   const TempFile file(Pattern(300));
   ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
@@ -411,7 +428,10 @@ TEST_F(DownloadTest, AReadErrorShowsItsMessageKeepsTheLogAndEndsTheProgram) {
   const TempFile file(Pattern(10));
   // A directory opens as a stream on this system, but every read of it fails.
   ASSERT_TRUE(OpenTargetFile(engine, file.dir(), 246));
+  const std::string logPath = file.dir() + "/comm.log";
+  ASSERT_TRUE(OpenLogFile(engine, logPath));
   EXPECT_FALSE(PrepareDownloadPacket(engine));
+  EXPECT_FALSE(IsLogFileOpen(engine)) << "closed, so its last lines are on disk before the end";
   EXPECT_EQ(ui.Messages(), std::vector<std::string>{std::string(kTargetReadErrorText)});
   EXPECT_TRUE(ui.EndProgramCalled());
   EXPECT_EQ(engine.download.targetFile, nullptr);
