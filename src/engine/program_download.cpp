@@ -199,10 +199,13 @@ void HandleProgramCheck(Engine& engine, const ResponseRow& row, const ResponseCo
   }
   LogResponse(engine, text);
 
-  s.normalDownloadActive.store(0);
+  const bool running = s.normalDownloadActive.exchange(0) != 0;
   s.transactionStep.store(kStepNone);
   engine.ui.StopTimer(kDownloadTimer);
   QueueCommand(engine, row.followUp);
+  // A late check result of a download already reported stopped is acknowledged and logged, but
+  // announces nothing: no download of this host has just ended.
+  if (!running) return;
   Report(engine, DownloadProgress::Kind::Normal, DownloadProgress::Stage::Finished);
 
   if (verified) {

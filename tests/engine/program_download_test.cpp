@@ -318,6 +318,16 @@ TEST_F(DownloadTest, ACheckErrorSaysTheCheckFailedWithBothCrcs) {
   }
 }
 
+TEST_F(DownloadTest, ALateCheckResultOutsideADownloadIsLoggedAndAcknowledgedOnly) {
+  link.Deliver(MakeFrame(rsp::kProgramCheck, {0x00, 0x12, 0x34}));
+  ReceiveAndDispatchOnce();
+  EXPECT_NE(ui.GetLogText().find("Program Check Verified-1234"), std::string::npos);
+  std::uint8_t queued = 0;
+  EXPECT_TRUE(PeekQueuedCommand(engine, queued));
+  EXPECT_EQ(queued, cmd::kAck);
+  EXPECT_TRUE(ui.Messages().empty()) << "no success is announced for a download not running";
+}
+
 TEST_F(DownloadTest, InTheTestOperatingModeTheButtonOpensTheFileButNothingIsSent) {
   engine.state.ope_mode_index = 1;
   const TempFile file(Pattern(100));
