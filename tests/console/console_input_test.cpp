@@ -298,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   false},
         DriveCase{"BrowseOfAMissingPathIsCancel",
-                  ":browse /nonexistent/target.bin\n:global-download\n",
+                  ":browse /nonexistent/target.bin\n:browse /\n:global-download\n",
                   Setup::PortOpenIdle,
                   {},
                   "",

@@ -4,6 +4,7 @@
 
 #include <charconv>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/comm_log.h"
@@ -152,10 +153,14 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
   }
   if (command == "quit") return {CommandOutcome::Kind::Quit, 0, {}};
   if (command == "browse") {
-    // The rest of the line is the path, blanks and all; a path that cannot be read is Browse
-    // cancelled in the file dialog, which could not have offered it.
+    // The rest of the line is the path, blanks and all; a path that is not a readable file is
+    // Browse cancelled in the file dialog, which could not have offered it.
     const std::string path(rest);
-    if (path.empty() || ::access(path.c_str(), R_OK) != 0) return {};
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::access(path.c_str(), R_OK) != 0) {
+      return {};
+    }
     if (const auto fields = BrowseTargetFile(engine_, path)) {
       fields_ = {{"Target File", fields->path}, {"CRC", fields->crc}, {"Header", fields->header}};
     }
