@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "transport/device_naming.h"
+#include "transport/port_release.h"
 
 namespace tarvik {
 
@@ -158,6 +159,7 @@ int SerialPort::Open(int portNumber, int baudRate) {
 
   fd_ = fd;
   exclusiveSet_ = exclusive;
+  RecordExclusivePort(fd_);
   {
     std::lock_guard info(infoMutex_);
     openDevice_ = path;
@@ -180,6 +182,7 @@ void SerialPort::CloseLocked() {
   if (fd_ < 0) return;
   // The exclusive mode belongs to the terminal, not the descriptor: left set, it would outlive
   // this descriptor whenever another one stays open, and shut out the next open.
+  ForgetExclusivePort(fd_);
   if (exclusiveSet_) ::ioctl(fd_, TIOCNXCL);
   ::close(fd_);
   fd_ = -1;

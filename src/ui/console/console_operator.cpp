@@ -1,7 +1,5 @@
 #include "ui/console/console_operator.h"
 
-#include "engine/main_window_operations.h"
-
 #include <charconv>
 
 #include <sys/stat.h>
@@ -9,6 +7,7 @@
 
 #include "engine/comm_log.h"
 #include "engine/download_tab.h"
+#include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
 
