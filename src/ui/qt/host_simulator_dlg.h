@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,7 +29,9 @@ namespace tarvik::qt {
 
 class InfoBasicTab;
 class InfoDownloadTab;
+class InfoLogTab;
 class LogBox;
+class PropertiesDlg;
 class QtWindowServices;
 
 class HostSimulatorDlg : public QDialog {
@@ -58,6 +61,9 @@ class HostSimulatorDlg : public QDialog {
   QLabel* label(int id) const;
   InfoBasicTab* infoTab() const { return infoTab_; }
   InfoDownloadTab* downloadTab() const { return downloadTab_; }
+  InfoLogTab* logTab() const { return logTab_; }
+  // The open Properties dialog, or nullptr.
+  PropertiesDlg* propertiesDlg() const;
   LogBox* logBox() const { return logBox_; }
   QTabWidget* tabs() const { return tabs_; }
   QAction* propertiesAction() const { return propertiesAction_; }
@@ -69,6 +75,7 @@ class HostSimulatorDlg : public QDialog {
   void OnOk();
   void OnVersion();
   void OnAbout();
+  void OnProperties();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -95,7 +102,11 @@ class HostSimulatorDlg : public QDialog {
   QTabWidget* tabs_ = nullptr;
   InfoBasicTab* infoTab_ = nullptr;
   InfoDownloadTab* downloadTab_ = nullptr;
+  InfoLogTab* logTab_ = nullptr;
   QAction* propertiesAction_ = nullptr;
+  std::string settingsPath_;
+  // `propertiesOpen`: set while the modeless dialog exists.
+  QPointer<PropertiesDlg> propertiesDlg_;
   std::map<int, QPushButton*> buttons_;
   std::map<int, QLineEdit*> valueBoxes_;
   std::map<int, QLabel*> labels_;
