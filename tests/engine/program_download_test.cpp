@@ -81,9 +81,9 @@ DataFrame ParseData(const std::vector<std::uint8_t>& frame) {
   return data;
 }
 
-class DownloadTest : public ::testing::Test {
+class ProgramDownloadTest : public ::testing::Test {
  protected:
-  DownloadTest() {
+  ProgramDownloadTest() {
     ui.Attach(&engine);
     engine.runGlobalDownload = RunGlobalDownload;
     WorkerStartUp(engine);
@@ -152,7 +152,7 @@ class DownloadTest : public ::testing::Test {
 
 // --- Normal download -----------------------------------------------------------------------
 
-TEST_F(DownloadTest, PacketsCarryTheFileInOrderWithTheirOffsetsAndProgress) {
+TEST_F(ProgramDownloadTest, PacketsCarryTheFileInOrderWithTheirOffsetsAndProgress) {
   const struct Case {
     std::size_t size;
     std::int32_t packetSize;
@@ -211,7 +211,7 @@ TEST_F(DownloadTest, PacketsCarryTheFileInOrderWithTheirOffsetsAndProgress) {
   }
 }
 
-TEST_F(DownloadTest, BusyIsAnsweredByAnotherStatusRequestWithoutReadingTheFile) {
+TEST_F(ProgramDownloadTest, BusyIsAnsweredByAnotherStatusRequestWithoutReadingTheFile) {
   const TempFile file(Pattern(300));
   RunNormalDownload(file, 3);
   const auto codes = Codes();
@@ -229,7 +229,7 @@ TEST_F(DownloadTest, BusyIsAnsweredByAnotherStatusRequestWithoutReadingTheFile) 
   EXPECT_EQ(busyLines, 3u);
 }
 
-TEST_F(DownloadTest, TheFileIsMeasuredOnceAtTheFirstReady) {
+TEST_F(ProgramDownloadTest, TheFileIsMeasuredOnceAtTheFirstReady) {
   const TempFile file(Pattern(500));
   ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
   ASSERT_TRUE(OpenTargetFile(engine, file.path(), 246));
@@ -246,7 +246,7 @@ TEST_F(DownloadTest, TheFileIsMeasuredOnceAtTheFirstReady) {
   EXPECT_EQ(engine.state.downloadOffset, 492u);
 }
 
-TEST_F(DownloadTest, AStatusWithoutATargetFileCancelsAndQueuesNothing) {
+TEST_F(ProgramDownloadTest, AStatusWithoutATargetFileCancelsAndQueuesNothing) {
   engine.state.normalDownloadActive = 1;
   engine.state.transactionStep = kStepDownloadStart;
   for (const std::uint8_t status : {std::uint8_t{0x00}, std::uint8_t{0x80}}) {
@@ -260,7 +260,7 @@ TEST_F(DownloadTest, AStatusWithoutATargetFileCancelsAndQueuesNothing) {
   }
 }
 
-TEST_F(DownloadTest, OutsideADownloadAStatusOfTheLoaderIsOnlyLogged) {
+TEST_F(ProgramDownloadTest, OutsideADownloadAStatusOfTheLoaderIsOnlyLogged) {
   // A validator left in its loader answers each poll with its status: one box per poll would
   // hold the host for good.
   link.Deliver(MakeFrame(rsp::kDownloadStatus, {0x00}));
@@ -270,7 +270,7 @@ TEST_F(DownloadTest, OutsideADownloadAStatusOfTheLoaderIsOnlyLogged) {
   EXPECT_NE(ui.GetLogText().find("Program Download READY"), std::string::npos);
 }
 
-TEST_F(DownloadTest, AnUnknownStatusByteIsIgnoredAndTheExchangeStaysOpen) {
+TEST_F(ProgramDownloadTest, AnUnknownStatusByteIsIgnoredAndTheExchangeStaysOpen) {
   const TempFile file(Pattern(100));
   ASSERT_TRUE(OpenTargetFile(engine, file.path(), 246));
   engine.state.normalDownloadActive = 1;
@@ -281,7 +281,7 @@ TEST_F(DownloadTest, AnUnknownStatusByteIsIgnoredAndTheExchangeStaysOpen) {
   EXPECT_NE(ui.GetLogText().find("Program Download Status 42"), std::string::npos);
 }
 
-TEST_F(DownloadTest, ACheckErrorSaysTheCheckFailedWithBothCrcs) {
+TEST_F(ProgramDownloadTest, ACheckErrorSaysTheCheckFailedWithBothCrcs) {
   const struct Case {
     std::uint8_t check;
     bool verified;
@@ -318,7 +318,7 @@ TEST_F(DownloadTest, ACheckErrorSaysTheCheckFailedWithBothCrcs) {
   }
 }
 
-TEST_F(DownloadTest, ALateCheckResultOutsideADownloadIsLoggedAndAcknowledgedOnly) {
+TEST_F(ProgramDownloadTest, ALateCheckResultOutsideADownloadIsLoggedAndAcknowledgedOnly) {
   link.Deliver(MakeFrame(rsp::kProgramCheck, {0x00, 0x12, 0x34}));
   ReceiveAndDispatchOnce();
   EXPECT_NE(ui.GetLogText().find("Program Check Verified-1234"), std::string::npos);
@@ -328,7 +328,7 @@ TEST_F(DownloadTest, ALateCheckResultOutsideADownloadIsLoggedAndAcknowledgedOnly
   EXPECT_TRUE(ui.Messages().empty()) << "no success is announced for a download not running";
 }
 
-TEST_F(DownloadTest, InTheTestOperatingModeTheButtonOpensTheFileButNothingIsSent) {
+TEST_F(ProgramDownloadTest, InTheTestOperatingModeTheButtonOpensTheFileButNothingIsSent) {
   engine.state.ope_mode_index = 1;
   const TempFile file(Pattern(100));
   ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
@@ -350,7 +350,7 @@ TEST_F(DownloadTest, InTheTestOperatingModeTheButtonOpensTheFileButNothingIsSent
 
 // --- A download that must not hang ----------------------------------------------------------
 
-TEST_F(DownloadTest, ASilentValidatorEndsTheDownloadWhenTimerOneExpires) {
+TEST_F(ProgramDownloadTest, ASilentValidatorEndsTheDownloadWhenTimerOneExpires) {
   const TempFile file(Pattern(600));
   ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
   ASSERT_TRUE(PressNormalDownload(engine));
@@ -381,7 +381,7 @@ TEST_F(DownloadTest, ASilentValidatorEndsTheDownloadWhenTimerOneExpires) {
   EXPECT_EQ(Codes(), (std::vector<int>{cmd::kStatusRequest, cmd::kStatusRequest}));
 }
 
-TEST_F(DownloadTest, ARefusedDataFrameIsSentAgainOnceTheLineAllows) {
+TEST_F(ProgramDownloadTest, ARefusedDataFrameIsSentAgainOnceTheLineAllows) {
   const TempFile file(Pattern(300));
   ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
   ASSERT_TRUE(PressNormalDownload(engine));
@@ -403,7 +403,7 @@ TEST_F(DownloadTest, ARefusedDataFrameIsSentAgainOnceTheLineAllows) {
   EXPECT_TRUE(ui.IsRunning(kDownloadTimer));
 }
 
-TEST_F(DownloadTest, ALineThatNeverClearsGivesUpAndTimerOneEndsTheDownload) {
+TEST_F(ProgramDownloadTest, ALineThatNeverClearsGivesUpAndTimerOneEndsTheDownload) {
   const TempFile file(Pattern(300));
   ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
   ASSERT_TRUE(PressNormalDownload(engine));
@@ -419,7 +419,7 @@ TEST_F(DownloadTest, ALineThatNeverClearsGivesUpAndTimerOneEndsTheDownload) {
   EXPECT_EQ(engine.download.targetFile, nullptr);
 }
 
-TEST_F(DownloadTest, AReceiveErrorDuringTheDownloadEndsItCleanly) {
+TEST_F(ProgramDownloadTest, AReceiveErrorDuringTheDownloadEndsItCleanly) {
   const TempFile file(Pattern(300));
   ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
   ASSERT_TRUE(PressNormalDownload(engine));
@@ -434,7 +434,7 @@ TEST_F(DownloadTest, AReceiveErrorDuringTheDownloadEndsItCleanly) {
   EXPECT_TRUE(ui.IsRunning(kPollingTimer));
 }
 
-TEST_F(DownloadTest, AReadErrorShowsItsMessageKeepsTheLogAndEndsTheProgram) {
+TEST_F(ProgramDownloadTest, AReadErrorShowsItsMessageKeepsTheLogAndEndsTheProgram) {
   const TempFile file(Pattern(10));
   // A directory opens as a stream on this system, but every read of it fails.
   ASSERT_TRUE(OpenTargetFile(engine, file.dir(), 246));
@@ -449,7 +449,7 @@ TEST_F(DownloadTest, AReadErrorShowsItsMessageKeepsTheLogAndEndsTheProgram) {
 
 // --- Global download --------------------------------------------------------------------------
 
-TEST_F(DownloadTest, TheGlobalDownloadBroadcastsEveryFrameOnItsFixedWaits) {
+TEST_F(ProgramDownloadTest, TheGlobalDownloadBroadcastsEveryFrameOnItsFixedWaits) {
   const TempFile file(Pattern(500));
   ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
   std::vector<int> pauses;
@@ -494,7 +494,7 @@ TEST_F(DownloadTest, TheGlobalDownloadBroadcastsEveryFrameOnItsFixedWaits) {
   EXPECT_NE(waits[4].find("wait 1000 then 0"), std::string::npos) << waits[4];
 }
 
-TEST_F(DownloadTest, AGlobalDownloadWithoutAnOpenFileSendsNothing) {
+TEST_F(ProgramDownloadTest, AGlobalDownloadWithoutAnOpenFileSendsNothing) {
   engine.state.deviceAddress = kGlobalDeviceAddress;
   engine.state.globalDownloadActive = 1;
   WorkerCycle(engine);
@@ -505,7 +505,7 @@ TEST_F(DownloadTest, AGlobalDownloadWithoutAnOpenFileSendsNothing) {
   EXPECT_EQ(clock.pausedMs, 0);
 }
 
-TEST_F(DownloadTest, AGlobalFrameRefusedByStaleBytesIsSentAfterTheLineIsCleared) {
+TEST_F(ProgramDownloadTest, AGlobalFrameRefusedByStaleBytesIsSentAfterTheLineIsCleared) {
   const TempFile file(Pattern(20));
   ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
   ASSERT_TRUE(PressGlobalDownload(engine));
