@@ -1,154 +1,24 @@
 #include "engine/program_download.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "engine/comm_log.h"
+#include "engine/download_fixture.h"
 #include "engine/download_tab.h"
-#include "engine/response_dispatch.h"
-#include "engine/worker_loop.h"
-#include "protocol/line_codes.h"
-#include "support/fake_window_services.h"
 
 namespace tarvik {
 namespace {
 
-using testing::FakeClock;
-using testing::FakeSerialLink;
-using testing::FakeWindowServices;
+using download_test::DataFrame;
+using download_test::ParseData;
+using download_test::Pattern;
+using download_test::ProgramDownloadTest;
+using download_test::TempFile;
 using testing::MakeFrame;
-
-// A target file in a directory of its own, removed with the test.
-class TempFile {
- public:
-  explicit TempFile(const std::vector<std::uint8_t>& bytes,
-                    const std::string& name = "target.bin") {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tarvik-download-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    std::filesystem::create_directories(dir_);
-    path_ = (dir_ / name).string();
-    Write(bytes);
-  }
-  ~TempFile() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  void Write(const std::vector<std::uint8_t>& bytes) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
-  void Append(std::size_t count) const {
-    std::ofstream out(path_, std::ios::binary | std::ios::app);
-    for (std::size_t i = 0; i < count; ++i) out.put('x');
-  }
-  const std::string& path() const { return path_; }
-  std::string dir() const { return dir_.string(); }
-
- private:
-  static inline int counter_ = 0;
-  std::filesystem::path dir_;
-  std::string path_;
-};
-
-std::vector<std::uint8_t> Pattern(std::size_t size) {
-  std::vector<std::uint8_t> bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  return bytes;
-}
-
-// One data frame as it left the host.
-struct DataFrame {
-  std::uint32_t address;
-  std::vector<std::uint8_t> packet;
-};
-
-DataFrame ParseData(const std::vector<std::uint8_t>& frame) {
-  DataFrame data;
-  data.address = static_cast<std::uint32_t>(frame[3]) | static_cast<std::uint32_t>(frame[4]) << 8 |
-                 static_cast<std::uint32_t>(frame[5]) << 16 |
-                 static_cast<std::uint32_t>(frame[6]) << 24;
-  data.packet.assign(frame.begin() + 7, frame.end() - 2);
-  return data;
-}
-
-class ProgramDownloadTest : public ::testing::Test {
- protected:
-  ProgramDownloadTest() {
-    ui.Attach(&engine);
-    engine.runGlobalDownload = RunGlobalDownload;
-    WorkerStartUp(engine);
-    ui.ClearCalls();
-  }
-
-  // Chooses `file` on the tab, presses Normal Download and answers the validator's way through
-  // the whole download: ACK to the start and to each packet, `busy` BUSY statuses before the
-  // first READY, READY after, and the check result `check` to the end. Stops after `maxCycles`.
-  void RunNormalDownload(const TempFile& file, int busy = 0, std::uint8_t check = 0x00,
-                         int maxCycles = 5000) {
-    ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
-    ASSERT_TRUE(PressNormalDownload(engine));
-    std::size_t answered = 0;
-    for (int cycle = 0; cycle < maxCycles; ++cycle) {
-      WorkerCycle(engine);
-      const auto written = link.Written();
-      for (; answered < written.size(); ++answered) {
-        const auto& frame = written[answered];
-        switch (frame[2]) {
-          case cmd::kDownloadStart:
-          case cmd::kDownloadData:
-            link.Deliver(MakeFrame(rsp::kAck));
-            break;
-          case cmd::kStatusRequest:
-            link.Deliver(MakeFrame(rsp::kDownloadStatus,
-                                   {busy > 0 ? std::uint8_t{0x80} : std::uint8_t{0x00}}));
-            if (busy > 0) --busy;
-            break;
-          case cmd::kDownloadEnd:
-            link.Deliver(MakeFrame(rsp::kProgramCheck, {check, 0x12, 0x34}));
-            break;
-          default:
-            break;
-        }
-      }
-      if (engine.state.normalDownloadActive == 0 && engine.state.awaitingResponse == 0) {
-        WorkerCycle(engine);  // the Ack that answers the check result
-        return;
-      }
-    }
-    FAIL() << "the download did not end";
-  }
-
-  std::vector<std::vector<std::uint8_t>> FramesOf(std::uint8_t code) const {
-    std::vector<std::vector<std::uint8_t>> frames;
-    for (const auto& frame : link.Written()) {
-      if (frame[2] == code) frames.push_back(frame);
-    }
-    return frames;
-  }
-
-  void ReceiveAndDispatchOnce() { ReceiveAndDispatch(engine); }
-
-  std::vector<int> Codes() const {
-    std::vector<int> codes;
-    for (const auto& frame : link.Written()) codes.push_back(frame[2]);
-    return codes;
-  }
-
-  FakeWindowServices ui;
-  FakeSerialLink link;
-  FakeClock clock;
-  Engine engine{ui, link, clock};
-};
 
 // --- Normal download -----------------------------------------------------------------------
 
@@ -447,72 +317,5 @@ TEST_F(ProgramDownloadTest, AReadErrorShowsItsMessageKeepsTheLogAndEndsTheProgra
   EXPECT_EQ(engine.download.targetFile, nullptr);
 }
 
-// --- Global download --------------------------------------------------------------------------
-
-TEST_F(ProgramDownloadTest, TheGlobalDownloadBroadcastsEveryFrameOnItsFixedWaits) {
-  const TempFile file(Pattern(500));
-  ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
-  std::vector<int> pauses;
-  std::vector<std::string> addressDuring;
-  clock.onPause = [&](int ms) {
-    pauses.push_back(ms);
-    addressDuring.push_back(ui.LabelText(Label::DeviceAddress));
-  };
-  ASSERT_TRUE(PressGlobalDownload(engine));
-  EXPECT_EQ(engine.state.pollingMode, kPollingManu);
-  EXPECT_FALSE(ui.IsRunning(kPollingTimer));
-  WorkerCycle(engine);
-
-  const auto frames = link.Written();
-  ASSERT_FALSE(frames.empty());
-  for (const auto& frame : frames) EXPECT_EQ(frame[0], 0xF0);
-  EXPECT_EQ(Codes(), (std::vector<int>{0xC3, 0xD0, 0xD1, 0xD1, 0xD1, 0xD2}));
-  EXPECT_EQ(frames[0][3], 0x01) << "INHIBIT SET carries the stored value 1";
-  EXPECT_EQ(pauses, (std::vector<int>{3000, 10000, 60000, 1000, 1000}));
-  for (const std::string& address : addressDuring) EXPECT_EQ(address, "240");
-  std::vector<std::uint8_t> image;
-  for (const auto& frame : FramesOf(cmd::kDownloadData)) {
-    const auto packet = ParseData(frame).packet;
-    image.insert(image.end(), packet.begin(), packet.end());
-  }
-  EXPECT_EQ(image, Pattern(500));
-
-  EXPECT_EQ(ui.LabelText(Label::DeviceAddress), "252");
-  EXPECT_EQ(engine.state.deviceAddress, kNormalDeviceAddress);
-  EXPECT_EQ(engine.state.globalDownloadActive, 0);
-  EXPECT_EQ(engine.state.pollingMode, kPollingManu) << "polling stays MANU";
-  EXPECT_EQ(ui.LabelText(Label::PollingMode), "[ AUTO ]") << "though its label may say AUTO";
-  EXPECT_TRUE(ui.IsRunning(kPollingTimer));
-  EXPECT_EQ(ui.Messages().back(), kDownloadSuccessText);
-  EXPECT_EQ(engine.download.targetFile, nullptr);
-  // The count-down announces every wait with what follows it: 60 s, then 1 s for each of the two
-  // further packets.
-  const auto waits = ui.CallsStartingWith("Progress Global Waiting");
-  ASSERT_EQ(waits.size(), 5u);
-  EXPECT_NE(waits[0].find("wait 3000 then 72000"), std::string::npos) << waits[0];
-  EXPECT_NE(waits[2].find("wait 60000 then 2000"), std::string::npos) << waits[2];
-  EXPECT_NE(waits[4].find("wait 1000 then 0"), std::string::npos) << waits[4];
-}
-
-TEST_F(ProgramDownloadTest, AGlobalDownloadWithoutAnOpenFileSendsNothing) {
-  engine.state.deviceAddress = kGlobalDeviceAddress;
-  engine.state.globalDownloadActive = 1;
-  WorkerCycle(engine);
-  EXPECT_TRUE(link.Written().empty());
-  EXPECT_EQ(ui.Messages(), std::vector<std::string>{std::string(kGlobalDownloadNoFileText)});
-  EXPECT_EQ(engine.state.globalDownloadActive, 0);
-  EXPECT_EQ(engine.state.deviceAddress, kNormalDeviceAddress);
-  EXPECT_EQ(clock.pausedMs, 0);
-}
-
-TEST_F(ProgramDownloadTest, AGlobalFrameRefusedByStaleBytesIsSentAfterTheLineIsCleared) {
-  const TempFile file(Pattern(20));
-  ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
-  ASSERT_TRUE(PressGlobalDownload(engine));
-  link.Deliver(MakeFrame(rsp::kIdling));  // a late answer to the last poll
-  WorkerCycle(engine);
-  EXPECT_EQ(Codes(), (std::vector<int>{0xC3, 0xD0, 0xD1, 0xD2}));
-  EXPECT_EQ(ui.Messages().back(), kDownloadSuccessText);
-}
 }  // namespace
 }  // namespace tarvik
