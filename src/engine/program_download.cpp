@@ -141,16 +141,17 @@ bool PrepareDownloadPacket(Engine& engine) {
 void HandleDownloadStatus(Engine& engine, const ResponseRow&, const ResponseContext&) {
   DownloadContext& d = engine.download;
   const std::uint8_t status = FrameData(engine)[0];  // the row's length guarantees DATA0
+  if (engine.state.normalDownloadActive.load() == 0) {
+    // A validator left in its loader after a stopped download answers every poll this way; a
+    // box (or a packet) for each would hold the host for good, so outside a download it is only
+    // logged.
+    LogResponse(engine, StatusText(status));
+    return;
+  }
   std::unique_lock lock(d.mutex);
   if (d.targetFile == nullptr) {
     lock.unlock();
-    if (engine.state.normalDownloadActive.load() != 0) {
-      engine.ui.ShowMessage(kDownloadCanceledText, MessageIcon::Exclamation, MessageButtons::Ok);
-    } else {
-      // A validator left in its loader after a stopped download answers every poll this way; a
-      // box for each would hold the host for good, so outside a download it is only logged.
-      LogResponse(engine, StatusText(status));
-    }
+    engine.ui.ShowMessage(kDownloadCanceledText, MessageIcon::Exclamation, MessageButtons::Ok);
     return;
   }
   MeasureAtStartLocked(engine);

@@ -133,11 +133,21 @@ TEST_F(ProgramDownloadTest, AStatusWithoutATargetFileCancelsAndQueuesNothing) {
 TEST_F(ProgramDownloadTest, OutsideADownloadAStatusOfTheLoaderIsOnlyLogged) {
   // A validator left in its loader answers each poll with its status: one box per poll would
   // hold the host for good.
-  link.Deliver(MakeFrame(rsp::kDownloadStatus, {0x00}));
-  ReceiveAndDispatchOnce();
-  EXPECT_TRUE(ui.Messages().empty());
-  EXPECT_EQ(engine.state.commandQueued, 0);
-  EXPECT_NE(ui.GetLogText().find("Program Download READY"), std::string::npos);
+  const TempFile file(Pattern(100));
+  for (const bool fileOpen : {false, true}) {
+    SCOPED_TRACE(fileOpen ? "file left open" : "no file");
+    if (fileOpen) {
+      ASSERT_TRUE(OpenTargetFile(engine, file.path(), 246));
+    }
+    ui.ClearLogBox();
+    link.Deliver(MakeFrame(rsp::kDownloadStatus, {0x00}));
+    ReceiveAndDispatchOnce();
+    EXPECT_TRUE(ui.Messages().empty());
+    EXPECT_EQ(engine.state.commandQueued, 0);
+    EXPECT_EQ(engine.state.downloadPacketLength, 0u) << "no packet read";
+    EXPECT_NE(ui.GetLogText().find("Program Download READY"), std::string::npos);
+  }
+  CloseTargetFile(engine);
 }
 
 TEST_F(ProgramDownloadTest, AnUnknownStatusByteIsIgnoredAndTheExchangeStaysOpen) {
