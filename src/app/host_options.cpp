@@ -14,18 +14,33 @@ const char* const kHostUsage =
     "  --answer yes|no    the answer to every Yes/No question when input is not a terminal\n"
     "                     (default: yes)\n"
     "  --demo             put a virtual validator on a pseudo-terminal and use it\n"
+    "  --timestamps       start every log line (standard output, log file) with HH:MM:SS.mmm\n"
+    "  --fail-fast        end a script at its first failed expectation\n"
+    "  --summary FILE     write the run summary as JSON to FILE at the end of a console run\n"
     "  --help             this text\n"
     "\n"
     "On the console every character read is a key of the main window (S polls, r resets,\n"
     "x exits, Space toggles polling, the Up arrow the display mode, ...); lines starting with\n"
-    "':' are commands:\n"
+    "':' are commands (from a pipe, lines starting with '#' are comments):\n"
     "  :value NAME TEXT   set the value box NAME (disable, security, mode, inhibit, direction,\n"
     "                     function, machine, barcode-func, barcode-inhibit)\n"
     "  :wait MS           stop reading input for MS milliseconds\n"
+    "  :expect TEXT [MS]  wait until a log entry after the one the last :expect matched\n"
+    "                     contains TEXT, at most MS ms (default 2000); a last word of digits\n"
+    "                     is MS, so give MS when TEXT ends in a number\n"
+    "  :expect-not TEXT MS  fail if such an entry appears within MS ms\n"
+    "  :send CODE [BYTE...]  send a frame (hex bytes; SYNC, LNG and CRC added)\n"
+    "  :send-bytes BYTE...   write these bytes exactly as given\n"
     "  :quit              exit\n"
-    "Standard output carries the communication log; everything else goes to standard error.\n"
-    "Exit status: 0 normally, 2 when input is not a terminal and the port cannot be opened,\n"
-    "1 when the demo validator cannot start, 64 for a wrong command line.\n";
+    "Standard output carries the communication log; everything else goes to standard error,\n"
+    "a failed expectation as \"EXPECT FAILED: line N: TEXT (waited MS ms; last entry: ...)\",\n"
+    "the run summary at the end.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   every expectation held (or none was set)\n"
+    "  1   an expectation failed\n"
+    "  2   the port did not open (input not a terminal), or the demo validator did not start\n"
+    "  64  a wrong command line\n";
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
@@ -55,6 +70,15 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       options.console = true;
     } else if (arg == "--demo") {
       options.demo = true;
+    } else if (arg == "--timestamps") {
+      options.timestamps = true;
+    } else if (arg == "--fail-fast") {
+      options.failFast = true;
+    } else if (arg == "--summary") {
+      if (const char* v = value()) {
+        options.summaryPath = v;
+        if (options.summaryPath.empty()) parsed.error = "--summary needs a file name";
+      }
     } else if (arg == "--device") {
       if (const char* v = value()) options.device = v;
     } else if (arg == "--settings") {
@@ -74,7 +98,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       parsed.unknown.emplace_back(argv[i]);
     }
     if (!parsed.error.empty()) break;
-    if (hasInlineValue && (arg == "--help" || arg == "--console" || arg == "--demo")) {
+    if (hasInlineValue && (arg == "--help" || arg == "--console" || arg == "--demo" ||
+                           arg == "--timestamps" || arg == "--fail-fast")) {
       parsed.error = std::string(arg) + " takes no value";
     }
   }

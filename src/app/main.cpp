@@ -17,7 +17,8 @@
 namespace {
 
 constexpr int kExitUsage = 64;
-constexpr int kExitDemoFailed = 1;
+// The demo validator brings the port: when it cannot start, the port did not open.
+constexpr int kExitDemoFailed = tarvik::console::kExitPortUnavailable;
 // With --demo a note arrives this often, so escrow and stacking show without typing; the first
 // one soon after the start, so a newcomer sees a whole note cycle before touching a key.
 constexpr int kDemoNoteIntervalMs = 15000;

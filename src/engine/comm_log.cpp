@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <string>
 
 namespace tarvik {
 
@@ -68,12 +71,46 @@ std::string_view FieldText(const std::array<char, N>& field) {
   return {field.data(), strnlen(field.data(), N)};
 }
 
+// "HH:MM:SS.mmm " in local time: the prefix of every line while timestamps are on.
+std::string WallClockStamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
+                local.tm_sec, static_cast<int>(ms.count()));
+  return stamp;
+}
+
+// Every line of `text` with `stamp` in front. Each line, not only the first, so the dump indents
+// still line up under the text they belong to.
+std::string Stamped(std::string_view text, std::string_view stamp) {
+  std::string out;
+  out.reserve(text.size() + 4 * stamp.size());
+  bool lineStart = true;
+  for (const char c : text) {
+    if (lineStart) out += stamp;
+    out += c;
+    lineStart = c == '\n';
+  }
+  return out;
+}
+
 // Shows the entry and, while a recording runs, writes it to the file. Called with the log-file
 // mutex held, so box and file receive whole entries in one and the same order.
 void Output(Engine& engine, const Entry& entry) {
-  DisplayMessageOnLogBox(engine, entry.Box());
+  // The default form is built without a single allocation; only timestamps cost one.
+  const std::string stamp = engine.logTimestamps.load() ? WallClockStamp() : std::string();
+  if (stamp.empty()) {
+    DisplayMessageOnLogBox(engine, entry.Box());
+  } else {
+    DisplayMessageOnLogBox(engine, Stamped(entry.Box(), stamp));
+  }
   if (std::FILE* file = engine.logFile.file) {
-    const std::string_view text = entry.File();
+    const std::string stampedFile = stamp.empty() ? std::string() : Stamped(entry.File(), stamp);
+    const std::string_view text = stamp.empty() ? entry.File() : std::string_view(stampedFile);
     std::fwrite(text.data(), 1, text.size(), file);
     // A recording must be complete on disk even if the program is ended abruptly.
     std::fflush(file);

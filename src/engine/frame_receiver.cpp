@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 
@@ -88,6 +89,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   if (s.responseTimedOut.exchange(0) != 0) {
     // After an Auto Reset the validator is slow to come back; that wait is not an error.
     if (s.transactionStep.load() == kStepAutoResetAcked) return ReceiveResult::NothingReceived;
+    engine.statistics.ReceiveError(ReceiveErrorKind::TimeOut);
     return EndExchange(engine, transaction_end_flag, kResponseTimeoutText, nullptr, 0);
   }
 
@@ -96,6 +98,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
 
   if (const std::uint32_t errors = s.commErrors.load(); CheckCommErrors(engine, errors)) {
     const bool download = s.normalDownloadActive.load() != 0;
+    if (download) engine.statistics.ReceiveError(ReceiveErrorKind::TimeOut);
     const ReceiveResult result =
         EndExchange(engine, transaction_end_flag,
                     download ? kDownloadTimeoutText : std::string_view{}, nullptr, 0);
@@ -109,14 +112,18 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   if (engine.port.Read(rcv.data(), 1) != 1) return ReceiveResult::NothingReceived;
 
   if (rcv[0] != kSyncByte) {
+    engine.statistics.ReceiveError(ReceiveErrorKind::Sync);
     return EndExchange(engine, transaction_end_flag, kSyncErrorText, rcv.data(), 1);
   }
+  // An answer's time runs to its first byte, not to the end of the frame.
+  const auto firstByte = std::chrono::steady_clock::now();
   auto& frame = engine.rxFrame;
   frame[0] = kSyncByte;
 
   int pauses = 0;
   while (engine.port.Read(rcv.data(), 1) != 1) {
     if (pauses == kMaxPauses) {
+      engine.statistics.ReceiveError(ReceiveErrorKind::Length);
       return EndExchange(engine, transaction_end_flag, kLengthErrorText, frame.data(), 1);
     }
     engine.clock.Pause(kPauseMs);
@@ -144,6 +151,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
       continue;
     }
     if (pauses == maxRestPauses) {
+      engine.statistics.ReceiveError(ReceiveErrorKind::Length);
       return EndExchange(engine, transaction_end_flag, kLengthErrorText, frame.data(), 2);
     }
     engine.clock.Pause(kPauseMs);
@@ -152,6 +160,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
 
   TrackStatusChange(engine, frame[2]);
   StopResponseTimer(engine, frame[2]);
+  engine.statistics.FrameReceived({frame.data(), static_cast<std::size_t>(lng)}, firstByte);
 
   std::memcpy(rx.bytes.data(), frame.data(), static_cast<std::size_t>(lng));
   rx.byteCount = lng;

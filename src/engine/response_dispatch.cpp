@@ -130,6 +130,8 @@ void DispatchResponse(Engine& engine, std::int32_t& transaction_end_flag) {
     s.transactionStep.store(static_cast<std::uint8_t>(chosen->nextStep));
   }
   chosen->handler(engine, *chosen, context);
+  if (engine.check.crcErrorFlag == 1) engine.statistics.ReceiveError(ReceiveErrorKind::Crc);
+  if (engine.check.lengthErrorFlag == 1) engine.statistics.ReceiveError(ReceiveErrorKind::Length);
 }
 
 std::int32_t ReceiveAndDispatch(Engine& engine) {

@@ -3,10 +3,13 @@
 #include "engine/main_window_operations.h"
 
 #include <charconv>
+#include <optional>
+#include <vector>
 
 #include "engine/comm_log.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
+#include "engine/raw_frames.h"
 
 namespace tarvik::console {
 
@@ -69,7 +72,17 @@ std::string_view TakeWord(std::string_view& text) {
   return word;
 }
 
-CommandOutcome Error(std::string text) { return {CommandOutcome::Kind::Error, 0, std::move(text)}; }
+CommandOutcome Error(std::string text) { return {CommandOutcome::Kind::Error, 0, std::move(text), {}}; }
+
+// One byte in hexadecimal: one or two digits, "0x" allowed in front.
+std::optional<std::uint8_t> ParseHexByte(std::string_view word) {
+  if (word.starts_with("0x") || word.starts_with("0X")) word.remove_prefix(2);
+  unsigned value = 0;
+  if (word.empty() || word.size() > 2) return std::nullopt;
+  const auto [end, status] = std::from_chars(word.data(), word.data() + word.size(), value, 16);
+  if (status != std::errc() || end != word.data() + word.size()) return std::nullopt;
+  return static_cast<std::uint8_t>(value);
+}
 
 }  // namespace
 
@@ -145,10 +158,53 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
       return Error(":wait needs milliseconds from 0 to 3600000, not \"" + std::string(number) +
                    "\"");
     }
-    return {CommandOutcome::Kind::Wait, ms, {}};
+    return {CommandOutcome::Kind::Wait, ms, {}, {}};
   }
-  if (command == "quit") return {CommandOutcome::Kind::Quit, 0, {}};
-  return Error("unknown command \":" + std::string(command) + "\" (value, wait, quit)");
+  if (command == "quit") return {CommandOutcome::Kind::Quit, 0, {}, {}};
+  if (command == "expect" || command == "expect-not") {
+    std::string error;
+    std::optional<Expectation> expectation = ParseExpectation(rest, command == "expect-not", error);
+    if (!expectation) return Error(error);
+    return {CommandOutcome::Kind::Expect, 0, {}, std::move(*expectation)};
+  }
+  if (command == "send" || command == "send-bytes") return Send(rest, command == "send-bytes");
+  return Error("unknown command \":" + std::string(command) +
+               "\" (value, wait, expect, expect-not, send, send-bytes, quit)");
+}
+
+bool IsSendCommand(std::string_view line) {
+  const std::string_view command = TakeWord(line);
+  return command == "send" || command == "send-bytes";
+}
+
+CommandOutcome ConsoleOperator::Send(std::string_view arguments, bool raw) {
+  const char* name = raw ? ":send-bytes" : ":send";
+  std::vector<std::uint8_t> bytes;
+  for (std::string_view word = TakeWord(arguments); !word.empty(); word = TakeWord(arguments)) {
+    const std::optional<std::uint8_t> byte = ParseHexByte(word);
+    if (!byte) {
+      return Error(std::string(name) + " takes bytes in hexadecimal (00 to FF), not \"" +
+                   std::string(word) + "\"");
+    }
+    bytes.push_back(*byte);
+  }
+  if (bytes.empty()) {
+    return Error(raw ? ":send-bytes needs the bytes to write" : ":send needs a command code");
+  }
+  std::string logName;
+  if (raw) {
+    if (bytes.size() > kFrameBufferSize) return Error(":send-bytes takes at most 256 bytes");
+    logName = kRawBytesLogName;
+  } else {
+    if (bytes.size() - 1 > kMaxRawFrameData) return Error(":send takes at most 250 data bytes");
+    const std::uint8_t code = bytes.front();
+    const auto address = static_cast<std::uint8_t>(engine_.state.deviceAddress.load() & 0xFF);
+    bytes = BuildRawFrame(address, code, std::span<const std::uint8_t>(bytes).subspan(1));
+    logName = RawFrameLogName(code);
+  }
+  const std::string refused = PostRawFrame(engine_, std::move(bytes), std::move(logName));
+  if (!refused.empty()) return Error(std::string(name) + " refused: " + refused);
+  return {};
 }
 
 Reaction ConsoleOperator::Handle(const InputEvent& event) {
@@ -181,6 +237,10 @@ Reaction ConsoleOperator::Handle(const InputEvent& event) {
       break;
     case CommandOutcome::Kind::Error:
       reaction.note = outcome.error;
+      break;
+    case CommandOutcome::Kind::Expect:
+      reaction.expect = outcome.expect;
+      reaction.expect->line = event.line;
       break;
     case CommandOutcome::Kind::Quit:
       // Exit as if its question had been answered Yes.

@@ -162,6 +162,7 @@ void ConsoleWindowServices::AppendLogText(std::string_view text) {
   std::fwrite(line.data(), 1, line.size(), log_);
   // Each entry is on its way at once, so a script reading the log never waits for a buffer.
   std::fflush(log_);
+  if (logHook_) logHook_(text);
 }
 
 std::string ConsoleWindowServices::GetLogText() {

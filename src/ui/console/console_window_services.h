@@ -60,6 +60,9 @@ class ConsoleWindowServices final : public WindowServices {
   // Runs the end hook (terminal restore), flushes both streams and ends the process with 0.
   void EndProgram() override;
   void SetEndHook(std::function<void()> hook) { endHook_ = std::move(hook); }
+  // Called with every log entry as it is written (box form), from the thread that logs it. The
+  // hook must not call back into these services. Set before the worker starts.
+  void SetLogHook(std::function<void(std::string_view)> hook) { logHook_ = std::move(hook); }
 
   // A line of the console's own on standard error ("CONSOLE: text").
   void Note(std::string_view text);
@@ -82,6 +85,7 @@ class ConsoleWindowServices final : public WindowServices {
   QuestionHandler questionHandler_;
   std::function<void()> timerChanged_;
   std::function<void()> endHook_;
+  std::function<void(std::string_view)> logHook_;
 
   // Guards the two streams and everything shown, so lines keep the order of the calls.
   std::mutex outputMutex_;
