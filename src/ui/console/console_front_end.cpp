@@ -143,6 +143,7 @@ class ConsoleApp {
     bool exit = false;
     int waitMs = -1;  // a `:wait`: stop reading input this long
     std::optional<Expectation> expect;
+    bool failed = false;  // an expectation failed outright (its line could not be read)
   };
   // What became of the expectation being waited on, if any.
   enum class ExpectOutcome { None, Waiting, Held, Failed };
@@ -272,9 +273,14 @@ std::string_view ConsoleApp::AnswerWorkerQuestion(std::string_view bytes) {
 ConsoleApp::Flow ConsoleApp::Handle(const InputEvent& event) {
   const Reaction reaction = operator_.Handle(event);
   if (!reaction.echo.empty()) services_.Echo(reaction.echo);
-  if (!reaction.note.empty()) services_.Note(reaction.note);
+  if (reaction.expectationUnreadable) {
+    ++failures_;
+    services_.Echo(reaction.note + "\n");
+  } else if (!reaction.note.empty()) {
+    services_.Note(reaction.note);
+  }
   if (reaction.endOfInput) inputEnded_ = true;
-  return {reaction.exit, reaction.waitMs, reaction.expect};
+  return {reaction.exit, reaction.waitMs, reaction.expect, reaction.expectationUnreadable};
 }
 
 ConsoleApp::ExpectOutcome ConsoleApp::CheckExpectation() {
@@ -402,6 +408,10 @@ int ConsoleApp::Run() {
       }
       if (flow.waitMs >= 0) {
         pausedUntil = SteadyClock::now() + std::chrono::milliseconds(flow.waitMs);
+      }
+      if (flow.failed && options_.failFast) {
+        failedFast = true;
+        break;
       }
       if (flow.expect) {
         expectationStart_ = SteadyClock::now();

@@ -72,6 +72,10 @@ std::string_view TakeWord(std::string_view& text) {
   return word;
 }
 
+bool IsExpectCommand(std::string_view command) {
+  return command == "expect" || command == "expect-not";
+}
+
 CommandOutcome Error(std::string text) { return {CommandOutcome::Kind::Error, 0, std::move(text), {}}; }
 
 // One byte in hexadecimal: one or two digits, "0x" allowed in front.
@@ -161,7 +165,7 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
     return {CommandOutcome::Kind::Wait, ms, {}, {}};
   }
   if (command == "quit") return {CommandOutcome::Kind::Quit, 0, {}, {}};
-  if (command == "expect" || command == "expect-not") {
+  if (IsExpectCommand(command)) {
     std::string error;
     std::optional<Expectation> expectation = ParseExpectation(rest, command == "expect-not", error);
     if (!expectation) return Error(error);
@@ -237,6 +241,10 @@ Reaction ConsoleOperator::Handle(const InputEvent& event) {
       break;
     case CommandOutcome::Kind::Error:
       reaction.note = outcome.error;
+      if (std::string_view rest = event.text; IsExpectCommand(TakeWord(rest))) {
+        reaction.expectationUnreadable = true;
+        reaction.note = "EXPECT FAILED: line " + std::to_string(event.line) + ": " + outcome.error;
+      }
       break;
     case CommandOutcome::Kind::Expect:
       reaction.expect = outcome.expect;

@@ -59,6 +59,9 @@ struct Reaction {
   std::string note;         // a console line for standard error
   std::string echo;         // text to echo as it is
   std::optional<Expectation> expect;  // `:expect`, `:expect-not`: wait and judge
+  // An `:expect` or `:expect-not` line that could not be read: it counts as failed, so a typo
+  // never lets a run pass unchecked. `note` then holds the failure line.
+  bool expectationUnreadable = false;
 };
 
 class ConsoleOperator {
