@@ -293,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   {":wait needs milliseconds from 0 to 3600000, not \"-1\"",
                    ":wait needs milliseconds from 0 to 3600000, not \"x\"",
-                   "unknown command \":bogus\" (value, wait, quit)",
+                   "unknown command \":bogus\" (value, wait, expect, expect-not, send, send-bytes, quit)",
                    "no value box \"nobox\" (disable, security, mode, inhibit, direction, "
                    "function, machine, barcode-func, barcode-inhibit)"},
                   {},

@@ -63,6 +63,7 @@ class RegressionTest : public ::testing::Test {
   ::testing::AssertionResult Start(std::vector<std::string> args = {}) {
     RunnerOptions options;
     options.startIdle = true;
+    options.timings.initializeMs = 50;
     options.timings.acceptingMs = 50;
     options.timings.stackingMs = 50;
     options.timings.stackedMs = 50;
@@ -415,6 +416,7 @@ TEST_F(RegressionTest, TheSummaryCountsExchangesErrorsAndNotes) {
   step("fault drop", "S\n", "<--- 300msec Timeout Error for Response.\n");
   step("fault crc", "S\n", "<--- CRC Error");
   step("fault stray 2", "S\n", "<--- IDLING\n");
+  ASSERT_TRUE(Contains(host_.Out(), "<--- Sync Byte Error.\n                   [00]\n"));
   ASSERT_TRUE(validator_.Command("insert 61").ok);
   // Stack1 mode stacks the note as soon as a poll finds it in escrow; the host's own ACK to the
   // vend follows. Polls by hand until the note is stacked.

@@ -380,18 +380,22 @@ int ConsoleApp::Run() {
 
   std::deque<InputEvent> pending;
   std::vector<InputEvent> parsed;
-  std::optional<SteadyClock::time_point> pausedUntil;
+  // A script's `:wait` holds its keys until `pausedUntil`. Kept as a flag and a time rather than
+  // a std::optional: GCC 12 at -O3 reports the optional's payload as maybe-uninitialized (its
+  // bug 80635) although every read is behind the test.
+  bool paused = false;
+  SteadyClock::time_point pausedUntil{};
   bool inputFinished = false;
   bool failedFast = false;
   while (true) {
     const auto now = SteadyClock::now();
-    if (pausedUntil && now >= *pausedUntil) pausedUntil.reset();
+    if (paused && now >= pausedUntil) paused = false;
     if (CheckExpectation() == ExpectOutcome::Failed && options_.failFast) {
       // As at the end of input: the open exchange may finish, nothing more is read.
       failedFast = true;
       break;
     }
-    while (!pausedUntil && !expectation_ && !pending.empty()) {
+    while (!paused && !expectation_ && !pending.empty()) {
       const InputEvent event = std::move(pending.front());
       pending.pop_front();
       // A script's keys arrive faster than any hand types: each waits until the one before it
@@ -407,6 +411,7 @@ int ConsoleApp::Run() {
         return Finish(RunStatus());
       }
       if (flow.waitMs >= 0) {
+        paused = true;
         pausedUntil = SteadyClock::now() + std::chrono::milliseconds(flow.waitMs);
       }
       if (flow.failed && options_.failFast) {
@@ -435,9 +440,7 @@ int ConsoleApp::Run() {
     }
     // A script may end on a `:wait` or an expectation: it is kept before the end of input is
     // acted on.
-    if (inputFinished && pending.empty() && leftover_.empty() && !pausedUntil && !expectation_) {
-      break;
-    }
+    if (inputFinished && pending.empty() && leftover_.empty() && !paused && !expectation_) break;
 
     bool questionOpen = false;
     {
@@ -445,16 +448,16 @@ int ConsoleApp::Run() {
       questionOpen = workerQuestionOpen_ && !workerAnswer_;
     }
     int waitMs = kMaxLoopWaitMs;
-    if (pausedUntil) {
+    if (paused) {
       waitMs = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(*pausedUntil - now).count());
+          std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
     }
     if (expectation_) {
       const auto due = expectationStart_ + std::chrono::milliseconds(expectation_->Ms());
       waitMs = std::min(
           waitMs, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
     }
-    const bool readMore = questionOpen || (pending.empty() && !pausedUntil && !expectation_);
+    const bool readMore = questionOpen || (pending.empty() && !paused && !expectation_);
     std::string bytes = leftover_.empty() ? Pump(waitMs, readMore) : std::move(leftover_);
     leftover_.clear();
     parsed.clear();
