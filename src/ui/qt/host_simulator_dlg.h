@@ -59,6 +59,8 @@ class HostSimulatorDlg : public QDialog {
   LogBox* logBox() const { return logBox_; }
   QTabWidget* tabs() const { return tabs_; }
   QAction* propertiesAction() const { return propertiesAction_; }
+  QAction* showTimestampsAction() const { return showTimestampsAction_; }
+  QAction* statisticsAction() const { return statisticsAction_; }
   // The value box that last had the focus; Enter clicks the set button beside it.
   QLineEdit* lastValueBox() const { return lastValueBox_; }
 
@@ -67,6 +69,8 @@ class HostSimulatorDlg : public QDialog {
   void OnOk();
   void OnVersion();
   void OnAbout();
+  // Opens the "Statistics" window (not modal, so the log goes on while it is read).
+  void OnStatistics();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -93,6 +97,8 @@ class HostSimulatorDlg : public QDialog {
   QTabWidget* tabs_ = nullptr;
   InfoBasicTab* infoTab_ = nullptr;
   QAction* propertiesAction_ = nullptr;
+  QAction* showTimestampsAction_ = nullptr;
+  QAction* statisticsAction_ = nullptr;
   std::map<int, QPushButton*> buttons_;
   std::map<int, QLineEdit*> valueBoxes_;
   std::map<int, QLabel*> labels_;
