@@ -270,6 +270,11 @@ const ExitCase kExitCases[] = {
     {"AnOptionWithoutItsValue", true, {"--summary"}, "", 64, "--summary needs a value"},
     {"AnUnknownOption", true, {"--no-such-option"}, "", 64, "unknown option --no-such-option"},
     {"AFlagGivenAValue", true, {"--fail-fast=yes"}, "", 64, "--fail-fast takes no value"},
+    // The run itself went well; the file that could not be written is reported, not hidden.
+    {"ASummaryFileThatCannotBeWritten", true, {"--summary", "/nonexistent/dir/summary.json"},
+     "S\n:expect IDLING 3000\n", 0,
+     "tarvik-host: cannot write the summary to /nonexistent/dir/summary.json: No such file or "
+     "directory\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, ExitStatusTest, ::testing::ValuesIn(kExitCases),

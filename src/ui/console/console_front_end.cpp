@@ -315,6 +315,7 @@ int ConsoleApp::Finish(int status) {
         FormatSummaryJson(statistics, {{"exit_status", status},
                                        {"expectations_held", held_},
                                        {"expectations_failed", failures_}});
+    errno = 0;
     std::FILE* file = std::fopen(options_.summaryPath.c_str(), "w");
     const bool written = file != nullptr && std::fwrite(json.data(), 1, json.size(), file) ==
                                                 json.size();
