@@ -40,7 +40,8 @@ const char* const kHostUsage =
     "  0   every expectation held (or none was set)\n"
     "  1   an expectation failed\n"
     "  2   the port did not open (input not a terminal), or the demo validator did not start\n"
-    "  64  a wrong command line\n";
+    "  64  a wrong command line\n"
+    "  74  the communication log could not be written to standard output\n";
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
@@ -80,9 +81,17 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
         if (options.summaryPath.empty()) parsed.error = "--summary needs a file name";
       }
     } else if (arg == "--device") {
-      if (const char* v = value()) options.device = v;
+      // An empty path would silently mean "no override", and so another port: an unset
+      // variable in a script must not talk to whatever COM1 happens to be.
+      if (const char* v = value()) {
+        options.device = v;
+        if (options.device.empty()) parsed.error = "--device needs a device path, not \"\"";
+      }
     } else if (arg == "--settings") {
-      if (const char* v = value()) options.settingsPath = v;
+      if (const char* v = value()) {
+        options.settingsPath = v;
+        if (options.settingsPath.empty()) parsed.error = "--settings needs a file, not \"\"";
+      }
     } else if (arg == "--answer") {
       if (const char* v = value()) {
         const std::string_view answer = v;

@@ -15,7 +15,6 @@ namespace {
 
 constexpr const char* kProgramErrorText = "!!! Program Error-->No.:0001 !!!";
 
-
 // After a dispense the value box is primed with the next dispense request.
 constexpr std::uint32_t kValueAfterDispense = 0x3101;
 
@@ -208,13 +207,17 @@ int SendCommand(Engine& engine, std::uint8_t code) {
 
   std::uint32_t written = 0;
   const auto count = static_cast<std::uint32_t>(length);
-  if (engine.port.Write(engine.txFrame.data(), count, written) != 1 || written != count) {
+  s.writeStartedNs.store(std::max<std::int64_t>(
+      1, std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1)));
+  const int wrote = engine.port.Write(engine.txFrame.data(), count, written);
+  s.writeStartedNs.store(0);
+  if (wrote != 1 || written != count) {
     // A refused write (typically an answer arriving at that moment) loses the command, but must
     // not stop polling for good nor leave an operator exchange without its deadline.
     RearmTimers(engine);
     return 0;
   }
-  engine.statistics.CommandSent(code, std::chrono::steady_clock::now());
+  engine.statistics.CommandSent(code, engine.clock.Now());
   s.lineActivity.fetch_add(1);
 
   if (code == cmd::kStatusRequest) {
@@ -270,7 +273,7 @@ int SendFrameBytes(Engine& engine, std::span<const std::uint8_t> bytes, std::str
     RearmTimers(engine);
     return 0;
   }
-  if (length >= 3) engine.statistics.CommandSent(code, std::chrono::steady_clock::now());
+  if (length >= 3) engine.statistics.CommandSent(code, engine.clock.Now());
   s.lineActivity.fetch_add(1);
   LogTransmittedFrame(engine);
   RearmTimers(engine);

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host_process.h"
+#include "e2e/host_run_fixture.h"
 #include "validator/validator_runner.h"
 
 namespace {
@@ -288,7 +288,8 @@ TEST_F(RegressionTest, HelpDocumentsEveryExitStatusInOneTable) {
       "  0   every expectation held (or none was set)\n"
       "  1   an expectation failed\n"
       "  2   the port did not open (input not a terminal), or the demo validator did not start\n"
-      "  64  a wrong command line\n";
+      "  64  a wrong command line\n"
+      "  74  the communication log could not be written to standard output\n";
   EXPECT_TRUE(Contains(host_.Out(), table)) << host_.Out();
 }
 

@@ -1,189 +1,11 @@
 // End-to-end: the built tarvik-host on the console against the virtual validator, which runs in
-// this process on a pseudo-terminal. The test plays the operator: it types keys into the host's
-// standard input only once the log shows the previous exchange done, as a person at the window
-// would, and asserts on the communication log (standard output) and on the window effects
-// (standard error).
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <array>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iostream>
-#include <mutex>
-#include <string>
-#include <string_view>
-#include <vector>
-
-#include "host_process.h"
-#include "validator/validator_runner.h"
-#include "validator/validator_texts.h"
-
-extern char** environ;
+// this process on a pseudo-terminal. The test plays the operator and asserts on the
+// communication log (standard output) and on the window effects (standard error).
+#include "e2e/host_run_fixture.h"
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-using tarvik::e2e::HostProcess;
-using tarvik::validator::RunnerOptions;
-using tarvik::validator::VirtualValidatorRunner;
-
-// The host polls this often (ms), so each state of a note cycle shows within a few tens of ms.
-constexpr int kPollingMs = 50;
-
-// One log line pair as the log file has it: a sent command and its bytes, or a received frame's
-// text and its bytes, indented.
-std::string Sent(std::string_view name, std::string_view hex) {
-  return std::string(name) + " --->\n[" + std::string(hex) + "]\n";
-}
-std::string Received(std::string_view text, std::string_view hex) {
-  return "              <--- " + std::string(text) + "\n                   [" + std::string(hex) +
-         "]\n";
-}
-std::string ReceivedText(std::string_view text) {
-  return "              <--- " + std::string(text) + "\n";
-}
-
-// A long log with its middle left out: a failed wait has polled for many seconds, and what
-// matters is how the run began and where it stood.
-std::string Elided(const std::string& text) {
-  constexpr std::size_t kHeadLines = 120;
-  constexpr std::size_t kTailLines = 240;
-  std::vector<std::size_t> starts{0};
-  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
-    if (at + 1 < text.size()) starts.push_back(at + 1);
-  }
-  if (starts.size() <= kHeadLines + kTailLines) return text;
-  const std::size_t headEnd = starts[kHeadLines];
-  const std::size_t tailStart = starts[starts.size() - kTailLines];
-  return text.substr(0, headEnd) + "... (" +
-         std::to_string(starts.size() - kHeadLines - kTailLines) + " lines left out) ...\n" +
-         text.substr(tailStart);
-}
-
-std::size_t Count(const std::string& text, std::string_view what, std::size_t from = 0) {
-  std::size_t count = 0;
-  for (auto at = text.find(what, from); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
-// Each of `items` appears in `log` after the one before it, the first at or after `from`.
-::testing::AssertionResult InOrder(const std::string& log, const std::vector<std::string>& items,
-                                   std::size_t from = 0) {
-  std::size_t at = from;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const std::size_t found = log.find(items[i], at);
-    if (found == std::string::npos) {
-      return ::testing::AssertionFailure()
-             << "item " << i << " not found in order:\n"
-             << items[i] << (i > 0 ? "after:\n" + items[i - 1] : std::string());
-    }
-    at = found + items[i].size();
-  }
-  return ::testing::AssertionSuccess();
-}
-
-// A fresh settings file, and a failure report with the host's streams and the validator's trace.
-class HostRunTest : public ::testing::Test {
- protected:
-  HostRunTest() {
-    std::string pattern = ::testing::TempDir() + "host-validator-XXXXXX";
-    dir_ = ::mkdtemp(pattern.data());
-    settings_ = (dir_ / "BEXALTOOL.INI").string();
-    std::ofstream(settings_) << "[BEXALTOOL]\nPOLLING DURATION=" << kPollingMs << "\n";
-  }
-  ~HostRunTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
-  void TearDown() override {
-    validator_.Stop();
-    if (!HasFailure()) return;
-    std::string trace;
-    {
-      std::lock_guard lock(traceMutex_);
-      for (const std::string& line : trace_) trace += line + '\n';
-    }
-    std::cerr << "---- host standard output ----\n"
-              << Elided(host_.Out()) << "---- host standard error ----\n"
-              << Elided(host_.Err()) << "---- validator trace ----\n"
-              << Elided(trace);
-  }
-
-  // The host on the console; input stays open for Type() until EndInput().
-  ::testing::AssertionResult StartHost(std::vector<std::string> args) {
-    args.insert(args.end(), {"--console", "--settings", settings_});
-    return host_.Start(args);
-  }
-
-  // The validator with its mechanism sped up, and the host on its line.
-  ::testing::AssertionResult StartBoth() {
-    RunnerOptions options;
-    options.timings.initializeMs = 150;
-    options.timings.acceptingMs = 100;
-    options.timings.stackingMs = 150;
-    options.timings.stackedMs = 100;
-    options.timings.returningMs = 150;
-    options.trace = [this](std::string_view line) {
-      std::lock_guard lock(traceMutex_);
-      trace_.emplace_back(line);
-    };
-    std::string why;
-    if (!validator_.Start(options, &why)) {
-      return ::testing::AssertionFailure() << "the validator did not start: " << why;
-    }
-    return StartHost({"--device", validator_.SlavePath()});
-  }
-
-  // Waits until the log holds `text` at least `count` times from `from` on.
-  ::testing::AssertionResult WaitForLog(const std::string& text, std::size_t count = 1,
-                                        std::size_t from = 0) {
-    if (host_.WaitUntil([&] { return Count(host_.Out(), text, from) >= count; })) {
-      return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "the log did not show " << count << " x:\n" << text;
-  }
-  ::testing::AssertionResult WaitForErr(const std::string& text) {
-    if (host_.WaitUntil([&] { return host_.Err().find(text) != std::string::npos; })) {
-      return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "standard error did not show:\n" << text;
-  }
-
-  // A plain reset, then the validator idles.
-  void ResetValidator() {
-    host_.Type("r");
-    ASSERT_TRUE(WaitForLog(Received("ACK", kAckFrame)));
-    ASSERT_TRUE(WaitForLog(ReceivedText("IDLING")));
-  }
-
-  // End of input: the host lets the last exchange finish and exits with 0.
-  void ExpectCleanExit() {
-    host_.EndInput();
-    EXPECT_EQ(host_.WaitForExit(), 0);
-  }
-
-  static constexpr std::string_view kAckFrame = "FC 05 50 AA 05";
-
-  HostProcess host_;
-  VirtualValidatorRunner validator_;
-  std::filesystem::path dir_;
-  std::string settings_;
-
- private:
-  std::mutex traceMutex_;  // guards trace_, filled on the validator's thread
-  std::vector<std::string> trace_;
-};
+using namespace tarvik::e2e;
 
 // ---- A note through the stack modes ----------------------------------------------------------
 
@@ -378,8 +200,8 @@ TEST_F(HostRunTest, AnEscrowCodeWithoutAStackCommandEndsTheOperatorsExchange) {
   host_.Type("V");
   const std::string version = ReceivedText("Ver.:" + std::string(tarvik::validator::kVersionText));
   ASSERT_TRUE(WaitForLog(version, 1, from));
-  EXPECT_TRUE(InOrder(host_.Out(), {escrow, Sent("Version Request", "FC 05 88 6F 5F"), version},
-                      from));
+  EXPECT_TRUE(
+      InOrder(host_.Out(), {escrow, Sent("Version Request", "FC 05 88 6F 5F"), version}, from));
   const std::size_t afterVersion = host_.Out().size();
   EXPECT_TRUE(WaitForLog(escrow, 2, afterVersion)) << "polling did not go on";
   ExpectCleanExit();
@@ -390,7 +212,7 @@ TEST_F(HostRunTest, AnEscrowCodeWithoutAStackCommandEndsTheOperatorsExchange) {
 // Auto Reset whose first stored setting is never answered: the setting's response deadline ends
 // the chain, polling resumes, and the next key is taken.
 TEST_F(HostRunTest, AnAutoResetChainCutShortBySilenceTimesOutAndPollingResumes) {
-  ASSERT_TRUE(StartBoth());
+  ASSERT_TRUE(StartBoth(1000));
   ResetValidator();
   const auto silenced = validator_.Command("silent C0");
   ASSERT_TRUE(silenced.ok) << silenced.text;
@@ -407,8 +229,8 @@ TEST_F(HostRunTest, AnAutoResetChainCutShortBySilenceTimesOutAndPollingResumes) 
   const std::size_t afterTimeout = host_.Out().find(timeout, from) + timeout.size();
   EXPECT_TRUE(WaitForLog(ReceivedText("IDLING"), 1, afterTimeout)) << "polling did not resume";
   host_.Type("V");
-  EXPECT_TRUE(WaitForLog(ReceivedText("Ver.:" + std::string(tarvik::validator::kVersionText)),
-                         1, afterTimeout));
+  EXPECT_TRUE(WaitForLog(ReceivedText("Ver.:" + std::string(tarvik::validator::kVersionText)), 1,
+                         afterTimeout));
   ExpectCleanExit();
   EXPECT_EQ(Count(host_.Out(), kStuckExchangeLine), 0u);
 }

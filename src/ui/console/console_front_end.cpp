@@ -34,6 +34,9 @@ using SteadyClock = std::chrono::steady_clock;
 
 // How long the end of input waits for the last exchange to finish.
 constexpr auto kDrainLimit = std::chrono::seconds(5);
+// The longest frame takes 292 ms on a 9,600 baud line; a write still going after this has met a
+// line that does not take data.
+constexpr std::int64_t kBlockedWriteNs = 500'000'000;
 // The event loop never sleeps longer than this, so a forgotten wake costs little.
 constexpr int kMaxLoopWaitMs = 100;
 constexpr std::size_t kReadChunk = 4096;
@@ -51,13 +54,6 @@ void RestoreTerminal() {
   }
 }
 
-extern "C" void RestoreTerminalAndDie(int signal) {
-  // Only async-signal-safe calls here: restore, then die of the same signal.
-  if (gTerminalRaw != 0) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
 // Keys arrive one by one and unechoed; Ctrl-C still interrupts.
 bool EnterRawMode(int fd) {
   if (::tcgetattr(fd, &gSavedTerminal) != 0) return false;
@@ -66,11 +62,6 @@ bool EnterRawMode(int fd) {
   raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
-  struct sigaction action {};
-  action.sa_handler = RestoreTerminalAndDie;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
   if (::tcsetattr(fd, TCSANOW, &raw) != 0) return false;
   gTerminalRaw = 1;
   return true;
@@ -153,12 +144,19 @@ class ConsoleApp {
   std::string Pump(int maxWaitMs, bool watchInput);
   Flow Handle(const InputEvent& event);
   bool EngineIdle() const;
+  // The worker has been inside one write for longer than a whole frame can take.
+  bool LineBlocked() const;
   // Waits (at most 5 s) until no operator command is pending, queued or awaiting its answer.
   void WaitUntilIdle();
   void Shutdown();
   ExpectOutcome CheckExpectation();
-  // The exit status of a run that got going: 1 when an expectation failed, else 0.
-  int RunStatus() const { return failures_ > 0 ? 1 : 0; }
+  // The exit status of a run that got going: 1 when an expectation failed, else 74 when the
+  // log could not be written to standard output, else 0. The verdict on the validator comes
+  // first; the summary still tells of both.
+  int RunStatus() const {
+    if (failures_ > 0) return 1;
+    return services_.LogOutputFailed() ? kExitOutputFailed : 0;
+  }
   // Prints the run summary on standard error and writes it as JSON where --summary asks;
   // returns `status`. Called once the worker has stopped.
   int Finish(int status);
@@ -179,6 +177,7 @@ class ConsoleApp {
   WakeEvent wake_;
   std::thread::id loopThread_;
   bool inputEnded_ = false;
+  bool lineBlockedNoted_ = false;
   std::string leftover_;  // bytes read past the answer of a question on the loop thread
 
   // Expectations: the entries logged, the one being waited on, and the tally.
@@ -329,6 +328,13 @@ int ConsoleApp::Finish(int status) {
   return status;
 }
 
+bool ConsoleApp::LineBlocked() const {
+  const std::int64_t started = engine_.state.writeStartedNs.load();
+  if (started == 0) return false;
+  const auto now = SteadyClock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+  return now - started >= kBlockedWriteNs;
+}
+
 bool ConsoleApp::EngineIdle() const {
   const EngineState& s = engine_.state;
   if (s.portOpen.load() == 0) return s.pendingCommand.load() == 0;
@@ -342,6 +348,16 @@ void ConsoleApp::WaitUntilIdle() {
   // a character the worker has just taken is neither pending nor an open exchange yet.
   const auto deadline = SteadyClock::now() + kDrainLimit;
   while (SteadyClock::now() < deadline) {
+    if (LineBlocked()) {
+      // Nothing the worker waits for can come while the line takes no data.
+      if (!lineBlockedNoted_) {
+        services_.Note(
+            "the line has taken no data for a while (has the validator stopped "
+            "reading?); not waiting for the last answer");
+        lineBlockedNoted_ = true;
+      }
+      return;
+    }
     if (EngineIdle()) {
       const std::uint64_t seen = worker_.CompletedCycles();
       while (worker_.CompletedCycles() < seen + 2 && SteadyClock::now() < deadline) {
@@ -359,10 +375,14 @@ void ConsoleApp::Shutdown() {
     shuttingDown_ = true;
     questionAnswered_.notify_all();
   }
+  // Closed before the join: a write blocked on a line that takes no data is woken by the close,
+  // so the worker ends within one wait slice instead of running out its write time-out.
+  engine_.port.Close();
   worker_.Stop();
 }
 
 int ConsoleApp::Run() {
+  if (io_.outputClosed) services_.ReportLogOutputFailure("it is closed");
   InitialiseEngine(engine_,
                    options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath);
   engine_.logTimestamps.store(options_.timestamps);
@@ -450,8 +470,8 @@ int ConsoleApp::Run() {
     }
     int waitMs = kMaxLoopWaitMs;
     if (paused) {
-      waitMs = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
+      waitMs =
+          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
     }
     if (expectation_) {
       const auto due = expectationStart_ + std::chrono::milliseconds(expectation_->Ms());
@@ -473,6 +493,11 @@ int ConsoleApp::Run() {
 }
 
 }  // namespace
+
+void RestoreTerminalForSignal() {
+  // Only async-signal-safe calls here.
+  if (gTerminalRaw != 0) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+}
 
 int RunConsole(const HostOptions& options, SerialLink& link, ConsoleIo io,
                std::function<int()> lineDescriptor) {

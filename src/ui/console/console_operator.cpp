@@ -1,12 +1,11 @@
 #include "ui/console/console_operator.h"
 
-#include "engine/main_window_operations.h"
-
 #include <charconv>
 #include <optional>
 #include <vector>
 
 #include "engine/comm_log.h"
+#include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
 #include "engine/raw_frames.h"
