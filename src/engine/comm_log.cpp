@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -75,7 +76,8 @@ std::string_view FieldText(const std::array<char, N>& field) {
 std::string WallClockStamp() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
   std::tm local{};
   localtime_r(&seconds, &local);
   char stamp[32];
@@ -98,22 +100,43 @@ std::string Stamped(std::string_view text, std::string_view stamp) {
   return out;
 }
 
-// Shows the entry and, while a recording runs, writes it to the file. Called with the log-file
-// mutex held, so box and file receive whole entries in one and the same order.
+// Appends one entry to the log file of a running recording; the one place the file is written.
+// Called with the log-file mutex held. Returns the text to report when this is the first write
+// of the recording that failed, empty otherwise.
+std::string WriteLogFile(CommLogFile& log, std::string_view text) {
+  if (log.file == nullptr) return {};
+  std::clearerr(log.file);
+  const bool written = std::fwrite(text.data(), 1, text.size(), log.file) == text.size();
+  // A recording must be complete on disk even if the program is ended abruptly.
+  const bool flushed = std::fflush(log.file) == 0;
+  if ((written && flushed) || log.writeFailed) return {};
+  const int error = errno;
+  log.writeFailed = true;
+  return std::string(kLogFileWriteErrorText) + " " + log.path + ": " + std::strerror(error) + ". " +
+         std::string(kLogFileWriteErrorFix);
+}
+
+// Shows the entry and, while a recording runs, writes it to the file. The mutex makes box and
+// file receive whole entries in one and the same order, and keeps the close of the file from
+// meeting a write. A failed write is reported once the mutex is released: the box may hold the
+// worker until the operator closes it, and the window thread may need the mutex meanwhile.
 void Output(Engine& engine, const Entry& entry) {
-  // The default form is built without a single allocation; only timestamps cost one.
-  const std::string stamp = engine.logTimestamps.load() ? WallClockStamp() : std::string();
-  if (stamp.empty()) {
-    DisplayMessageOnLogBox(engine, entry.Box());
-  } else {
-    DisplayMessageOnLogBox(engine, Stamped(entry.Box(), stamp));
+  std::string failure;
+  {
+    std::lock_guard lock(engine.logFile.mutex);
+    // Taken under the mutex, so the times run in the order the entries do. The default form is
+    // built without a single allocation; only timestamps cost one.
+    const std::string stamp = engine.logTimestamps.load() ? WallClockStamp() : std::string();
+    if (stamp.empty()) {
+      DisplayMessageOnLogBox(engine, entry.Box());
+      failure = WriteLogFile(engine.logFile, entry.File());
+    } else {
+      DisplayMessageOnLogBox(engine, Stamped(entry.Box(), stamp));
+      failure = WriteLogFile(engine.logFile, Stamped(entry.File(), stamp));
+    }
   }
-  if (std::FILE* file = engine.logFile.file) {
-    const std::string stampedFile = stamp.empty() ? std::string() : Stamped(entry.File(), stamp);
-    const std::string_view text = stamp.empty() ? entry.File() : std::string_view(stampedFile);
-    std::fwrite(text.data(), 1, text.size(), file);
-    // A recording must be complete on disk even if the program is ended abruptly.
-    std::fflush(file);
+  if (!failure.empty()) {
+    engine.ui.ShowMessage(failure, MessageIcon::Exclamation, MessageButtons::Ok);
   }
 }
 
@@ -133,7 +156,6 @@ void FormatHex(FrameLogRecord& record) {
 }
 
 void LogTransmittedFrame(Engine& engine) {
-  std::lock_guard lock(engine.logFile.mutex);
   Entry entry;
   entry.Line(FieldText(engine.tx.logText), kTxArrow);
   if (engine.state.displayMode.load() == kDisplayBinaryFull) {
@@ -144,7 +166,6 @@ void LogTransmittedFrame(Engine& engine) {
 
 void LogReceivedFrame(Engine& engine) {
   const EngineState& s = engine.state;
-  std::lock_guard lock(engine.logFile.mutex);
   Entry entry;
   // While polling runs on its own in the limited display, only a status that changed is shown,
   // together with the request that produced it (the request itself was not logged). A frame that
@@ -196,6 +217,10 @@ bool OpenLogFile(Engine& engine, const std::string& path) {
     engine.logFile.file = nullptr;
   }
   engine.logFile.file = std::fopen(path.c_str(), "a");
+  const int openError = errno;
+  engine.logFile.path = path;
+  engine.logFile.writeFailed = false;
+  errno = openError;  // the caller tells the operator why the open failed
   return engine.logFile.file != nullptr;
 }
 

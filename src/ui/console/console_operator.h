@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "engine/engine.h"
+#include "engine/log_tab.h"
 #include "engine/value_entry.h"
 #include "ui/console/console_expectations.h"
 #include "ui/console/console_input.h"
@@ -80,12 +81,21 @@ class ConsoleOperator {
   // The text of the value box feeding set command `code` ("" when unknown).
   std::string BoxText(std::uint8_t code) const;
 
+  // The settings file `:properties` fills the dialog from and saves to.
+  void SetSettingsPath(std::string path) { settingsPath_ = std::move(path); }
+  // What the Log tab shows.
+  const LogTabState& LogTab() const { return logTab_; }
+
  private:
   void ChangeCommand(char key);
   CommandOutcome Send(std::string_view arguments, bool raw);
+  CommandOutcome LogButton();
+  CommandOutcome Properties(std::string_view arguments);
 
   Engine& engine_;
   std::array<std::string, kValueBoxes.size()> boxes_{};
+  std::string settingsPath_;
+  LogTabState logTab_;
 };
 
 }  // namespace tarvik::console
