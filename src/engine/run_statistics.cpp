@@ -111,7 +111,8 @@ StatisticsSnapshot RunStatistics::Snapshot() const {
 std::uint32_t AnswerPercentile(std::vector<std::uint32_t> samples, double q) {
   if (samples.empty()) return 0;
   const double clamped = std::clamp(q, 0.0, 1.0);
-  std::size_t rank = static_cast<std::size_t>(std::ceil(clamped * static_cast<double>(samples.size())));
+  std::size_t rank =
+      static_cast<std::size_t>(std::ceil(clamped * static_cast<double>(samples.size())));
   rank = std::clamp<std::size_t>(rank, 1, samples.size());
   std::nth_element(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(rank - 1),
                    samples.end());

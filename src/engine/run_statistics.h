@@ -70,8 +70,8 @@ class RunStatistics {
   bool awaiting_ = false;  // a command went out and neither its answer nor its time-out came
   std::uint8_t awaitedCode_ = 0;
   TimePoint sentAt_{};
-  std::uint8_t lastStatus_ = 0;   // the last status code received: a repeated report is one event
-  bool noteHeld_ = false;         // a note went into escrow and has not left it yet
+  std::uint8_t lastStatus_ = 0;  // the last status code received: a repeated report is one event
+  bool noteHeld_ = false;        // a note went into escrow and has not left it yet
   std::uint8_t heldNoteCode_ = 0;
   std::uint32_t sampleState_ = 0x2545F491u;  // the sampler's random state (fixed: runs repeat)
 };

@@ -127,8 +127,9 @@ std::string FormatSummaryJson(const StatisticsSnapshot& statistics, const Summar
   for (const auto& [code, note] : statistics.notes) {
     out += first ? "\n" : ",\n";
     first = false;
-    out += "    {\"code\": " + JsonString(Hex(code)) + ", \"escrowed\": " +
-           std::to_string(note.escrowed) + ", \"stacked\": " + std::to_string(note.stacked) +
+    out += "    {\"code\": " + JsonString(Hex(code)) +
+           ", \"escrowed\": " + std::to_string(note.escrowed) +
+           ", \"stacked\": " + std::to_string(note.stacked) +
            ", \"returned\": " + std::to_string(note.returned) +
            ", \"rejected\": " + std::to_string(note.rejected) + "}";
   }

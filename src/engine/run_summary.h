@@ -21,6 +21,7 @@ std::string FormatSummaryText(const StatisticsSnapshot& statistics);
 using SummaryFields = std::vector<std::pair<std::string, long long>>;
 // The same as a JSON object, answer times in milliseconds with microsecond precision (null when
 // a command had no answer).
-std::string FormatSummaryJson(const StatisticsSnapshot& statistics, const SummaryFields& fields = {});
+std::string FormatSummaryJson(const StatisticsSnapshot& statistics,
+                              const SummaryFields& fields = {});
 
 }  // namespace tarvik

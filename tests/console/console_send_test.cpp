@@ -21,9 +21,9 @@ using Bytes = std::vector<std::uint8_t>;
 struct SendCase {
   const char* line;
   bool exchangeOpen;
-  Bytes handedOver;    // empty: refused
-  std::string name;    // the log name it goes under
-  std::string error;   // the console's message when refused
+  Bytes handedOver;   // empty: refused
+  std::string name;   // the log name it goes under
+  std::string error;  // the console's message when refused
 };
 
 TEST(ConsoleSend, HandsTheFrameOverOrSaysWhyNot) {
@@ -34,13 +34,19 @@ TEST(ConsoleSend, HandsTheFrameOverOrSaysWhyNot) {
       {"send-bytes FC 05 11 00 00", false, {0xFC, 0x05, 0x11, 0x00, 0x00}, "Raw Bytes", ""},
       {"send-bytes 7", false, {0x07}, "Raw Bytes", ""},
       {"send 40", true, {}, "", ":send refused: an exchange is open; wait for its answer first"},
-      {"send-bytes FC", true, {}, "",
+      {"send-bytes FC",
+       true,
+       {},
+       "",
        ":send-bytes refused: an exchange is open; wait for its answer first"},
       {"send", false, {}, "", ":send needs a command code"},
       {"send-bytes", false, {}, "", ":send-bytes needs the bytes to write"},
       {"send 4G", false, {}, "", ":send takes bytes in hexadecimal (00 to FF), not \"4G\""},
       {"send 100", false, {}, "", ":send takes bytes in hexadecimal (00 to FF), not \"100\""},
-      {"send-bytes -1", false, {}, "",
+      {"send-bytes -1",
+       false,
+       {},
+       "",
        ":send-bytes takes bytes in hexadecimal (00 to FF), not \"-1\""},
   };
   for (const SendCase& c : cases) {

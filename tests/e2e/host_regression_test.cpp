@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <regex>
 #include <sstream>
@@ -265,14 +266,21 @@ TEST_P(ExitStatusTest, EachOutcomeHasItsStatus) {
 const ExitCase kExitCases[] = {
     {"AllHeld", true, {}, "S\n:expect IDLING 3000\n", 0, "Expectations: 1 held, 0 failed"},
     {"AnExpectationFailed", true, {}, ":expect IDLING 50\n", 1, "EXPECT FAILED: line 1: IDLING"},
-    {"ThePortDidNotOpen", false, {}, "S\n", 2,
+    {"ThePortDidNotOpen",
+     false,
+     {},
+     "S\n",
+     2,
      "MESSAGE: This COM port is not available. Use another COM port."},
     {"AnOptionWithoutItsValue", true, {"--summary"}, "", 64, "--summary needs a value"},
     {"AnUnknownOption", true, {"--no-such-option"}, "", 64, "unknown option --no-such-option"},
     {"AFlagGivenAValue", true, {"--fail-fast=yes"}, "", 64, "--fail-fast takes no value"},
     // The run itself went well; the file that could not be written is reported, not hidden.
-    {"ASummaryFileThatCannotBeWritten", true, {"--summary", "/nonexistent/dir/summary.json"},
-     "S\n:expect IDLING 3000\n", 0,
+    {"ASummaryFileThatCannotBeWritten",
+     true,
+     {"--summary", "/nonexistent/dir/summary.json"},
+     "S\n:expect IDLING 3000\n",
+     0,
      "tarvik-host: cannot write the summary to /nonexistent/dir/summary.json: No such file or "
      "directory\n"},
 };
@@ -293,7 +301,8 @@ TEST_F(RegressionTest, HelpDocumentsEveryExitStatusInOneTable) {
   EXPECT_TRUE(Contains(host_.Out(), table)) << host_.Out();
 }
 
-// ---- Raw frames ----------------------------------------------------------------------------------
+// ---- Raw frames
+// ----------------------------------------------------------------------------------
 
 struct SendCase {
   const char* name;
@@ -370,9 +379,10 @@ const SendCase kSendCases[] = {
 INSTANTIATE_TEST_SUITE_P(Frames, RawFrameTest, ::testing::ValuesIn(kSendCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// ---- Timestamps ----------------------------------------------------------------------------------
+// ---- Timestamps
+// ----------------------------------------------------------------------------------
 
-TEST_F(RegressionTest, TimestampsPrefixEveryLineAndLeaveTheRestAlone) {
+TEST_F(RegressionTest, TimestampsPrefixEveryLineOnStandardOutputAndInTheLogFile) {
   const std::string plain = kStatusRequest + kIdling;
   for (const bool stamped : {false, true}) {
     SCOPED_TRACE(stamped ? "--timestamps" : "default");
@@ -385,9 +395,15 @@ TEST_F(RegressionTest, TimestampsPrefixEveryLineAndLeaveTheRestAlone) {
                                   settings_};
     if (stamped) args.emplace_back("--timestamps");
     ASSERT_TRUE(host.Start(args));
-    host.Type("S\n:expect IDLING 3000\n");
+    // The same run recorded into a log file on the Log tab.
+    const std::string recording = (dir_ / (stamped ? "stamped.log" : "plain.log")).string();
+    host.Type(":log-browse " + recording + "\n:log-button\nS\n:expect IDLING 3000\n:log-button\n");
     host.EndInput();
     EXPECT_EQ(host.WaitForExit(), 0) << host.Err();
+    std::ifstream file(recording);
+    const std::string recorded((std::istreambuf_iterator<char>(file)),
+                               std::istreambuf_iterator<char>());
+    EXPECT_EQ(recorded, host.Out());
     if (!stamped) {
       EXPECT_EQ(host.Out(), plain);
       continue;
@@ -403,7 +419,8 @@ TEST_F(RegressionTest, TimestampsPrefixEveryLineAndLeaveTheRestAlone) {
   }
 }
 
-// ---- The run summary -----------------------------------------------------------------------------
+// ---- The run summary
+// -----------------------------------------------------------------------------
 
 TEST_F(RegressionTest, TheSummaryCountsExchangesErrorsAndNotes) {
   const std::string json = (dir_ / "summary.json").string();
@@ -446,11 +463,13 @@ TEST_F(RegressionTest, TheSummaryCountsExchangesErrorsAndNotes) {
       "\"receive_errors\": {\"sync\": 2, \"length\": 0, \"crc\": 1, \"time_out\": 1}",
       "{\"code\": \"0x61\", \"escrowed\": 1, \"stacked\": 1, \"returned\": 0, \"rejected\": 0}",
   };
-  for (const std::string& item : expected) EXPECT_TRUE(Contains(text, item)) << item << "\n" << text;
+  for (const std::string& item : expected)
+    EXPECT_TRUE(Contains(text, item)) << item << "\n" << text;
   // The one dropped answer timed out its status request; every other was answered.
   static const std::regex kStatusRow(
       "\"name\": \"STATUS REQUEST\", \"sent\": ([0-9]+), \"answered\": ([0-9]+), "
-      "\"timed_out\": 1, \"answer_ms\": \\{\"p50\": [0-9.]+, \"p99\": [0-9.]+, \"max\": [0-9.]+\\}");
+      "\"timed_out\": 1, \"answer_ms\": \\{\"p50\": [0-9.]+, \"p99\": [0-9.]+, \"max\": "
+      "[0-9.]+\\}");
   std::smatch row;
   ASSERT_TRUE(std::regex_search(text, row, kStatusRow)) << text;
   EXPECT_EQ(std::stoi(row[1]), std::stoi(row[2]) + 1);

@@ -66,13 +66,21 @@ TEST_F(RawFrameEngineTest, IsRefusedWhileItCouldNotGoOutAsAnOperatorCommand) {
     const char* why;
   } cases[] = {
       {"port closed", [](EngineState& s) { s.portOpen.store(0); }, {0xFC}, "the port is not open"},
-      {"exchange open", [](EngineState& s) { s.awaitingResponse.store(1); }, {0xFC},
+      {"exchange open",
+       [](EngineState& s) { s.awaitingResponse.store(1); },
+       {0xFC},
        "an exchange is open; wait for its answer first"},
-      {"character posted", [](EngineState& s) { s.pendingCommand.store('S'); }, {0xFC},
+      {"character posted",
+       [](EngineState& s) { s.pendingCommand.store('S'); },
+       {0xFC},
        "an exchange is open; wait for its answer first"},
-      {"command queued", [](EngineState& s) { s.commandQueued.store(1); }, {0xFC},
+      {"command queued",
+       [](EngineState& s) { s.commandQueued.store(1); },
+       {0xFC},
        "an exchange is open; wait for its answer first"},
-      {"download", [](EngineState& s) { s.normalDownloadActive.store(1); }, {0xFC},
+      {"download",
+       [](EngineState& s) { s.normalDownloadActive.store(1); },
+       {0xFC},
        "a download is running"},
       {"nothing to send", [](EngineState&) {}, {}, "no bytes to send"},
   };
@@ -117,7 +125,8 @@ TEST_F(RawFrameEngineTest, GoesOutInTheTestOperatingModeToo) {
   EXPECT_EQ(link.Written(), (std::vector<Bytes>{{0xFC, 0x05, 0x40, 0x2B, 0x15}}));
 }
 
-// ---- Timestamps on the log -----------------------------------------------------------------------
+// ---- Timestamps on the log
+// -----------------------------------------------------------------------
 
 TEST_F(RawFrameEngineTest, TimestampsPrefixEveryLineOfBoxAndFileOnlyWhenAsked) {
   const std::string path = ::testing::TempDir() + "tarvik-stamped-log.txt";

@@ -128,13 +128,13 @@ INSTANTIATE_TEST_SUITE_P(
                        {},
                        {},
                        {2, 1, 1, 0}},
-        StatisticsCase{"ARepeatedReportIsOneNote",
-                       {Frame(kEscrow61, 0), Frame(kEscrow61, 1), Frame(kStacked, 2),
-                        Frame(kStacked, 3), Frame(kIdling, 4), Frame(kEscrow61, 5),
-                        Frame(kStacked, 6)},
-                       {},
-                       {{0x61, 2, 2, 0, 0}},
-                       {}},
+        StatisticsCase{
+            "ARepeatedReportIsOneNote",
+            {Frame(kEscrow61, 0), Frame(kEscrow61, 1), Frame(kStacked, 2), Frame(kStacked, 3),
+             Frame(kIdling, 4), Frame(kEscrow61, 5), Frame(kStacked, 6)},
+            {},
+            {{0x61, 2, 2, 0, 0}},
+            {}},
         StatisticsCase{"AReturnedNoteCountsUnderItsEscrowCode",
                        {Frame(kEscrow61, 0), Frame(kReturning, 1), Frame(kReturning, 2)},
                        {},
@@ -208,14 +208,15 @@ TEST(RunSummary, JsonAndTableCarryTheSameFigures) {
             "\"rejected\": 0}\n"
             "  ]\n"
             "}\n");
-  EXPECT_EQ(FormatSummaryText(snapshot),
-            "Run summary\n"
-            "Code  Command                        Sent Answered Timed out    p50 ms    p99 ms    max ms\n"
-            "0x30  Raw Frame 0x30                    1        0         1         -         -         -\n"
-            "0x40  RESET COMMAND                     1        1         0     1.250     1.250     1.250\n"
-            "Receive errors: sync 0, length 0, CRC 1, time-out 1\n"
-            "Note  Escrowed  Stacked Returned Rejected\n"
-            "0x61         1        1        0        0\n");
+  EXPECT_EQ(
+      FormatSummaryText(snapshot),
+      "Run summary\n"
+      "Code  Command                        Sent Answered Timed out    p50 ms    p99 ms    max ms\n"
+      "0x30  Raw Frame 0x30                    1        0         1         -         -         -\n"
+      "0x40  RESET COMMAND                     1        1         0     1.250     1.250     1.250\n"
+      "Receive errors: sync 0, length 0, CRC 1, time-out 1\n"
+      "Note  Escrowed  Stacked Returned Rejected\n"
+      "0x61         1        1        0        0\n");
 }
 
 TEST(RunSummary, AnEmptyRunSaysSo) {

@@ -27,8 +27,9 @@ std::optional<Expectation> ParseExpectation(std::string_view arguments, bool neg
   std::string_view text = TrimEnd(arguments);
   const std::size_t blank = text.find_last_of(" \t");
   const std::string_view last = blank == std::string_view::npos ? text : text.substr(blank + 1);
-  const bool lastIsNumber =
-      !last.empty() && std::all_of(last.begin(), last.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const bool lastIsNumber = !last.empty() && std::all_of(last.begin(), last.end(), [](char c) {
+    return c >= '0' && c <= '9';
+  });
   if (lastIsNumber && blank != std::string_view::npos) {
     int ms = 0;
     const auto [end, status] = std::from_chars(last.data(), last.data() + last.size(), ms);
@@ -78,7 +79,8 @@ std::string LogWatch::Describe(std::uint64_t end) const {
   {
     std::lock_guard lock(mutex_);
     if (end > first_) {
-      entry = entries_[static_cast<std::size_t>(std::min<std::uint64_t>(end, first_ + entries_.size()) - 1 - first_)];
+      entry = entries_[static_cast<std::size_t>(
+          std::min<std::uint64_t>(end, first_ + entries_.size()) - 1 - first_)];
     } else {
       entry = lastDropped_;
     }
@@ -88,7 +90,8 @@ std::string LogWatch::Describe(std::uint64_t end) const {
   while (!rest.empty()) {
     const std::size_t end_of_line = rest.find('\n');
     std::string_view line = rest.substr(0, end_of_line);
-    rest = end_of_line == std::string_view::npos ? std::string_view() : rest.substr(end_of_line + 1);
+    rest =
+        end_of_line == std::string_view::npos ? std::string_view() : rest.substr(end_of_line + 1);
     while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
     line = TrimEnd(line);
     if (line.empty()) continue;

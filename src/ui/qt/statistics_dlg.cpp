@@ -32,8 +32,8 @@ StatisticsDlg::StatisticsDlg(Engine& engine, QWidget* parent) : QDialog(parent),
                         metrics.lineSpacing() * kTableRows);
   layout->addWidget(view_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-  QPushButton* refresh = buttons->addButton(QString::fromUtf8(kRefreshButton),
-                                            QDialogButtonBox::ActionRole);
+  QPushButton* refresh =
+      buttons->addButton(QString::fromUtf8(kRefreshButton), QDialogButtonBox::ActionRole);
   connect(refresh, &QPushButton::clicked, this, &StatisticsDlg::Refresh);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   layout->addWidget(buttons);
