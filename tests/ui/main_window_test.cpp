@@ -472,8 +472,8 @@ class MainWindowTest : public QObject {
     auto* window = dlg_->findChild<StatisticsDlg*>();
     QVERIFY(window != nullptr);
     QCOMPARE(window->windowTitle(), QStringLiteral("Statistics"));
-    QVERIFY2(window->text().contains(QStringLiteral("0x40  RESET COMMAND                     2        1")),
-             qPrintable(window->text()));
+    const QString row = QStringLiteral("0x40  RESET COMMAND                     2        1");
+    QVERIFY2(window->text().contains(row), qPrintable(window->text()));
     window->close();
   }
 

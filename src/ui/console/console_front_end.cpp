@@ -477,8 +477,8 @@ int ConsoleApp::Run() {
     }
     if (expectation_) {
       const auto due = expectationStart_ + std::chrono::milliseconds(expectation_->Ms());
-      waitMs = std::min(
-          waitMs, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+      waitMs = std::min(waitMs, static_cast<int>(left));
     }
     const bool readMore = questionOpen || (pending.empty() && !paused && !expectation_);
     std::string bytes = leftover_.empty() ? Pump(waitMs, readMore) : std::move(leftover_);

@@ -76,7 +76,9 @@ bool IsExpectCommand(std::string_view command) {
   return command == "expect" || command == "expect-not";
 }
 
-CommandOutcome Error(std::string text) { return {CommandOutcome::Kind::Error, 0, std::move(text), {}}; }
+CommandOutcome Error(std::string text) {
+  return {CommandOutcome::Kind::Error, 0, std::move(text), {}};
+}
 
 // One byte in hexadecimal: one or two digits, "0x" allowed in front.
 std::optional<std::uint8_t> ParseHexByte(std::string_view word) {
