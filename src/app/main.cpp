@@ -94,7 +94,15 @@ int main(int argc, char** argv) {
 
 #ifdef TARVIK_HAS_QT_WINDOW
   if (!options.console) {
-    if (DisplayAvailable()) return tarvik::RunQtWindow(argc, argv, options);
+    if (DisplayAvailable()) {
+      // A script's options mean nothing to the window; said rather than silently dropped.
+      if (options.failFast || !options.summaryPath.empty()) {
+        std::fputs("tarvik-host: --fail-fast and --summary apply to console runs only (the window "
+                   "shows the summary under Help, \"Statistics\")\n",
+                   stderr);
+      }
+      return tarvik::RunQtWindow(argc, argv, options);
+    }
     std::fputs("tarvik-host: no display available; running on the console\n", stderr);
   }
 #endif
