@@ -8,16 +8,20 @@ const char* const kHostUsage =
     "Usage: tarvik-host [options]\n"
     "The TARVIK Host Simulator: plays the host in front of one banknote validator.\n"
     "\n"
+    "Options:\n"
     "  --console          run on the console even when a display is available\n"
-    "  --device PATH      use this serial device for every COM port\n"
-    "  --settings FILE    the settings file (default: $XDG_CONFIG_HOME/tarvik-host/BEXALTOOL.INI)\n"
-    "  --answer yes|no    the answer to every Yes/No question when input is not a terminal\n"
-    "                     (default: yes)\n"
     "  --demo             put a virtual validator on a pseudo-terminal and use it\n"
+    "  --device PATH      use this serial device for every COM port\n"
+    "  --settings FILE    the settings file (default: ~/.config/tarvik-host/BEXALTOOL.INI)\n"
+    "  --answer yes|no    the answer to Yes/No questions when input is no terminal (default yes)\n"
+    "  --screenshot FILE  save a picture of the window shortly after the start, then exit\n"
+    "  --screenshot-view window|log|properties  what --screenshot pictures (default window)\n"
+    "  --version          print the version and exit\n"
     "  --timestamps       start every log line (standard output, log file) with HH:MM:SS.mmm\n"
     "  --fail-fast        end a script at its first failed expectation\n"
     "  --summary FILE     write the run summary as JSON to FILE at the end of a console run\n"
-    "  --help             this text\n"
+    "  --help, -h         print this text and exit\n"
+    "Options given as --NAME VALUE may also be written --NAME=VALUE; other options go to Qt.\n"
     "\n"
     "On the console every character read is a key of the main window (S polls, r resets,\n"
     "x exits, Space toggles polling, the Up arrow the display mode, ...); lines starting with\n"
@@ -42,8 +46,8 @@ const char* const kHostUsage =
     "the run summary at the end.\n"
     "\n"
     "Exit status:\n"
-    "  0   every expectation held (or none was set)\n"
-    "  1   an expectation failed\n"
+    "  0   a normal end: every expectation held (or none was set); --help, --version\n"
+    "  1   an expectation failed; or --screenshot could not save the picture\n"
     "  2   the port did not open (input not a terminal), or the demo validator did not start\n"
     "  64  a wrong command line\n"
     "  74  the communication log could not be written to standard output\n";
@@ -72,6 +76,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
 
     if (arg == "--help" || arg == "-h") {
       parsed.help = true;
+    } else if (arg == "--version") {
+      parsed.version = true;
     } else if (arg == "--console") {
       options.console = true;
     } else if (arg == "--demo") {
@@ -112,8 +118,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       parsed.unknown.emplace_back(argv[i]);
     }
     if (!parsed.error.empty()) break;
-    if (hasInlineValue && (arg == "--help" || arg == "--console" || arg == "--demo" ||
-                           arg == "--timestamps" || arg == "--fail-fast")) {
+    if (hasInlineValue && (arg == "--help" || arg == "--version" || arg == "--console" ||
+                           arg == "--demo" || arg == "--timestamps" || arg == "--fail-fast")) {
       parsed.error = std::string(arg) + " takes no value";
     }
   }

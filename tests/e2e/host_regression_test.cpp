@@ -293,8 +293,8 @@ TEST_F(RegressionTest, HelpDocumentsEveryExitStatusInOneTable) {
   EXPECT_EQ(host_.WaitForExit(), 0);
   const std::string table =
       "Exit status:\n"
-      "  0   every expectation held (or none was set)\n"
-      "  1   an expectation failed\n"
+      "  0   a normal end: every expectation held (or none was set); --help, --version\n"
+      "  1   an expectation failed; or --screenshot could not save the picture\n"
       "  2   the port did not open (input not a terminal), or the demo validator did not start\n"
       "  64  a wrong command line\n"
       "  74  the communication log could not be written to standard output\n";
