@@ -19,6 +19,9 @@ struct HostOptions {
   // --global-download-waits A,B,C,D: the global download's fixed waits in ms (after INHIBIT SET,
   // after the start, after the first and after every later data frame); none: the usual ones.
   std::optional<std::array<int, 4>> globalDownloadWaitsMs;
+  bool timestamps = false;      // --timestamps: every log line starts with the wall-clock time
+  bool failFast = false;        // --fail-fast: a script ends at its first failed expectation
+  std::string summaryPath;      // --summary FILE: the run summary as JSON
 };
 
 struct ParsedCommandLine {

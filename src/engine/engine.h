@@ -15,8 +15,10 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/engine_state.h"
+#include "engine/run_statistics.h"
 #include "engine/window_services.h"
 #include "protocol/frame.h"
 #include "transport/serial_link.h"
@@ -85,6 +87,14 @@ struct DownloadContext {
   int refusedWrites = 0;                  // worker thread: refusals of the frame now queued
 };
 
+// A frame the operator typed in full (`:send`, `:send-bytes`), handed from the window thread to the
+// worker, which sends it as an operator command (see raw_frames.h).
+struct RawFrameHandOver {
+  std::mutex mutex;  // guards bytes and logName
+  std::vector<std::uint8_t> bytes;
+  std::string logName;
+};
+
 inline constexpr std::size_t kAcceptanceDataSize = 4536;
 inline constexpr std::size_t kAcceptanceStatsCount = 207;
 inline constexpr std::size_t kAdDataSize = 3210;
@@ -115,6 +125,10 @@ struct Engine {
   FrameCheckResult check;
 
   CommLogFile logFile;
+  // Every log line starts with the wall-clock time ("HH:MM:SS.mmm "); off by default.
+  std::atomic<bool> logTimestamps{false};
+  RawFrameHandOver rawFrame;
+  RunStatistics statistics;
   DownloadContext download;
   AcceptanceBuffers acceptance;
 

@@ -76,6 +76,7 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   if (const auto& waits = options.globalDownloadWaitsMs) {
     engine.download.globalWaits = {(*waits)[0], (*waits)[1], (*waits)[2], (*waits)[3]};
   }
+  engine.logTimestamps.store(options.timestamps);
 
   qt::HostSimulatorDlg::Options windowOptions;
   windowOptions.settingsPath = options.settingsPath;
