@@ -159,6 +159,13 @@ class HostProcess {
     in_ = -1;
   }
 
+  // Reads what the host writes for `ms` milliseconds.
+  void ReadFor(int ms) {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ms);
+    while (SteadyClock::now() < deadline && ReadSome(deadline)) {
+    }
+  }
+
   // Reads what the host writes until `done` holds; false when the limit passed first.
   bool WaitUntil(const std::function<bool()>& done,
                  std::chrono::seconds limit =
