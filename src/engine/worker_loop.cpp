@@ -16,6 +16,7 @@
 #include "engine/operator_dispatch.h"
 #include "engine/port_control.h"
 #include "engine/port_watch.h"
+#include "engine/program_download.h"
 #include "engine/response_dispatch.h"
 #include "protocol/line_codes.h"
 
@@ -25,8 +26,20 @@ namespace {
 
 constexpr std::int32_t kDownloadStartCharacter = 'F';
 
+// A normal download moves on only when its frame reaches the validator, and the port refuses a
+// write while received bytes wait. The frame stays queued: the next pass receives what waits and
+// then writes it. A line that never clears gives up after this many passes, and timer 1 (armed
+// by the refusal) ends the download.
+constexpr int kMaxRefusedDownloadWrites = 100;
+
+bool KeepRefusedDownloadFrame(Engine& engine) {
+  const EngineState& s = engine.state;
+  if (s.normalDownloadActive.load() == 0 || s.portOpen.load() == 0) return false;
+  return ++engine.download.refusedWrites <= kMaxRefusedDownloadWrites;
+}
+
 // The send step: the Display Mode button's status request first, then the queued command.
-// Returns true when anything was handed to the sender.
+// Returns true when a frame went out, or a refused download frame waits to be written again.
 bool SendStep(Engine& engine) {
   EngineState& s = engine.state;
   bool sent = false;
@@ -37,8 +50,11 @@ bool SendStep(Engine& engine) {
   }
   std::uint8_t code = 0;
   if (PeekQueuedCommand(engine, code)) {
-    if (SendCommand(engine, code) == 1) sent = true;
-    // Cleared whatever the sender reports: a refused write is not retried.
+    const bool written = SendCommand(engine, code) == 1;
+    if (!written && KeepRefusedDownloadFrame(engine)) return true;
+    engine.download.refusedWrites = 0;
+    if (written) sent = true;
+    // Cleared whatever the sender reports: outside a download a refused write is not retried.
     std::lock_guard lock(s.queueMutex);
     s.commandQueued.store(0);
   }
@@ -82,7 +98,11 @@ bool WorkerCycle(Engine& engine) {
     return true;
   }
 
-  if (ReceiveAndDispatch(engine) == 1) s.awaitingResponse.store(0);
+  if (ReceiveAndDispatch(engine) == 1) {
+    // A download whose exchange ended before its check result has nothing left to drive it.
+    if (s.awaitingResponse.load() != 0) StopUnfinishedDownload(engine);
+    s.awaitingResponse.store(0);
+  }
   const bool sent = SendStep(engine);
   if (s.awaitingResponse.load() != 0) return sent;
 

@@ -16,7 +16,8 @@ namespace tarvik {
 // the configured port (which starts polling).
 void WorkerStartUp(Engine& engine);
 // One pass of the worker cycle, without the pause in front of it. True when the pass wrote a
-// command to the line (or ran a global download), so an answer may be on its way.
+// command to the line (or ran a global download), so an answer may be on its way, and when it
+// keeps a refused download frame to write again.
 bool WorkerCycle(Engine& engine);
 
 // Pauses between passes, in milliseconds. A pass follows at most 1 ms after the last while

@@ -173,9 +173,18 @@ class HostProcess {
     in_ = -1;
   }
 
+  // Reads what the host writes for `ms` milliseconds.
+  void ReadFor(int ms) {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ms);
+    while (SteadyClock::now() < deadline && ReadSome(deadline)) {
+    }
+  }
+
   // Reads what the host writes until `done` holds; false when the limit passed first.
-  bool WaitUntil(const std::function<bool()>& done) {
-    const auto deadline = SteadyClock::now() + kWaitLimit;
+  bool WaitUntil(
+      const std::function<bool()>& done,
+      std::chrono::seconds limit = std::chrono::duration_cast<std::chrono::seconds>(kWaitLimit)) {
+    const auto deadline = SteadyClock::now() + limit;
     while (!done()) {
       if (SteadyClock::now() >= deadline || !ReadSome(deadline)) return done();
     }
@@ -297,14 +306,25 @@ class HostRunTest : public ::testing::Test {
     return trace_.size();
   }
 
-  // The validator, and the host on its line.
-  ::testing::AssertionResult StartBoth(int initializeMs = 150) {
+  // The validator, and the host on its line. `hostArgs`: more options for the host.
+  ::testing::AssertionResult StartBoth(int initializeMs = 150,
+                                       std::vector<std::string> hostArgs = {}) {
     const RunnerOptions options = ValidatorOptions(initializeMs);
     std::string why;
     if (!validator_.Start(options, &why)) {
       return ::testing::AssertionFailure() << "the validator did not start: " << why;
     }
-    return StartHost({"--device", validator_.SlavePath()});
+    hostArgs.insert(hostArgs.end(), {"--device", validator_.SlavePath()});
+    return StartHost(hostArgs);
+  }
+
+  // Whether the validator's trace has a line containing `text`.
+  bool TraceHas(std::string_view text) {
+    std::lock_guard lock(traceMutex_);
+    for (const std::string& line : trace_) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
   }
 
   // Waits until the log holds `text` at least `count` times from `from` on.
