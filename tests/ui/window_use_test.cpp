@@ -158,6 +158,20 @@ class WindowUseTest : public QObject {
     QCOMPARE(Pending(), std::int32_t{0});
   }
 
+  // A long line brings the horizontal scroll bar, which takes a line of the view: a following
+  // view still shows the end, entry after entry.
+  void aFollowingViewStaysAtTheEndWhenTheScrollBarAppears() {
+    FillLog();
+    QScrollBar* bar = Log().verticalScrollBar();
+    QVERIFY(!Log().horizontalScrollBar()->isVisible());
+    Log().Append(std::string(19, ' ') + "[" + std::string(600, 'A') + "]\r\n");
+    QTRY_VERIFY(Log().horizontalScrollBar()->isVisible());
+    for (int i = 0; i < 3; ++i) Log().Append(Line(7000 + i));
+    QCOMPARE(bar->value(), bar->maximum());
+    QVERIFY(Log().Following());
+    QCOMPARE(Log().UnseenLines(), 0);
+  }
+
   // A view scrolled up by the operator stays, and coming back to the end by hand follows again.
   void aScrolledViewStaysUntilItReturnsToTheEnd() {
     FillLog();

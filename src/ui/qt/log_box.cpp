@@ -46,14 +46,21 @@ LogBox::LogBox(QWidget* parent, std::size_t limit) : QPlainTextEdit(parent), lim
   followButton_->setCursor(Qt::PointingHandCursor);
   followButton_->hide();
   connect(followButton_, &QToolButton::clicked, this, &LogBox::Follow);
-  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &LogBox::OnScrolled);
-  connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &LogBox::OnScrolled);
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    atEnd_ = value >= verticalScrollBar()->maximum();
+    OnScrolled();
+  });
+  // The range also grows without an entry: the horizontal scroll bar appearing under a long
+  // line takes a line of the view. A following view stays at the end all the same.
+  connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+    if (Following()) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    OnScrolled();
+  });
   connect(this, &QPlainTextEdit::selectionChanged, this, &LogBox::OnScrolled);
 }
 
 bool LogBox::Following() const {
-  const QScrollBar* bar = verticalScrollBar();
-  return bar->value() >= bar->maximum() && !bar->isSliderDown() && !textCursor().hasSelection();
+  return atEnd_ && !verticalScrollBar()->isSliderDown() && !textCursor().hasSelection();
 }
 
 void LogBox::Append(std::string_view text) {
@@ -95,6 +102,7 @@ void LogBox::Append(std::string_view text) {
 
 void LogBox::Clear() {
   clear();
+  atEnd_ = true;
   unseenLines_ = 0;
   followButton_->hide();
 }
@@ -137,6 +145,7 @@ void LogBox::Follow() {
   cursor.movePosition(QTextCursor::End);
   setTextCursor(cursor);
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  atEnd_ = true;
   unseenLines_ = 0;
   followButton_->hide();
 }

@@ -60,6 +60,9 @@ class LogBox : public QPlainTextEdit {
   std::size_t limit_;
   QToolButton* followButton_ = nullptr;
   int unseenLines_ = 0;
+  // The view was at the end when the operator (or the box) last moved it; kept rather than
+  // read from the scroll bar, whose range changes under the view without an entry.
+  bool atEnd_ = true;
 };
 
 }  // namespace tarvik::qt
