@@ -199,6 +199,44 @@ class WindowServicesTest : public QObject {
     QCOMPARE(box_->Text(), std::string("one\r\ntwo\r\n"));
   }
 
+  // Calls from another thread wait for the window's next turn as one batch: the box then holds
+  // exactly what appending each entry in turn would have left, and the batch that waited for it
+  // stayed within the box's size however many entries the worker made meanwhile.
+  void callsFromAnotherThreadArriveAsOneBatch_data() {
+    QTest::addColumn<std::vector<std::string>>("appends");
+    QTest::newRow("a flood of short entries")
+        << std::vector<std::string>(20000, "STATUS REQUEST --->\r\n[FC 05 11 27 56]\r\n");
+    QTest::newRow("a line longer than the box, then more lines")
+        << std::vector<std::string>{Lines(3, 10), std::string(30000, 'A'), Lines(2, 12)};
+    QTest::newRow("one entry short of the box")
+        << std::vector<std::string>{Lines(2, 10), Lines(999, 28)};
+    QTest::newRow("a line longer than the box last")
+        << std::vector<std::string>{Lines(3, 10), std::string(30000, 'A')};
+  }
+
+  void callsFromAnotherThreadArriveAsOneBatch() {
+    QFETCH(std::vector<std::string>, appends);
+    services_->AppendLogText("before\r\n");
+    std::string expected = "before\r\n";
+    std::thread worker([&] {
+      for (std::size_t i = 0; i < appends.size(); ++i) {
+        services_->AppendLogText(appends[i]);
+        if (i == appends.size() / 2) services_->SetLabelText(Label::StackMode, "[ Reject ]");
+      }
+      services_->ShowValidatorStatus("Idling");
+    });
+    worker.join();
+    for (const std::string& entry : appends) AppendToLogBoxText(expected, entry);
+    // Nothing before the window's turn.
+    QCOMPARE(box_->Text(), std::string("before\r\n"));
+
+    QCoreApplication::processEvents();
+    QVERIFY(box_->Text() == expected);
+    QVERIFY(box_->CharacterCount() <= kLogBoxLimit);
+    QCOMPARE(stackLabel_->text(), QStringLiteral("[ Reject ]"));
+    QCOMPARE(Field(1027), QStringLiteral("Idling"));
+  }
+
   void logTextReadFromAnotherThreadFollowsItsAppends() {
     std::atomic<bool> done{false};
     std::string text;
