@@ -22,6 +22,11 @@ const char* const kHostUsage =
     "  :value NAME TEXT   set the value box NAME (disable, security, mode, inhibit, direction,\n"
     "                     function, machine, barcode-func, barcode-inhibit)\n"
     "  :wait MS           stop reading input for MS milliseconds\n"
+    "  :log-browse PATH   choose the log file on the Log tab (no PATH: Browse cancelled)\n"
+    "  :log-button        press the Log tab's Start/Stop button\n"
+    "  :properties PORT BAUD POLLING MODE PACKET\n"
+    "                     set the Properties dialog (PORT 1-20, BAUD 9600/19200/38400,\n"
+    "                     MODE Normal/Test) and press OK\n"
     "  :quit              exit\n"
     "Standard output carries the communication log; everything else goes to standard error.\n"
     "Exit status: 0 normally, 2 when input is not a terminal and the port cannot be opened,\n"
@@ -56,9 +61,17 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
     } else if (arg == "--demo") {
       options.demo = true;
     } else if (arg == "--device") {
-      if (const char* v = value()) options.device = v;
+      // An empty path would silently mean "no override", and so another port: an unset
+      // variable in a script must not talk to whatever COM1 happens to be.
+      if (const char* v = value()) {
+        options.device = v;
+        if (options.device.empty()) parsed.error = "--device needs a device path, not \"\"";
+      }
     } else if (arg == "--settings") {
-      if (const char* v = value()) options.settingsPath = v;
+      if (const char* v = value()) {
+        options.settingsPath = v;
+        if (options.settingsPath.empty()) parsed.error = "--settings needs a file, not \"\"";
+      }
     } else if (arg == "--answer") {
       if (const char* v = value()) {
         const std::string_view answer = v;

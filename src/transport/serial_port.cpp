@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "transport/device_naming.h"
+#include "transport/port_release.h"
 
 namespace tarvik {
 
@@ -168,6 +169,7 @@ int SerialPort::Open(int portNumber, int baudRate) {
 
   fd_ = fd;
   exclusiveSet_ = exclusive;
+  RecordExclusivePort(fd_);
   std::string report;
   lowLatency_ = EnterLowLatency(fd_, path, deviceRoot_, report);
   if (noticeSink_) noticeSink_(path, report);
@@ -199,7 +201,12 @@ void SerialPort::CloseLocked() {
   }
   // The exclusive mode belongs to the terminal, not the descriptor: left set, it would outlive
   // this descriptor whenever another one stays open, and shut out the next open.
+  ForgetExclusivePort(fd_);
   if (exclusiveSet_) ::ioctl(fd_, TIOCNXCL);
+  // The lock belongs to the open file, which lives on after close() while another thread is
+  // still inside poll() on the descriptor (the worker's wait): released here, a reopen right
+  // after the close (the Properties dialog's OK) is not refused by our own stale lock.
+  ::flock(fd_, LOCK_UN);
   ::close(fd_);
   fd_ = -1;
   exclusiveSet_ = false;

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -120,11 +123,16 @@ INSTANTIATE_TEST_SUITE_P(
                  246},
         LoadCase{"PacketEdgesKept", kHeader + "DOWNLOAD PACKET SIZE=1\nPOLLING DURATION=10\n", 0, 0,
                  10, 0, 1},
+        // Zero bytes make it no settings text: not used at all (stderr says so).
         LoadCase{"BinaryGarbage",
                  std::string("\x00\xff\xfe[BEXALTOOL]\x00\n", 16) +
                      "COM PORT=\xff"
                      "9\n" +
                      std::string("\x00=\x00\n[\n]\n=\n", 10) + "[BEXALTOOL]\nBAUD RATE=2\n",
+                 0, 0, 200, 0, 246},
+        LoadCase{"HighBytesWithoutZeroBytes",
+                 "\xff\xfe[BEXALTOOL]\nCOM PORT=\xff"
+                 "9\n[\n]\n=\n[BEXALTOOL]\nBAUD RATE=2\n",
                  0, 2, 200, 0, 246},
         LoadCase{"HugeLineWithoutNewline", kHeader + "COM PORT=1" + std::string(200000, 'x'), 1, 0,
                  200, 0, 246}),
@@ -182,6 +190,63 @@ TEST_F(SettingsFileTest, SaveFailsWhereNoFileCanBeWritten) {
   Write("x");
   // A path below a regular file can never be created.
   EXPECT_FALSE(SaveSettings(engine, path + "/BEXALTOOL.INI"));
+  std::string why;
+  EXPECT_FALSE(SaveSettings(engine, path + "/BEXALTOOL.INI", &why));
+  EXPECT_NE(why.find(path + "/BEXALTOOL.INI"), std::string::npos) << why;
+  EXPECT_NE(why.find("Not a directory"), std::string::npos) << why;
+  EXPECT_EQ(Read(), "x");
+}
+
+// A file written on Windows: CR LF line ends, a comment, blank lines, another section and a last
+// line without its line end. Only the five values change; every line keeps CR LF.
+TEST_F(SettingsFileTest, AWindowsFileRoundTripsWithOnlyTheFiveValuesChanged) {
+  Write(
+      "; settings of the bench PC\r\n[OTHER TOOL]\r\nCOM PORT=7\r\n\r\n[BEXALTOOL]\r\n"
+      "COM PORT=0\r\nBAUD RATE=0\r\n; polling in ms\r\nPOLLING DURATION=200\r\n"
+      "OPERATING MODE=0\r\nDOWNLOAD PACKET SIZE=246\r\n\r\n[LAST]\r\nKEY=value");
+  LoadSettings(engine, path);
+  engine.state.com_port_index = 2;
+  engine.state.baud_rate_index = 1;
+  engine.state.polling_duration = 1000;
+  engine.state.ope_mode_index = 1;
+  engine.state.download_packet_size = 128;
+
+  std::string why;
+  ASSERT_TRUE(SaveSettings(engine, path, &why)) << why;
+
+  EXPECT_EQ(Read(),
+            "; settings of the bench PC\r\n[OTHER TOOL]\r\nCOM PORT=7\r\n\r\n[BEXALTOOL]\r\n"
+            "COM PORT=2\r\nBAUD RATE=1\r\n; polling in ms\r\nPOLLING DURATION=1000\r\n"
+            "OPERATING MODE=1\r\nDOWNLOAD PACKET SIZE=128\r\n\r\n[LAST]\r\nKEY=value\r\n");
+  FakeWindowServices otherUi;
+  Engine other{otherUi, link, clock};
+  LoadSettings(other, path);
+  EXPECT_EQ(other.state.com_port_index, 2);
+  EXPECT_EQ(other.state.polling_duration, 1000);
+  EXPECT_EQ(other.state.download_packet_size, 128);
+}
+
+// The new file replaces the old one by a rename: nothing is left beside it, the old file's
+// permissions stay, and a file reached through a link is rewritten where it lives.
+TEST_F(SettingsFileTest, SaveReplacesTheFileAtomicallyInPlace) {
+  const fs::path real = dir / "real.ini";
+  std::ofstream(real, std::ios::binary) << "[BEXALTOOL]\nCOM PORT=1\n";
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(real, path);
+  engine.state.com_port_index = 5;
+
+  ASSERT_TRUE(SaveSettings(engine, path));
+
+  EXPECT_TRUE(fs::is_symlink(path)) << "the link stays a link";
+  EXPECT_EQ(Read().substr(0, 23), "[BEXALTOOL]\nCOM PORT=5\n");
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"BEXALTOOL.INI", "real.ini"}));
 }
 
 TEST_F(SettingsFileTest, InitialiseEngineLoadsAndShowsTheUserSettings) {
@@ -234,6 +299,53 @@ TEST(DefaultSettingsPath, FollowsTheConfigurationDirectory) {
   }
   set("XDG_CONFIG_HOME", oldConfig ? oldConfig->c_str() : nullptr);
   set("HOME", oldHome ? oldHome->c_str() : nullptr);
+}
+
+}  // namespace
+}  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+// A file that cannot be settings text is not used: the defaults hold and stderr says why, and
+// nothing waits on a FIFO or drains a device named by mistake.
+TEST_F(SettingsFileTest, AFileThatIsNotSettingsTextGivesTheDefaultsAndSaysWhy) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    const char* reason;  // in the stderr line; empty: nothing said
+  } cases[] = {
+      {"missing", [](const std::string&) {}, ""},
+      {"directory", [](const std::string& p) { fs::create_directory(p); }, "it is a directory"},
+      {"fifo", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, "it is not a regular file"},
+      {"2 MiB",
+       [](const std::string& p) {
+         std::ofstream(p) << "[BEXALTOOL]\nCOM PORT=3\n" << std::string(2 << 20, ';');
+       },
+       "larger than 1 MiB"},
+      {"binary",
+       [](const std::string& p) {
+         std::ofstream(p, std::ios::binary) << std::string("[BEXALTOOL]\nCOM PORT=3\n\0\x01", 25);
+       },
+       "binary data"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+    c.make(path);
+    engine.state.com_port_index = 7;
+    ::testing::internal::CaptureStderr();
+    LoadSettings(engine, path);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(engine.state.com_port_index, 0);
+    if (c.reason[0] == '\0') {
+      EXPECT_EQ(said, "");
+    } else {
+      EXPECT_NE(said.find(path), std::string::npos) << said;
+      EXPECT_NE(said.find(c.reason), std::string::npos) << said;
+    }
+  }
 }
 
 }  // namespace

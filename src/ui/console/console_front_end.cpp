@@ -35,6 +35,9 @@ constexpr auto kDrainLimit = std::chrono::seconds(5);
 // Everything the event loop waits for wakes it (input, the worker, the timerfd); this long sleep
 // is a safety net only.
 constexpr int kSafetyWaitMs = 2000;
+// The longest frame takes 292 ms on a 9,600 baud line; a write still going after this has met a
+// line that does not take data.
+constexpr std::int64_t kBlockedWriteNs = 500'000'000;
 constexpr std::size_t kReadChunk = 4096;
 
 // --- Terminal mode ---------------------------------------------------------------------------
@@ -50,13 +53,6 @@ void RestoreTerminal() {
   }
 }
 
-extern "C" void RestoreTerminalAndDie(int signal) {
-  // Only async-signal-safe calls here: restore, then die of the same signal.
-  if (gTerminalRaw != 0) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
 // Keys arrive one by one and unechoed; Ctrl-C still interrupts.
 bool EnterRawMode(int fd) {
   if (::tcgetattr(fd, &gSavedTerminal) != 0) return false;
@@ -65,11 +61,6 @@ bool EnterRawMode(int fd) {
   raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
-  struct sigaction action {};
-  action.sa_handler = RestoreTerminalAndDie;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
   if (::tcsetattr(fd, TCSANOW, &raw) != 0) return false;
   gTerminalRaw = 1;
   return true;
@@ -153,6 +144,10 @@ class ConsoleApp {
   // again at the end of every worker pass.
   template <typename Done>
   void WaitForWorker(Done done, SteadyClock::time_point deadline);
+  // The worker has been inside one write for longer than a whole frame can take.
+  bool LineBlocked() const;
+  // Milliseconds until the write in progress would count as blocked (the safety wait if none).
+  int MsUntilLineBlocked() const;
   // Waits (at most 5 s) until no operator command is pending, queued or awaiting its answer.
   void WaitUntilIdle();
   void Shutdown();
@@ -174,6 +169,7 @@ class ConsoleApp {
   std::thread::id loopThread_;
   bool inputEnded_ = false;
   std::atomic<bool> waitingForPass_{false};  // the pass-end hook wakes the loop
+  bool lineBlockedNoted_ = false;
   std::string leftover_;  // bytes read past the answer of a question on the loop thread
 
   // A question the worker thread waits on, answered by the loop from the terminal.
@@ -262,6 +258,13 @@ ConsoleApp::Flow ConsoleApp::Handle(const InputEvent& event) {
   return {reaction.exit, reaction.waitMs};
 }
 
+bool ConsoleApp::LineBlocked() const {
+  const std::int64_t started = engine_.state.writeStartedNs.load();
+  if (started == 0) return false;
+  const auto now = SteadyClock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+  return now - started >= kBlockedWriteNs;
+}
+
 bool ConsoleApp::EngineIdle() const {
   const EngineState& s = engine_.state;
   if (s.portOpen.load() == 0) return s.pendingCommand.load() == 0;
@@ -276,6 +279,14 @@ bool ConsoleApp::EngineSettled() const {
   return EngineIdle() && worker_.PassSequence() == before;
 }
 
+int ConsoleApp::MsUntilLineBlocked() const {
+  const std::int64_t started = engine_.state.writeStartedNs.load();
+  if (started == 0) return kSafetyWaitMs;
+  const std::int64_t now = SteadyClock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+  const std::int64_t left = started + kBlockedWriteNs - now;
+  return static_cast<int>(std::clamp<std::int64_t>((left + 999'999) / 1'000'000, 0, kSafetyWaitMs));
+}
+
 template <typename Done>
 void ConsoleApp::WaitForWorker(Done done, SteadyClock::time_point deadline) {
   // Raised before the first look: a pass that ends after it wakes the loop.
@@ -286,13 +297,27 @@ void ConsoleApp::WaitForWorker(Done done, SteadyClock::time_point deadline) {
     const auto left = deadline == SteadyClock::time_point::max()
                           ? std::chrono::milliseconds(kSafetyWaitMs)
                           : std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    Pump(static_cast<int>(std::min<std::int64_t>(left.count(), kSafetyWaitMs)), false);
+    // A write that hangs ends no pass: the loop looks again when it would count as blocked.
+    Pump(static_cast<int>(std::min<std::int64_t>(left.count(), MsUntilLineBlocked())), false);
   }
   waitingForPass_.store(false);
 }
 
 void ConsoleApp::WaitUntilIdle() {
-  WaitForWorker([this] { return EngineSettled(); }, SteadyClock::now() + kDrainLimit);
+  bool blocked = false;
+  WaitForWorker(
+      [this, &blocked] {
+        blocked = LineBlocked();
+        return blocked || EngineSettled();
+      },
+      SteadyClock::now() + kDrainLimit);
+  if (blocked && !lineBlockedNoted_) {
+    // Nothing the worker waits for can come while the line takes no data.
+    services_.Note(
+        "the line has taken no data for a while (has the validator stopped "
+        "reading?); not waiting for the last answer");
+    lineBlockedNoted_ = true;
+  }
 }
 
 void ConsoleApp::Shutdown() {
@@ -301,12 +326,18 @@ void ConsoleApp::Shutdown() {
     shuttingDown_ = true;
     questionAnswered_.notify_all();
   }
+  // Closed before the join: a write blocked on a line that takes no data is woken by the close,
+  // so the worker ends within one wait slice instead of running out its write time-out.
+  engine_.port.Close();
   worker_.Stop();
 }
 
 int ConsoleApp::Run() {
-  InitialiseEngine(engine_,
-                   options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath);
+  if (io_.outputClosed) services_.ReportLogOutputFailure("it is closed");
+  const std::string settingsPath =
+      options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath;
+  InitialiseEngine(engine_, settingsPath);
+  operator_.SetSettingsPath(settingsPath);
   if (io_.terminal && !EnterRawMode(io_.input)) {
     // Without raw mode the terminal delivers whole lines, as a pipe does.
     io_.terminal = false;
@@ -343,7 +374,7 @@ int ConsoleApp::Run() {
       const Flow flow = Handle(event);
       if (flow.exit) {
         Shutdown();
-        return 0;
+        return services_.LogOutputFailed() ? kExitOutputFailed : 0;
       }
       if (flow.waitMs >= 0) {
         paused = true;
@@ -368,8 +399,8 @@ int ConsoleApp::Run() {
     }
     int waitMs = kSafetyWaitMs;
     if (paused) {
-      waitMs = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
+      waitMs =
+          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
     }
     const bool readMore = questionOpen || (pending.empty() && !paused);
     std::string bytes = leftover_.empty() ? Pump(waitMs, readMore) : std::move(leftover_);
@@ -382,10 +413,15 @@ int ConsoleApp::Run() {
   WaitUntilIdle();
   CloseLogFile(engine_);
   Shutdown();
-  return 0;
+  return services_.LogOutputFailed() ? kExitOutputFailed : 0;
 }
 
 }  // namespace
+
+void RestoreTerminalForSignal() {
+  // Only async-signal-safe calls here.
+  if (gTerminalRaw != 0) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+}
 
 int RunConsole(const HostOptions& options, SerialLink& link, ConsoleIo io,
                std::function<int()> lineDescriptor) {

@@ -1,7 +1,8 @@
 // The console front-end: the whole host driven from standard input, for scripted validator
 // regression runs and for a terminal. Every character read is a key press in the main window,
-// `:value`, `:wait` and `:quit` lines are console commands, the communication log goes to
-// standard output and every other window effect to standard error.
+// lines starting with ':' are console commands (`:value`, `:wait`, `:quit`, the Log tab's
+// `:log-browse` and `:log-button`, `:properties`), the communication log goes to standard output
+// and every other window effect to standard error.
 #pragma once
 
 #include <functional>
@@ -17,7 +18,14 @@ inline constexpr int kExitPortUnavailable = 2;  // no terminal, and the port did
 struct ConsoleIo {
   int input = 0;          // key presses and command lines
   bool terminal = false;  // `input` is a terminal: raw keys, echo, questions asked
+  // Standard output was closed at the start (its slot now holds /dev/null, so no device opened
+  // later can take it): the log cannot be written, which the run reports and ends on.
+  bool outputClosed = false;
 };
+
+// Puts the terminal back as it was before the console's raw mode, from a signal handler (only
+// async-signal-safe calls); does nothing when raw mode is not on.
+void RestoreTerminalForSignal();
 
 // Runs the console on `link` until Exit or the end of input; returns the exit status.
 // `lineDescriptor`, when given, returns the open line's descriptor (-1 when closed) so the

@@ -147,12 +147,18 @@ int ConsoleWindowServices::MsUntilNextTimer(SteadyClock::time_point now) const {
 }
 
 MessageResult ConsoleWindowServices::ShowMessage(std::string_view text, MessageIcon /*icon*/,
-                                                 MessageButtons buttons,
-                                                 std::string_view /*caption*/) {
-  const std::string shown(WithoutTrailingLineEnds(text));
+                                                 MessageButtons buttons, std::string_view caption) {
+  // One line per effect: the lines of a box's text are joined by a blank.
+  std::string shown;
+  for (const char c : WithoutTrailingLineEnds(text)) {
+    if (c == '\r') continue;
+    shown.push_back(c == '\n' ? ' ' : c);
+  }
   if (buttons == MessageButtons::Ok) {
     std::lock_guard lock(outputMutex_);
-    WriteEffect("MESSAGE: " + shown);
+    // A box's own caption tells which field a message is about; the program's name is implied.
+    WriteEffect(caption.empty() ? "MESSAGE: " + shown
+                                : "MESSAGE [" + std::string(caption) + "]: " + shown);
     return MessageResult::Ok;
   }
   // The answer may take a person's time: nothing is locked while it is awaited.
@@ -219,9 +225,29 @@ void ConsoleWindowServices::AppendLogText(std::string_view text) {
   std::lock_guard lock(outputMutex_);
   AppendToLogBoxText(logBox_, text);
   const std::string line = FileForm(text);
-  std::fwrite(line.data(), 1, line.size(), log_);
+  const std::size_t written = std::fwrite(line.data(), 1, line.size(), log_);
   // Each entry is on its way at once, so a script reading the log never waits for a buffer.
-  std::fflush(log_);
+  if ((std::fflush(log_) != 0 || written != line.size()) && !logOutputFailed_) {
+    // A full disk or a closed stream would lose the recording without a word otherwise.
+    ReportLogOutputFailureLocked(std::strerror(errno));
+  }
+}
+
+void ConsoleWindowServices::ReportLogOutputFailure(std::string_view why) {
+  std::lock_guard lock(outputMutex_);
+  if (!logOutputFailed_) ReportLogOutputFailureLocked(why);
+}
+
+void ConsoleWindowServices::ReportLogOutputFailureLocked(std::string_view why) {
+  logOutputFailed_ = true;
+  WriteEffect("tarvik-host: the communication log could not be written to standard output (" +
+              std::string(why) + "); the run goes on and ends with status " +
+              std::to_string(kExitOutputFailed));
+}
+
+bool ConsoleWindowServices::LogOutputFailed() const {
+  std::lock_guard lock(outputMutex_);
+  return logOutputFailed_;
 }
 
 std::string ConsoleWindowServices::GetLogText() {
@@ -248,6 +274,7 @@ void ConsoleWindowServices::EndProgram() {
     std::lock_guard lock(outputMutex_);
     std::fflush(log_);
     std::fflush(effects_);
+    if (logOutputFailed_) std::_Exit(kExitOutputFailed);
   }
   std::_Exit(0);
 }
