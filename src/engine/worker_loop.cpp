@@ -199,8 +199,8 @@ void Worker::Stop() {
 
 Worker::SteadyClock::time_point Worker::NextDeadline(SteadyClock::time_point now,
                                                      SteadyClock::time_point watchDeadline) const {
-  SteadyClock::time_point next = std::min(now + std::chrono::milliseconds(kSafetyWakeMs),
-                                          watchDeadline);
+  SteadyClock::time_point next =
+      std::min(now + std::chrono::milliseconds(kSafetyWakeMs), watchDeadline);
   for (const auto& deadline : deadlines_) next = std::min(next, deadline());
   return next;
 }
@@ -213,8 +213,8 @@ void Worker::Run() {
 
   SteadyClock::time_point lastTransmission{};
   bool transmitted = false;
-  // The first pass needs no pause in front of it.
-  SteadyClock::time_point lastPassEnd = SteadyClock::now() - kPassPause;
+  SteadyClock::time_point lastPassEnd = SteadyClock::now();
+  int backToBack = 0;  // passes in a row that found work without waiting for it
   ExchangeWatch watch;
   while (!stopRequested_.load()) {
     const int lineFd = lineDescriptor_ ? lineDescriptor_() : -1;
@@ -233,8 +233,14 @@ void Worker::Run() {
         break;
     }
     // The bounded pause: one pass per wake at most, however fast the wake-ups come.
-    if (SteadyClock::now() < lastPassEnd + kPassPause) {
-      std::this_thread::sleep_until(lastPassEnd + kPassPause);
+    const SteadyClock::time_point woke = SteadyClock::now();
+    if (woke - now >= kPassPause) {
+      backToBack = 0;
+    } else {
+      const auto pause = std::min<std::chrono::microseconds>(
+          kPassPause * (1 << std::min(backToBack, 8)), kMaxPassPause);
+      ++backToBack;
+      if (woke < lastPassEnd + pause) std::this_thread::sleep_until(lastPassEnd + pause);
     }
     if (stopRequested_.load()) break;
     waiter_->Drain();

@@ -111,8 +111,8 @@ std::string LeaveLowLatency(int fd, const LowLatencyChange& change) {
     std::string timerWhy;
     if (!WriteFileText(change.timerPath, change.oldTimer, timerWhy) &&
         std::filesystem::exists(change.timerPath)) {
-      why = "latency timer not put back to " + change.oldTimer + " ms: " + change.timerPath +
-            ": " + timerWhy;
+      why = "latency timer not put back to " + change.oldTimer + " ms: " + change.timerPath + ": " +
+            timerWhy;
     }
   }
   return why;

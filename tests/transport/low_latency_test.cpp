@@ -34,8 +34,8 @@ TEST(LowLatency, UsesTheLatencyTimerWhereTheDriverHasNoFlagAndPutsItBack) {
     SCOPED_TRACE(c.name);
     testing::PtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    const std::filesystem::path root =
-        std::filesystem::temp_directory_path() / ("tarvik_low_latency_" + std::to_string(::getpid()));
+    const std::filesystem::path root = std::filesystem::temp_directory_path() /
+                                       ("tarvik_low_latency_" + std::to_string(::getpid()));
     std::filesystem::remove_all(root);
     const std::filesystem::path device =
         root / "sys/class/tty" / std::filesystem::path(pty.SlavePath()).filename() / "device";

@@ -72,12 +72,10 @@ class WindowServicesTest : public QObject {
   // the top: after every append it holds exactly what the shared reference rule leaves.
   void logBoxKeepsWholeLinesUnderTheCap_data() {
     QTest::addColumn<std::vector<std::string>>("appends");
-    QTest::newRow("27,990 then a 40-character entry")
-        << std::vector<std::string>{Lines(999, 28) + std::string(18, 'x') + "\r\n",
-                                    std::string(38, 'n') + "\r\n"};
-    QTest::newRow("exactly at the cap keeps everything")
-        << std::vector<std::string>{Lines(998, 28) + std::string(14, 'x') + "\r\n",
-                                    std::string(38, 'n') + "\r\n"};
+    QTest::newRow("27,990 then a 40-character entry") << std::vector<std::string>{
+        Lines(999, 28) + std::string(18, 'x') + "\r\n", std::string(38, 'n') + "\r\n"};
+    QTest::newRow("exactly at the cap keeps everything") << std::vector<std::string>{
+        Lines(998, 28) + std::string(14, 'x') + "\r\n", std::string(38, 'n') + "\r\n"};
     QTest::newRow("over the cap drops whole lines from the top")
         << std::vector<std::string>{Lines(1000, 28), std::string(40, 'n') + "\r\n"};
     QTest::newRow("a line longer than the cap empties the box")
@@ -179,8 +177,8 @@ class WindowServicesTest : public QObject {
       readBack = services_->GetLabelText(Label::StackMode);
       services_->AppendLogText("one\r\n");
       services_->ShowValidatorStatus("Enable");
-      answer = services_->ShowMessage("from the worker", MessageIcon::Question,
-                                      MessageButtons::YesNo);
+      answer =
+          services_->ShowMessage("from the worker", MessageIcon::Question, MessageButtons::YesNo);
       services_->SetLabelText(Label::StackMode, "[Manual]");
       services_->AppendLogText("two\r\n");
       done = true;
@@ -286,15 +284,14 @@ class WindowServicesTest : public QObject {
 
   void shutdownReleasesAThreadWaitingForABox() {
     std::function<void(MessageResult)> pendingAnswer;
-    services_->SetMessageHook([&](const QtWindowServices::MessageRequest&,
-                                  std::function<void(MessageResult)> answer) {
-      pendingAnswer = std::move(answer);
-    });
+    services_->SetMessageHook(
+        [&](const QtWindowServices::MessageRequest&, std::function<void(MessageResult)> answer) {
+          pendingAnswer = std::move(answer);
+        });
     std::atomic<bool> done{false};
     MessageResult answer = MessageResult::Yes;
     std::thread worker([&] {
-      answer = services_->ShowMessage("Still there?", MessageIcon::Question,
-                                      MessageButtons::YesNo);
+      answer = services_->ShowMessage("Still there?", MessageIcon::Question, MessageButtons::YesNo);
       done = true;
     });
     QTRY_VERIFY(pendingAnswer != nullptr);

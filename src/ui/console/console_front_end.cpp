@@ -182,9 +182,8 @@ class ConsoleApp {
 
 std::string ConsoleApp::Pump(int maxWaitMs, bool watchInput) {
   const int waitMs = std::clamp(maxWaitMs, 0, kSafetyWaitMs);
-  std::array<pollfd, 3> fds{{{wake_.fd(), POLLIN, 0},
-                             {services_.TimerDescriptor(), POLLIN, 0},
-                             {io_.input, POLLIN, 0}}};
+  std::array<pollfd, 3> fds{
+      {{wake_.fd(), POLLIN, 0}, {services_.TimerDescriptor(), POLLIN, 0}, {io_.input, POLLIN, 0}}};
   const nfds_t count = watchInput && !inputEnded_ ? 3 : 2;
   std::string bytes;
   if (::poll(fds.data(), count, waitMs) > 0) {

@@ -29,10 +29,14 @@ QString Latin1(std::string_view text) {
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::Exclamation: return QMessageBox::Warning;
-    case MessageIcon::Question: return QMessageBox::Question;
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::None: break;
+    case MessageIcon::Exclamation:
+      return QMessageBox::Warning;
+    case MessageIcon::Question:
+      return QMessageBox::Question;
+    case MessageIcon::Information:
+      return QMessageBox::Information;
+    case MessageIcon::None:
+      break;
   }
   return QMessageBox::NoIcon;
 }
@@ -111,7 +115,8 @@ void QtWindowServices::EnqueueLocked(std::function<void()> action, std::string l
   }
   if (batchPosted_) return;
   batchPosted_ = true;
-  QMetaObject::invokeMethod(this, [this] { RunBatch(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { RunBatch(); }, Qt::QueuedConnection);
 }
 
 void QtWindowServices::RunBatch() {
@@ -239,8 +244,8 @@ void QtWindowServices::ShowStatusIfChanged(std::string& remembered, int fieldId,
 }
 
 void QtWindowServices::ShowValidatorStatus(std::string_view text) {
-  ShowStatusIfChanged(lastValidatorStatus_,
-                      static_cast<int>(InfoBasicTab::Field::ValidatorStatus), text);
+  ShowStatusIfChanged(lastValidatorStatus_, static_cast<int>(InfoBasicTab::Field::ValidatorStatus),
+                      text);
 }
 
 void QtWindowServices::ShowCommStatus(std::string_view text) {
@@ -324,7 +329,8 @@ void QtWindowServices::ClearLogBox() {
   });
 }
 
-// --- Download buttons and the end -----------------------------------------------------------------
+// --- Download buttons and the end
+// -----------------------------------------------------------------
 
 void QtWindowServices::EnableDownloadButton(DownloadButton which, bool on) {
   Run([this, which, on] {

@@ -5,9 +5,10 @@
 // call order, that a single queued call to this object (which lives on the window thread) runs
 // on the next turn of the event loop: a busy worker costs the window one wake-up and one repaint
 // per turn, not one per log entry and timer change. Log entries that follow each other in a
-// batch go into the box as one insertion. Two calls wait for the window thread: ShowMessage (the operator's answer) and
-// GetLogText; both are released by Shutdown so a worker being stopped never waits for a window
-// that has stopped serving it. GetLabelText never waits: it reads a copy kept under a mutex.
+// batch go into the box as one insertion. Two calls wait for the window thread: ShowMessage (the
+// operator's answer) and GetLogText; both are released by Shutdown so a worker being stopped never
+// waits for a window that has stopped serving it. GetLabelText never waits: it reads a copy kept
+// under a mutex.
 #pragma once
 
 #include <QObject>
