@@ -75,8 +75,20 @@ bool Peer::WaitForHostFrame(std::uint8_t code, SteadyClock::time_point since,
 
 void Peer::InjectEscrow(bool byteByByte) {
   const std::vector<std::uint8_t> escrow = EscrowFrame();
-  port_.WriteAll(escrow, byteByByte ? options_.paceBaud : 0, &stop_);
+  std::size_t at = 0;
+  if (byteByByte) {
+    // All but the last byte at the line's pace; the clock starts at the last one.
+    const auto byteTime = std::chrono::microseconds(validator::ByteTimeMicros(options_.paceBaud));
+    auto next = SteadyClock::now();
+    for (; at + 1 < escrow.size(); ++at) {
+      [[maybe_unused]] const ssize_t n = ::write(port_.Fd(), &escrow[at], 1);
+      next += byteTime;
+      std::this_thread::sleep_until(next);
+    }
+  }
+  // Stamped under the lock taken before the write, so the answer cannot be seen first.
   std::lock_guard lock(mutex_);
+  [[maybe_unused]] const ssize_t n = ::write(port_.Fd(), escrow.data() + at, escrow.size() - at);
   escrowOut_ = true;
   escrowSentAt_ = SteadyClock::now();
 }
@@ -117,7 +129,7 @@ void Peer::Run() {
   const std::vector<std::uint8_t> escrow = EscrowFrame();
   while (!stop_.load()) {
     int timeout = kIdleWaitMs;
-    if (const auto due = model_.NextDue()) {
+    if (const auto due = options_.answer ? model_.NextDue() : std::nullopt) {
       timeout = static_cast<int>(std::clamp<validator::Millis>(*due - Now(), 0, kIdleWaitMs));
     }
     const bool flooding = flood_.load();

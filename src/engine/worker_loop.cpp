@@ -217,6 +217,10 @@ void Worker::Run() {
   int backToBack = 0;  // passes in a row that found work without waiting for it
   ExchangeWatch watch;
   while (!stopRequested_.load()) {
+    // Wake-ups raised so far are taken before the engine is looked at: what they announced is
+    // seen in the look, and those raised after it end the wait.
+    waiter_->Drain();
+    if (stopRequested_.load()) break;
     const int lineFd = lineDescriptor_ ? lineDescriptor_() : -1;
     const SteadyClock::time_point now = SteadyClock::now();
     const bool answerExpected =
@@ -243,7 +247,6 @@ void Worker::Run() {
       if (woke < lastPassEnd + pause) std::this_thread::sleep_until(lastPassEnd + pause);
     }
     if (stopRequested_.load()) break;
-    waiter_->Drain();
 
     passSequence_.fetch_add(1);
     if (WorkerCycle(engine_)) {
