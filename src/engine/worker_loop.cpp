@@ -147,19 +147,23 @@ struct Worker::Waiter {
   }
 
   // Waits until `deadline` for a wake-up or, when `lineFd` is valid, for the line to become
-  // readable (or to hang up: the pass then finds the device gone).
-  void WaitUntil(std::chrono::steady_clock::time_point deadline, int lineFd) const {
+  // readable (or to hang up: the pass then finds the device gone). True when it slept: nothing
+  // was there when it began, and the deadline was still ahead.
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline, int lineFd) const {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {lineFd, POLLIN, 0}};
+    const nfds_t count = lineFd >= 0 ? 2 : 1;
+    const timespec zero{};
+    if (::ppoll(fds, count, &zero, nullptr) != 0) return false;
     const auto now = std::chrono::steady_clock::now();
     // Compared first: the distance to a far deadline (time_point::min or max) would overflow.
-    if (deadline <= now) return;
+    if (deadline <= now) return false;
     const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
         std::min(deadline, now + std::chrono::milliseconds(kSafetyWakeMs)) - now);
     timespec timeout{};
     timeout.tv_sec = static_cast<time_t>(left.count() / 1000000000);
     timeout.tv_nsec = static_cast<long>(left.count() % 1000000000);
-    pollfd fds[2] = {{fd, POLLIN, 0}, {lineFd, POLLIN, 0}};
-    const nfds_t count = lineFd >= 0 ? 2 : 1;
     ::ppoll(fds, count, &timeout, nullptr);
+    return true;
   }
 
   const int fd;
@@ -225,26 +229,29 @@ void Worker::Run() {
     const SteadyClock::time_point now = SteadyClock::now();
     const bool answerExpected =
         transmitted && now - lastTransmission < std::chrono::milliseconds(kAnswerWindowMs);
+    bool slept = false;
     switch (NextPassDue(engine_.state, lineFd >= 0, answerExpected)) {
       case PassDue::Now:
         break;
       case PassDue::LinePoll:
-        waiter_->WaitUntil(now + std::chrono::milliseconds(kLinePollMs), -1);
+        slept = waiter_->WaitUntil(now + std::chrono::milliseconds(kLinePollMs), -1);
         break;
       case PassDue::Deadline:
         // The watch's deadline wakes the worker even on a line that has gone silent.
-        waiter_->WaitUntil(NextDeadline(now, watch.Deadline()), lineFd);
+        slept = waiter_->WaitUntil(NextDeadline(now, watch.Deadline()), lineFd);
         break;
     }
-    // The bounded pause: one pass per wake at most, however fast the wake-ups come.
-    const SteadyClock::time_point woke = SteadyClock::now();
-    if (woke - now >= kPassPause) {
+    // The bounded pause: one pass per wake at most, however fast the wake-ups come. A pass that
+    // had to wait for its reason runs at once.
+    if (slept) {
       backToBack = 0;
     } else {
       const auto pause = std::min<std::chrono::microseconds>(
           kPassPause * (1 << std::min(backToBack, 8)), kMaxPassPause);
       ++backToBack;
-      if (woke < lastPassEnd + pause) std::this_thread::sleep_until(lastPassEnd + pause);
+      if (SteadyClock::now() < lastPassEnd + pause) {
+        std::this_thread::sleep_until(lastPassEnd + pause);
+      }
     }
     if (stopRequested_.load()) break;
 
