@@ -1,8 +1,11 @@
 #include "transport/low_latency.h"
 
+#include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +18,23 @@ namespace {
 
 // The adapter's latency_timer in milliseconds; 1 is the shortest the chips accept.
 constexpr std::string_view kLowLatencyTimer = "1";
+
+// What a fatal signal must undo, kept in plain storage a signal handler may read: the texts are
+// written before the flag that publishes them is raised. One port is open at a time.
+std::atomic<int> gSignalFlagFd{-1};  // the descriptor whose low-latency flag we raised
+std::atomic<bool> gSignalTimerSet{false};
+char gSignalTimerPath[512];
+char gSignalOldTimer[32];
+
+void RememberForSignal(int fd, const LowLatencyChange& change) {
+  if (change.serialFlagSet) gSignalFlagFd.store(fd);
+  if (!change.timerPath.empty() && change.timerPath.size() < sizeof gSignalTimerPath &&
+      change.oldTimer.size() < sizeof gSignalOldTimer) {
+    std::memcpy(gSignalTimerPath, change.timerPath.c_str(), change.timerPath.size() + 1);
+    std::memcpy(gSignalOldTimer, change.oldTimer.c_str(), change.oldTimer.size() + 1);
+    gSignalTimerSet.store(true);
+  }
+}
 
 std::string Trimmed(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
@@ -62,6 +82,7 @@ LowLatencyChange EnterLowLatency(int fd, const std::string& path, const std::str
     serial.flags |= ASYNC_LOW_LATENCY;
     if (::ioctl(fd, TIOCSSERIAL, &serial) == 0) {
       change.serialFlagSet = true;
+      RememberForSignal(fd, change);
       report = "low-latency mode on (the driver's low-latency flag); put back on close";
       return change;
     }
@@ -82,6 +103,7 @@ LowLatencyChange EnterLowLatency(int fd, const std::string& path, const std::str
     if (WriteFileText(timerPath, kLowLatencyTimer, timerWhy)) {
       change.timerPath = timerPath;
       change.oldTimer = oldTimer;
+      RememberForSignal(fd, change);
       report = "low-latency mode on (latency timer " + oldTimer + " ms -> 1 ms, " + timerPath +
                "); put back on close";
       return change;
@@ -95,6 +117,8 @@ LowLatencyChange EnterLowLatency(int fd, const std::string& path, const std::str
 }
 
 std::string LeaveLowLatency(int fd, const LowLatencyChange& change) {
+  if (change.serialFlagSet) gSignalFlagFd.store(-1);
+  if (!change.timerPath.empty()) gSignalTimerSet.store(false);
   std::string why;
   if (change.serialFlagSet) {
     serial_struct serial{};
@@ -116,6 +140,23 @@ std::string LeaveLowLatency(int fd, const LowLatencyChange& change) {
     }
   }
   return why;
+}
+
+void UndoLowLatencyForSignal() {
+  if (const int fd = gSignalFlagFd.exchange(-1); fd >= 0) {
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+      serial.flags &= ~ASYNC_LOW_LATENCY;
+      ::ioctl(fd, TIOCSSERIAL, &serial);
+    }
+  }
+  if (gSignalTimerSet.exchange(false)) {
+    const int file = ::open(gSignalTimerPath, O_WRONLY | O_CLOEXEC);
+    if (file >= 0) {
+      [[maybe_unused]] const ssize_t n = ::write(file, gSignalOldTimer, ::strlen(gSignalOldTimer));
+      ::close(file);
+    }
+  }
 }
 
 }  // namespace tarvik

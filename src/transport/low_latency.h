@@ -24,5 +24,8 @@ LowLatencyChange EnterLowLatency(int fd, const std::string& path, const std::str
 // Puts back what EnterLowLatency changed; call before closing `fd`. Returns "" when done (or
 // when the device, and its setting with it, has gone), else why it could not.
 std::string LeaveLowLatency(int fd, const LowLatencyChange& change);
+// Puts back what the last EnterLowLatency changed and no LeaveLowLatency undid yet; for a fatal
+// signal, before the process dies. Async-signal-safe.
+void UndoLowLatencyForSignal();
 
 }  // namespace tarvik

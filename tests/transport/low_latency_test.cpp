@@ -57,5 +57,32 @@ TEST(LowLatency, UsesTheLatencyTimerWhereTheDriverHasNoFlagAndPutsItBack) {
   }
 }
 
+// A fatal signal ends the process without a close: the handler puts the timer back itself, and
+// only what no close has put back yet.
+TEST(LowLatency, AFatalSignalPutsTheLatencyTimerBack) {
+  testing::PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  const std::filesystem::path root = std::filesystem::temp_directory_path() /
+                                     ("tarvik_low_latency_signal_" + std::to_string(::getpid()));
+  const std::filesystem::path device =
+      root / "sys/class/tty" / std::filesystem::path(pty.SlavePath()).filename() / "device";
+  std::filesystem::create_directories(device);
+  std::ofstream(device / "latency_timer") << "16\n";
+
+  std::string report;
+  const LowLatencyChange change = EnterLowLatency(pty.Slave(), pty.SlavePath(), root, report);
+  ASSERT_EQ(FileText(device / "latency_timer"), "1");
+  UndoLowLatencyForSignal();
+  EXPECT_EQ(FileText(device / "latency_timer"), "16");
+
+  // After a close there is nothing left for a signal to undo.
+  EnterLowLatency(pty.Slave(), pty.SlavePath(), root, report);
+  EXPECT_EQ(LeaveLowLatency(pty.Slave(), change), "");
+  std::ofstream(device / "latency_timer") << "5\n";
+  UndoLowLatencyForSignal();
+  EXPECT_EQ(FileText(device / "latency_timer"), "5");
+  std::filesystem::remove_all(root);
+}
+
 }  // namespace
 }  // namespace tarvik
