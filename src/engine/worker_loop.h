@@ -35,11 +35,11 @@ PassDue NextPassDue(const EngineState& state, bool lineWatched, bool answerExpec
 // starts sooner than kPassPause after the one before ended, so no wake-up can make it spin. While
 // passes keep finding work without having to wait for it (a flood of frames), the pause doubles
 // up to kMaxPassPause: a flood costs a bounded share of a core, and noise, which the receiver
-// takes a byte a pass, is still worked through at the pace of the classic 1 ms cycle. A pass
+// takes a byte a pass, is still worked through faster than the classic 1 ms cycle did. A pass
 // that had to wait for its reason runs at once, and a follow-up that an answer asks for goes out
 // in the pass that took the answer, so the escrow to Stack turnaround waits for no pause.
 inline constexpr auto kPassPause = std::chrono::microseconds(250);
-inline constexpr auto kMaxPassPause = std::chrono::microseconds(1000);
+inline constexpr auto kMaxPassPause = std::chrono::microseconds(500);
 // How often a line that cannot wake the worker is looked at while an answer can come.
 inline constexpr int kLinePollMs = 1;
 // The longest sleep: a safety net only, every deadline the worker keeps wakes it on time.
