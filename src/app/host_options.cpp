@@ -1,5 +1,6 @@
 #include "app/host_options.h"
 
+#include <charconv>
 #include <string_view>
 
 namespace tarvik {
@@ -15,31 +16,72 @@ const char* const kHostUsage =
     "  --settings FILE    the settings file (default: ~/.config/tarvik-host/BEXALTOOL.INI)\n"
     "  --answer yes|no    the answer to Yes/No questions when input is no terminal (default yes)\n"
     "  --screenshot FILE  save a picture of the window shortly after the start, then exit\n"
-    "  --screenshot-view window|log|properties  what --screenshot pictures (default window)\n"
+    "  --screenshot-view window|log|properties|download:FILE  what --screenshot pictures\n"
+    "  --global-download-waits A,B,C,D  global download waits in ms (3000,10000,60000,1000)\n"
     "  --version          print the version and exit\n"
+    "  --timestamps       start every log line (standard output, log file) with HH:MM:SS.mmm\n"
+    "  --fail-fast        end a script at its first failed expectation\n"
+    "  --summary FILE     write the run summary as JSON to FILE at the end of a console run\n"
     "  --help, -h         print this text and exit\n"
     "Options given as --NAME VALUE may also be written --NAME=VALUE; other options go to Qt.\n"
     "\n"
     "On the console every character read is a key of the main window (S polls, r resets,\n"
     "x exits, Space toggles polling, the Up arrow the display mode, ...); lines starting with\n"
-    "':' are commands:\n"
+    "':' are commands (from a pipe, lines starting with '#' are comments):\n"
     "  :value NAME TEXT   set the value box NAME (disable, security, mode, inhibit, direction,\n"
     "                     function, machine, barcode-func, barcode-inhibit)\n"
     "  :wait MS           stop reading input for MS milliseconds\n"
+    "  :browse PATH       the Download tab's Browse with PATH chosen\n"
+    "  :normal-download   the Download tab's Normal Download button\n"
+    "  :global-download   the Download tab's Global Download button\n"
+    "  :expect TEXT [MS]  wait until a log entry after the one the last :expect matched\n"
+    "                     contains TEXT, at most MS ms (default 2000); a last word of digits\n"
+    "                     is MS, so give MS when TEXT ends in a number\n"
+    "  :expect-not TEXT MS  fail if such an entry appears within MS ms\n"
+    "  :send CODE [BYTE...]  send a frame (hex bytes; SYNC, LNG and CRC added)\n"
+    "  :send-bytes BYTE...   write these bytes exactly as given\n"
     "  :log-browse PATH   choose the log file on the Log tab (no PATH: Browse cancelled)\n"
     "  :log-button        press the Log tab's Start/Stop button\n"
     "  :properties PORT BAUD POLLING MODE PACKET\n"
     "                     set the Properties dialog (PORT 1-20, BAUD 9600/19200/38400,\n"
     "                     MODE Normal/Test) and press OK\n"
     "  :quit              exit\n"
-    "Standard output carries the communication log; everything else goes to standard error.\n"
+    "At the end of input a running download is let finish (a global download too: leaving\n"
+    "it half-way would leave every validator on the line without a program), then the program\n"
+    "exits.\n"
+    "Standard output carries the communication log; everything else goes to standard error,\n"
+    "a failed expectation as \"EXPECT FAILED: line N: TEXT (waited MS ms; last entry: ...)\",\n"
+    "the run summary at the end.\n"
     "\n"
     "Exit status:\n"
-    "  0   normal end, --help or --version\n"
-    "  1   the demo validator did not start, or --screenshot could not save the picture\n"
-    "  2   input is not a terminal and the port did not open\n"
-    "  64  wrong command line\n"
+    "  0   a normal end: every expectation held (or none was set); --help, --version\n"
+    "  1   an expectation failed; or --screenshot could not save the picture\n"
+    "  2   the port did not open (input not a terminal), or the demo validator did not start\n"
+    "  64  a wrong command line\n"
     "  74  the communication log could not be written to standard output\n";
+
+namespace {
+
+// "A,B,C,D": four waits of 0 to 600000 ms.
+std::optional<std::array<int, 4>> ParseWaits(std::string_view text) {
+  constexpr int kMaxWaitMs = 600000;
+  std::array<int, 4> waits{};
+  for (std::size_t i = 0; i < waits.size(); ++i) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    const auto [end, status] = std::from_chars(item.data(), item.data() + item.size(), waits[i]);
+    if (item.empty() || status != std::errc() || end != item.data() + item.size() || waits[i] < 0 ||
+        waits[i] > kMaxWaitMs) {
+      return std::nullopt;
+    }
+    const bool last = i + 1 == waits.size();
+    if (last != (comma == std::string_view::npos)) return std::nullopt;
+    if (!last) text.remove_prefix(comma + 1);
+  }
+  return waits;
+}
+
+}  // namespace
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
@@ -71,6 +113,15 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       options.console = true;
     } else if (arg == "--demo") {
       options.demo = true;
+    } else if (arg == "--timestamps") {
+      options.timestamps = true;
+    } else if (arg == "--fail-fast") {
+      options.failFast = true;
+    } else if (arg == "--summary") {
+      if (const char* v = value()) {
+        options.summaryPath = v;
+        if (options.summaryPath.empty()) parsed.error = "--summary needs a file name";
+      }
     } else if (arg == "--device") {
       // An empty path would silently mean "no override", and so another port: an unset
       // variable in a script must not talk to whatever COM1 happens to be.
@@ -94,12 +145,20 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
           parsed.error = "--answer takes yes or no, not \"" + std::string(answer) + "\"";
         }
       }
+    } else if (arg == "--global-download-waits") {
+      if (const char* v = value()) {
+        options.globalDownloadWaitsMs = ParseWaits(v);
+        if (!options.globalDownloadWaitsMs) {
+          parsed.error = "--global-download-waits takes four waits of 0 to 600000 ms, as "
+                         "3000,10000,60000,1000, not \"" + std::string(v) + "\"";
+        }
+      }
     } else {
       parsed.unknown.emplace_back(argv[i]);
     }
     if (!parsed.error.empty()) break;
-    if (hasInlineValue &&
-        (arg == "--help" || arg == "--version" || arg == "--console" || arg == "--demo")) {
+    if (hasInlineValue && (arg == "--help" || arg == "--version" || arg == "--console" ||
+                           arg == "--demo" || arg == "--timestamps" || arg == "--fail-fast")) {
       parsed.error = std::string(arg) + " takes no value";
     }
   }

@@ -50,7 +50,8 @@ const ResponseRow* ResponseTable::Find(std::uint8_t code, std::uint8_t step) con
 
 // Each group of rows is listed here once; the download and acceptance-data groups join the list.
 const ResponseTable& Responses() {
-  static const ResponseTable table{StatusResponseRows(), EchoResponseRows()};
+  static const ResponseTable table{StatusResponseRows(), EchoResponseRows(),
+                                   DownloadResponseRows()};
   return table;
 }
 
@@ -134,6 +135,8 @@ void DispatchResponse(Engine& engine, std::int32_t& transaction_end_flag) {
     s.transactionStep.store(static_cast<std::uint8_t>(chosen->nextStep));
   }
   chosen->handler(engine, *chosen, context);
+  if (engine.check.crcErrorFlag == 1) engine.statistics.ReceiveError(ReceiveErrorKind::Crc);
+  if (engine.check.lengthErrorFlag == 1) engine.statistics.ReceiveError(ReceiveErrorKind::Length);
   // A handler that sends nothing on (an escrow code no stack command answers, a chain cut short)
   // cannot leave the exchange waiting for an answer that will never be asked for.
   if (transaction_end_flag == 0 && !SomethingWillEndExchange(engine)) transaction_end_flag = 1;

@@ -12,14 +12,18 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "engine/comm_log.h"
+#include "engine/program_download.h"
+#include "engine/run_summary.h"
 #include "engine/settings.h"
 #include "engine/worker_loop.h"
+#include "ui/console/console_expectations.h"
 #include "ui/console/console_input.h"
 #include "ui/console/console_operator.h"
 #include "ui/console/console_window_services.h"
@@ -113,6 +117,15 @@ class ConsoleApp {
     });
     services_.SetQuestionHandler([this](std::string_view text) { return Ask(text); });
     services_.SetEndHook(RestoreTerminal);
+    engine_.runGlobalDownload = RunGlobalDownload;
+    if (const auto& waits = options.globalDownloadWaitsMs) {
+      engine_.download.globalWaits = {(*waits)[0], (*waits)[1], (*waits)[2], (*waits)[3]};
+    }
+    services_.SetLogHook([this](std::string_view entry) {
+      watch_.Add(entry);
+      // A script waiting on an expectation looks again at once.
+      if (expecting_.load()) wake_.Wake();
+    });
     if (lineDescriptor) worker_.SetLineDescriptor(std::move(lineDescriptor));
     loopThread_ = std::this_thread::get_id();
   }
@@ -130,7 +143,11 @@ class ConsoleApp {
   struct Flow {
     bool exit = false;
     int waitMs = -1;  // a `:wait`: stop reading input this long
+    std::optional<Expectation> expect;
+    bool failed = false;  // an expectation failed outright (its line could not be read)
   };
+  // What became of the expectation being waited on, if any.
+  enum class ExpectOutcome { None, Waiting, Held, Failed };
 
   // Waits up to `maxWaitMs` for input (when `watchInput`), a wake-up or a due timer, then
   // fires the due timers. Returns the bytes read, empty when none; sets `inputEnded_` at EOF.
@@ -151,6 +168,17 @@ class ConsoleApp {
   // Waits (at most 5 s) until no operator command is pending, queued or awaiting its answer.
   void WaitUntilIdle();
   void Shutdown();
+  ExpectOutcome CheckExpectation();
+  // The exit status of a run that got going: 1 when an expectation failed, else 74 when the
+  // log could not be written to standard output, else 0. The verdict on the validator comes
+  // first; the summary still tells of both.
+  int RunStatus() const {
+    if (failures_ > 0) return 1;
+    return services_.LogOutputFailed() ? kExitOutputFailed : 0;
+  }
+  // Prints the run summary on standard error and writes it as JSON where --summary asks;
+  // returns `status`. Called once the worker has stopped.
+  int Finish(int status);
 
   MessageResult Ask(std::string_view text);
   MessageResult AskOnLoopThread();
@@ -171,6 +199,15 @@ class ConsoleApp {
   std::atomic<bool> waitingForPass_{false};  // the pass-end hook wakes the loop
   bool lineBlockedNoted_ = false;
   std::string leftover_;  // bytes read past the answer of a question on the loop thread
+
+  // Expectations: the entries logged, the one being waited on, and the tally.
+  LogWatch watch_;
+  std::optional<PendingExpectation> expectation_;
+  SteadyClock::time_point expectationStart_{};
+  std::atomic<bool> expecting_{false};  // read by the log hook on the worker thread
+  std::uint64_t cursor_ = 0;            // entries before this are not matched again
+  int held_ = 0;
+  int failures_ = 0;
 
   // A question the worker thread waits on, answered by the loop from the terminal.
   std::mutex questionMutex_;  // guards the three fields below
@@ -252,9 +289,61 @@ std::string_view ConsoleApp::AnswerWorkerQuestion(std::string_view bytes) {
 ConsoleApp::Flow ConsoleApp::Handle(const InputEvent& event) {
   const Reaction reaction = operator_.Handle(event);
   if (!reaction.echo.empty()) services_.Echo(reaction.echo);
-  if (!reaction.note.empty()) services_.Note(reaction.note);
+  if (reaction.expectationUnreadable) {
+    ++failures_;
+    services_.Echo(reaction.note + "\n");
+  } else if (!reaction.note.empty()) {
+    services_.Note(reaction.note);
+  }
+  for (const auto& [caption, text] : reaction.fields) services_.ShowPageField(caption, text);
   if (reaction.endOfInput) inputEnded_ = true;
-  return {reaction.exit, reaction.waitMs};
+  return {reaction.exit, reaction.waitMs, reaction.expect, reaction.expectationUnreadable};
+}
+
+ConsoleApp::ExpectOutcome ConsoleApp::CheckExpectation() {
+  if (!expectation_) return ExpectOutcome::None;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           SteadyClock::now() - expectationStart_)
+                           .count();
+  const PendingExpectation::Verdict verdict = expectation_->Check(watch_, elapsed);
+  if (verdict == PendingExpectation::Verdict::Waiting) return ExpectOutcome::Waiting;
+  cursor_ = expectation_->NextCursor();
+  watch_.Consume(cursor_);
+  const bool held = verdict == PendingExpectation::Verdict::Held;
+  if (held) {
+    ++held_;
+  } else {
+    ++failures_;
+    services_.Echo(expectation_->FailureMessage() + "\n");
+  }
+  expectation_.reset();
+  expecting_.store(false);
+  return held ? ExpectOutcome::Held : ExpectOutcome::Failed;
+}
+
+int ConsoleApp::Finish(int status) {
+  const StatisticsSnapshot statistics = engine_.statistics.Snapshot();
+  std::string text = FormatSummaryText(statistics);
+  text += "Expectations: " + std::to_string(held_) + " held, " + std::to_string(failures_) +
+          " failed\n";
+  services_.Echo(text);
+  if (!options_.summaryPath.empty()) {
+    const std::string json =
+        FormatSummaryJson(statistics, {{"exit_status", status},
+                                       {"expectations_held", held_},
+                                       {"expectations_failed", failures_}});
+    errno = 0;
+    std::FILE* file = std::fopen(options_.summaryPath.c_str(), "w");
+    const bool written = file != nullptr && std::fwrite(json.data(), 1, json.size(), file) ==
+                                                json.size();
+    const int error = errno;
+    const bool closed = file != nullptr && std::fclose(file) == 0;
+    if (!written || !closed) {
+      services_.Echo("tarvik-host: cannot write the summary to " + options_.summaryPath + ": " +
+                     std::strerror(error != 0 ? error : errno) + "\n");
+    }
+  }
+  return status;
 }
 
 bool ConsoleApp::LineBlocked() const {
@@ -303,13 +392,27 @@ void ConsoleApp::WaitForWorker(Done done, SteadyClock::time_point deadline) {
 }
 
 void ConsoleApp::WaitUntilIdle() {
+  auto deadline = SteadyClock::now() + kDrainLimit;
   bool blocked = false;
-  WaitForWorker(
-      [this, &blocked] {
-        blocked = LineBlocked();
-        return blocked || EngineSettled();
-      },
-      SteadyClock::now() + kDrainLimit);
+  // Raised before the first look: a pass that ends after it wakes the loop.
+  waitingForPass_.store(true);
+  while (true) {
+    blocked = LineBlocked();
+    if (blocked || EngineSettled()) break;
+    const auto now = SteadyClock::now();
+    // A download is let finish: a normal one ends by its check result or within 20 s of a
+    // silent validator (timer 1), a global one after its fixed waits.
+    const EngineState& s = engine_.state;
+    if ((s.normalDownloadActive.load() != 0 && s.awaitingResponse.load() != 0) ||
+        s.globalDownloadActive.load() != 0) {
+      deadline = now + kDrainLimit;
+    }
+    if (now >= deadline) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    // A write that hangs ends no pass: the loop looks again when it would count as blocked.
+    Pump(static_cast<int>(std::min<std::int64_t>(left.count(), MsUntilLineBlocked())), false);
+  }
+  waitingForPass_.store(false);
   if (blocked && !lineBlockedNoted_) {
     // Nothing the worker waits for can come while the line takes no data.
     services_.Note(
@@ -337,6 +440,7 @@ int ConsoleApp::Run() {
       options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath;
   InitialiseEngine(engine_, settingsPath);
   operator_.SetSettingsPath(settingsPath);
+  engine_.logTimestamps.store(options_.timestamps);
   if (io_.terminal && !EnterRawMode(io_.input)) {
     // Without raw mode the terminal delivers whole lines, as a pipe does.
     io_.terminal = false;
@@ -347,7 +451,7 @@ int ConsoleApp::Run() {
   if (!io_.terminal && engine_.state.portOpen.load() == 0) {
     // A script without its validator has nothing to run against.
     Shutdown();
-    return kExitPortUnavailable;
+    return Finish(kExitPortUnavailable);
   }
 
   std::deque<InputEvent> pending;
@@ -358,28 +462,50 @@ int ConsoleApp::Run() {
   bool paused = false;
   SteadyClock::time_point pausedUntil{};
   bool inputFinished = false;
+  bool failedFast = false;
   while (true) {
     const auto now = SteadyClock::now();
     if (paused && now >= pausedUntil) paused = false;
-    while (!paused && !pending.empty()) {
+    if (CheckExpectation() == ExpectOutcome::Failed && options_.failFast) {
+      // As at the end of input: the open exchange may finish, nothing more is read.
+      failedFast = true;
+      break;
+    }
+    while (!paused && !expectation_ && !pending.empty()) {
       const InputEvent event = std::move(pending.front());
       pending.pop_front();
       // A script's keys arrive faster than any hand types: each waits until the one before it
       // has been sent and answered, so none overwrites another in the one-slot hand-over, and a
       // value typed for the next command cannot replace the one a queued command still carries.
-      if (!io_.terminal && (event.kind == InputKind::Key || event.kind == InputKind::DisplayMode)) {
+      if (!io_.terminal && (event.kind == InputKind::Key || event.kind == InputKind::DisplayMode ||
+                            (event.kind == InputKind::Command && IsSendCommand(event.text)))) {
         WaitUntilIdle();
       }
-      const Flow flow = Handle(event);
+      Flow flow = Handle(event);
       if (flow.exit) {
         Shutdown();
-        return services_.LogOutputFailed() ? kExitOutputFailed : 0;
+        return Finish(RunStatus());
       }
       if (flow.waitMs >= 0) {
         paused = true;
         pausedUntil = SteadyClock::now() + std::chrono::milliseconds(flow.waitMs);
       }
+      if (flow.failed && options_.failFast) {
+        failedFast = true;
+        break;
+      }
+      if (flow.expect) {
+        expectationStart_ = SteadyClock::now();
+        expectation_.emplace(std::move(*flow.expect), cursor_);
+        expecting_.store(true);
+        // An entry already logged may settle it at once.
+        if (CheckExpectation() == ExpectOutcome::Failed && options_.failFast) {
+          failedFast = true;
+          break;
+        }
+      }
     }
+    if (failedFast) break;
     if (inputEnded_ && !inputFinished && leftover_.empty()) {
       // A last command line without its line end still counts.
       parsed.clear();
@@ -388,8 +514,9 @@ int ConsoleApp::Run() {
       for (InputEvent& event : parsed) pending.push_back(std::move(event));
       continue;
     }
-    // A script may end on a `:wait`: it is kept before the end of input is acted on.
-    if (inputFinished && pending.empty() && leftover_.empty() && !paused) break;
+    // A script may end on a `:wait` or an expectation: it is kept before the end of input is
+    // acted on.
+    if (inputFinished && pending.empty() && leftover_.empty() && !paused && !expectation_) break;
 
     bool questionOpen = false;
     {
@@ -401,7 +528,12 @@ int ConsoleApp::Run() {
       waitMs =
           static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
     }
-    const bool readMore = questionOpen || (pending.empty() && !paused);
+    if (expectation_) {
+      const auto due = expectationStart_ + std::chrono::milliseconds(expectation_->Ms());
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+      waitMs = std::min(waitMs, static_cast<int>(left));
+    }
+    const bool readMore = questionOpen || (pending.empty() && !paused && !expectation_);
     std::string bytes = leftover_.empty() ? Pump(waitMs, readMore) : std::move(leftover_);
     leftover_.clear();
     parsed.clear();
@@ -412,7 +544,7 @@ int ConsoleApp::Run() {
   WaitUntilIdle();
   CloseLogFile(engine_);
   Shutdown();
-  return services_.LogOutputFailed() ? kExitOutputFailed : 0;
+  return Finish(RunStatus());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 //   FIELD caption: text            a Validator Information field
 //   LABEL caption: text            a main-window label (modes, device address, ...)
 //   BUTTON caption: on|off         a download button enabled or disabled
+//   DOWNLOAD: text                 a download's progress (per cent steps, long waits, the end)
 //
 // Timers are kept here and fired by the console's event loop (`FireDueTimers`), which is the
 // console's window thread: every expiry runs HandleTimer there. One timerfd, armed for the
@@ -68,6 +69,9 @@ class ConsoleWindowServices final : public WindowServices {
   std::string GetLogText() override;
   void ClearLogBox() override;
   void EnableDownloadButton(DownloadButton which, bool on) override;
+  void ShowDownloadProgress(const DownloadProgress& progress) override;
+  // A field of a tab page the console shows itself (the Download tab's path, CRC and header).
+  void ShowPageField(std::string_view caption, std::string_view text);
   // Runs the end hook (terminal restore), flushes both streams and ends the process with 0, or
   // with kExitOutputFailed when the communication log could not be written.
   void EndProgram() override;
@@ -77,6 +81,9 @@ class ConsoleWindowServices final : public WindowServices {
   // Records a failure found before the first write (standard output closed at the start).
   void ReportLogOutputFailure(std::string_view why);
   void SetEndHook(std::function<void()> hook) { endHook_ = std::move(hook); }
+  // Called with every log entry as it is written (box form), from the thread that logs it. The
+  // hook must not call back into these services. Set before the worker starts.
+  void SetLogHook(std::function<void(std::string_view)> hook) { logHook_ = std::move(hook); }
 
   // A line of the console's own on standard error ("CONSOLE: text").
   void Note(std::string_view text);
@@ -102,6 +109,7 @@ class ConsoleWindowServices final : public WindowServices {
   Engine* engine_ = nullptr;
   QuestionHandler questionHandler_;
   std::function<void()> endHook_;
+  std::function<void(std::string_view)> logHook_;
 
   // Guards the two streams and everything shown, so lines keep the order of the calls.
   mutable std::mutex outputMutex_;
@@ -111,6 +119,9 @@ class ConsoleWindowServices final : public WindowServices {
   std::string commStatus_;
   bool validatorStatusShown_ = false;
   bool commStatusShown_ = false;
+  // The download being shown: when its first packet went, the last per cent written.
+  SteadyClock::time_point downloadStart_{};
+  int downloadPercent_ = -1;
   bool logOutputFailed_ = false;
 
   struct Timer {

@@ -20,6 +20,7 @@
 #include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
+#include "engine/program_download.h"
 #include "engine/properties.h"
 #include "engine/settings.h"
 #include "engine/value_entry.h"
@@ -27,10 +28,12 @@
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/info_basic_tab.h"
+#include "ui/qt/info_download_tab.h"
 #include "ui/qt/info_log_tab.h"
 #include "ui/qt/log_box.h"
 #include "ui/qt/properties_dlg.h"
 #include "ui/qt/qt_window_services.h"
+#include "ui/qt/statistics_dlg.h"
 #include "ui/qt/ui_texts.h"
 
 namespace tarvik::qt {
@@ -237,6 +240,12 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
 
   services_.BindLogBox(logBox_);
   services_.BindInfoTab(infoTab_);
+  services_.BindDownloadTab(downloadTab_);
+  services_.BindDownloadButton(DownloadButton::Normal,
+                               downloadTab_->button(InfoDownloadTab::Control::NormalDownload));
+  services_.BindDownloadButton(DownloadButton::Global,
+                               downloadTab_->button(InfoDownloadTab::Control::GlobalDownload));
+  engine_.runGlobalDownload = RunGlobalDownload;
   for (const LabelRow& row : kLabels) {
     if (row.engineLabel) services_.BindLabel(*row.engineLabel, labels_.at(row.id));
   }
@@ -266,9 +275,18 @@ QMenuBar* HostSimulatorDlg::BuildMenus(QVBoxLayout* layout) {
   QMenu* connection = bar->addMenu(Text(kConnectionMenu));
   propertiesAction_ = connection->addAction(Text(kPropertiesItem));
   connect(propertiesAction_, &QAction::triggered, this, &HostSimulatorDlg::OnProperties);
+  // Off by default, so the log box keeps its usual form; on, every line starts with the time.
+  connection->addSeparator();
+  showTimestampsAction_ = connection->addAction(Text(kShowTimestampsItem));
+  showTimestampsAction_->setCheckable(true);
+  showTimestampsAction_->setChecked(engine_.logTimestamps.load());
+  connect(showTimestampsAction_, &QAction::toggled, this,
+          [this](bool on) { engine_.logTimestamps.store(on); });
   QMenu* help = bar->addMenu(Text(kHelpMenu));
   connect(help->addAction(Text(kVersionItem)), &QAction::triggered, this,
           &HostSimulatorDlg::OnVersion);
+  statisticsAction_ = help->addAction(Text(kStatisticsItem));
+  connect(statisticsAction_, &QAction::triggered, this, &HostSimulatorDlg::OnStatistics);
   // There is no system menu to extend here, so the About entry joins the Help menu.
   help->addSeparator();
   connect(help->addAction(Text(kAboutMenuText)), &QAction::triggered, this,
@@ -288,7 +306,8 @@ void HostSimulatorDlg::BuildClient(QWidget* client) {
   tabs_->setGeometry(du.Rect(237, 3, 290, 130));
   infoTab_ = new InfoBasicTab;
   tabs_->addTab(infoTab_, Text(kInfoTabTitle));
-  tabs_->addTab(new QWidget, Text(kDownloadTabTitle));
+  downloadTab_ = new InfoDownloadTab(engine_);
+  tabs_->addTab(downloadTab_, Text(kDownloadTabTitle));
   logTab_ = new InfoLogTab(engine_);
   tabs_->addTab(logTab_, Text(kLogTabTitle));
 
@@ -419,6 +438,14 @@ void HostSimulatorDlg::OnExit() {
 
 void HostSimulatorDlg::OnVersion() {
   services_.ShowMessage(kVersionText, MessageIcon::Information, MessageButtons::Ok);
+}
+
+void HostSimulatorDlg::OnStatistics() {
+  auto* statistics = new StatisticsDlg(engine_, this);
+  statistics->setAttribute(Qt::WA_DeleteOnClose);
+  // Sized before it has a window of its own, so the size is settled once.
+  statistics->adjustSize();
+  statistics->show();
 }
 
 void HostSimulatorDlg::OnAbout() {

@@ -28,6 +28,7 @@ class Worker;
 namespace tarvik::qt {
 
 class InfoBasicTab;
+class InfoDownloadTab;
 class InfoLogTab;
 class LogBox;
 class PropertiesDlg;
@@ -59,12 +60,15 @@ class HostSimulatorDlg : public QDialog {
   QLineEdit* valueBox(int id) const;
   QLabel* label(int id) const;
   InfoBasicTab* infoTab() const { return infoTab_; }
+  InfoDownloadTab* downloadTab() const { return downloadTab_; }
   InfoLogTab* logTab() const { return logTab_; }
   // The open Properties dialog, or nullptr.
   PropertiesDlg* propertiesDlg() const;
   LogBox* logBox() const { return logBox_; }
   QTabWidget* tabs() const { return tabs_; }
   QAction* propertiesAction() const { return propertiesAction_; }
+  QAction* showTimestampsAction() const { return showTimestampsAction_; }
+  QAction* statisticsAction() const { return statisticsAction_; }
   // The value box that last had the focus; Enter clicks the set button beside it.
   QLineEdit* lastValueBox() const { return lastValueBox_; }
 
@@ -73,6 +77,8 @@ class HostSimulatorDlg : public QDialog {
   void OnOk();
   void OnVersion();
   void OnAbout();
+  // Opens the "Statistics" window (not modal, so the log goes on while it is read).
+  void OnStatistics();
   void OnProperties();
 
  protected:
@@ -99,8 +105,11 @@ class HostSimulatorDlg : public QDialog {
   LogBox* logBox_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   InfoBasicTab* infoTab_ = nullptr;
+  InfoDownloadTab* downloadTab_ = nullptr;
   InfoLogTab* logTab_ = nullptr;
   QAction* propertiesAction_ = nullptr;
+  QAction* showTimestampsAction_ = nullptr;
+  QAction* statisticsAction_ = nullptr;
   std::string settingsPath_;
   // `propertiesOpen`: set while the modeless dialog exists.
   QPointer<PropertiesDlg> propertiesDlg_;

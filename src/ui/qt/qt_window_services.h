@@ -36,6 +36,7 @@ class QWidget;
 namespace tarvik::qt {
 
 class InfoBasicTab;
+class InfoDownloadTab;
 class LogBox;
 
 class QtWindowServices : public QObject, public WindowServices {
@@ -67,6 +68,7 @@ class QtWindowServices : public QObject, public WindowServices {
   void BindInfoTab(InfoBasicTab* tab);
   void BindLabel(Label label, QLabel* widget);
   void BindDownloadButton(DownloadButton which, QAbstractButton* button);
+  void BindDownloadTab(InfoDownloadTab* tab);
   // The window that owns message boxes shown on the window thread.
   void SetMessageParent(QWidget* parent) { messageParent_ = parent; }
 
@@ -99,6 +101,7 @@ class QtWindowServices : public QObject, public WindowServices {
   std::string GetLogText() override;
   void ClearLogBox() override;
   void EnableDownloadButton(DownloadButton which, bool on) override;
+  void ShowDownloadProgress(const DownloadProgress& progress) override;
   void EndProgram() override;
 
  private:
@@ -129,6 +132,7 @@ class QtWindowServices : public QObject, public WindowServices {
   QPointer<InfoBasicTab> infoTab_;
   std::map<Label, QPointer<QLabel>> labelWidgets_;
   std::map<DownloadButton, QPointer<QAbstractButton>> downloadButtons_;
+  QPointer<InfoDownloadTab> downloadTab_;
   QPointer<QWidget> messageParent_;
   std::vector<QPointer<QMessageBox>> openBoxes_;  // boxes shown for another thread
   MessageHook messageHook_;

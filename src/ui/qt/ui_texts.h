@@ -38,6 +38,12 @@ inline constexpr const char* kConnectionMenu = "&Connection";
 inline constexpr const char* kPropertiesItem = "&Properties";
 inline constexpr const char* kHelpMenu = "&Help";
 inline constexpr const char* kVersionItem = "&Version";
+inline constexpr const char* kShowTimestampsItem = "Show Timestamps";
+inline constexpr const char* kStatisticsItem = "Statistics";
+
+// The "Statistics" window.
+inline constexpr const char* kStatisticsTitle = "Statistics";
+inline constexpr const char* kRefreshButton = "Refresh";
 
 // Tab pages.
 inline constexpr const char* kInfoTabTitle = "Validator Information";
@@ -58,6 +64,17 @@ inline constexpr const char* kPollingDurationCaption = "Polling Duration (msec)"
 inline constexpr const char* kDeviceAddressCaption = "Device Address";
 inline constexpr const char* kPortCaption = "Port";
 inline constexpr const char* kExitButton = "Exit ( &X )";
+
+// Download page.
+inline constexpr const char* kTargetFileCaption = "Target File";
+inline constexpr const char* kCrcCaption = "CRC";
+inline constexpr const char* kHeaderCaption = "Header";
+// The Browse button shares kBrowseButton with the Log page.
+inline constexpr const char* kNormalDownloadButton = "Normal Download";
+inline constexpr const char* kGlobalDownloadButton = "Global Download";
+inline constexpr const char* kTargetFileDialogTitle = "Target File";
+inline constexpr const char* kTargetFileFilter = "All (*.*)";
+inline constexpr const char* kNoDownloadText = "No download running.";
 
 // Validator Information page.
 inline constexpr const char* kValidatorStatusCaption = "Validator Status";
