@@ -95,6 +95,7 @@ const ResponseTable& Responses();
 // The groups of rows.
 std::span<const ResponseRow> StatusResponseRows();  // operation statuses, ACK, ENQ
 std::span<const ResponseRow> EchoResponseRows();    // command echoes, data and hopper responses
+std::span<const ResponseRow> AcceptanceResponseRows();  // acceptance and Ad data transfers
 
 // Whether a frame answered by `row` under `context` leaves the exchange open.
 bool KeepsExchangeOpen(const ResponseRow& row, const ResponseContext& context);
