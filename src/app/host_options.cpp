@@ -14,6 +14,9 @@ const char* const kHostUsage =
     "  --answer yes|no    the answer to every Yes/No question when input is not a terminal\n"
     "                     (default: yes)\n"
     "  --demo             put a virtual validator on a pseudo-terminal and use it\n"
+    "  --acceptance-log   enable Init Log ( 1 ) and Read Log ( 2 ) and their keys, for a\n"
+    "                     validator that supports acceptance-data reading; a reading saves\n"
+    "                     LOG.dat, Ad data go to ADDATA.dat (both in the working directory)\n"
     "  --help             this text\n"
     "\n"
     "On the console every character read is a key of the main window (S polls, r resets,\n"
@@ -55,6 +58,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       options.console = true;
     } else if (arg == "--demo") {
       options.demo = true;
+    } else if (arg == "--acceptance-log") {
+      options.acceptanceLog = true;
     } else if (arg == "--device") {
       if (const char* v = value()) options.device = v;
     } else if (arg == "--settings") {
@@ -74,7 +79,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       parsed.unknown.emplace_back(argv[i]);
     }
     if (!parsed.error.empty()) break;
-    if (hasInlineValue && (arg == "--help" || arg == "--console" || arg == "--demo")) {
+    if (hasInlineValue && (arg == "--help" || arg == "--console" || arg == "--demo" ||
+                           arg == "--acceptance-log")) {
       parsed.error = std::string(arg) + " takes no value";
     }
   }

@@ -14,6 +14,7 @@ struct HostOptions {
   std::string device;           // --device PATH: this serial device instead of the COM mapping
   std::string settingsPath;     // --settings FILE: empty for the default location
   Answer answer = Answer::Yes;  // --answer yes|no: Yes/No questions when stdin is not a terminal
+  bool acceptanceLog = false;   // --acceptance-log: Init Log ( 1 ) and Read Log ( 2 ) usable
 };
 
 struct ParsedCommandLine {

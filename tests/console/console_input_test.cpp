@@ -366,6 +366,18 @@ TEST_F(ConsoleOperatorTest, ValueBoxesFeedTheSetCommands) {
   EXPECT_EQ(posted, "nct");
 }
 
+// Init Log and Read Log are keys only with the acceptance-log switch; the other keys of their
+// disabled groups stay dead either way.
+TEST_F(ConsoleOperatorTest, AcceptanceLogSwitchMakesOneAndTwoKeys) {
+  ConsoleOperator plain(engine);
+  for (const char key : std::string("12567Gg")) plain.Key(key);
+  EXPECT_EQ(posted, "");
+
+  ConsoleOperator switched(engine, true);
+  for (const char key : std::string("12567Gg")) switched.Key(key);
+  EXPECT_EQ(posted, "12");
+}
+
 TEST_F(ConsoleOperatorTest, ExitClosesAnIdlePort) {
   ASSERT_TRUE(ToggleComPort(engine));
   ConsoleOperator console(engine);

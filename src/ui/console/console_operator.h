@@ -27,7 +27,9 @@ enum class KeyAction {
   Exit,         // 'x' and 'X'
 };
 
-KeyAction ClassifyKey(char key);
+// `acceptanceLog`: the keys '1' and '2' (Init Log, Read Log) post their characters, as they
+// do in the window when its acceptance-log switch enables those buttons.
+KeyAction ClassifyKey(char key, bool acceptanceLog = false);
 
 // How the Exit command ended.
 enum class ExitOutcome { Stay, Exit };
@@ -55,7 +57,8 @@ struct Reaction {
 
 class ConsoleOperator {
  public:
-  explicit ConsoleOperator(Engine& engine) : engine_(engine) {}
+  explicit ConsoleOperator(Engine& engine, bool acceptanceLog = false)
+      : engine_(engine), acceptanceLog_(acceptanceLog) {}
 
   // Runs one input event: a key, the Up arrow or a command line.
   Reaction Handle(const InputEvent& event);
@@ -74,6 +77,7 @@ class ConsoleOperator {
   void ChangeCommand(char key);
 
   Engine& engine_;
+  bool acceptanceLog_;
   std::array<std::string, kValueBoxes.size()> boxes_{};
 };
 
