@@ -38,10 +38,10 @@ std::string OffsetText(std::string_view name, std::size_t offset) {
 
 // The full reason goes to standard error; the log keeps its fixed texts.
 void ReportFileFailure(const FileWriteResult& result) {
-  if (!result.error.empty()) {
-    std::fprintf(stderr, "tarvik-host: %s (is the working directory writable?)\n",
-                 result.error.c_str());
-  }
+  if (result.error.empty()) return;
+  std::fprintf(stderr, "tarvik-host: %s%s\n", result.error.c_str(),
+               result.opened ? "; nothing was saved over the earlier data"
+                             : "; run the host in a directory it may write to");
 }
 
 void LogWriteResult(Engine& engine, const FileWriteResult& result) {
