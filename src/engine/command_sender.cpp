@@ -90,7 +90,8 @@ void SetTxLogText(Engine& engine, const CommandInfo& command) {
 
 // Timer 2 restarts one polling period after a transmission; a normal download guards its
 // commands with the 20-second timer 1 instead of timer 3; an operator command gets its 300 ms
-// answer deadline.
+// answer deadline, and so does every command sent while an exchange is open (a stack command, a
+// setting of the Auto Reset chain): an exchange never waits on an answer that nothing times out.
 void RearmTimers(Engine& engine) {
   EngineState& s = engine.state;
   if (s.normalDownloadActive.load() == 0) {
@@ -100,9 +101,10 @@ void RearmTimers(Engine& engine) {
     engine.ui.StopTimer(kPollingTimer);
     engine.ui.StopTimer(kResponseTimer);
     engine.ui.StartTimer(kDownloadTimer, kDownloadWatchdogMs);
-  } else if (s.armResponseTimer.load() == 1) {
+  } else if (s.armResponseTimer.load() == 1 || s.awaitingResponse.load() != 0) {
     s.armResponseTimer.store(0);
     s.responseTimedOut.store(0);
+    s.responseTimerCancelled.store(0);
     engine.ui.StartTimer(kResponseTimer, kResponseTimeoutMs);
   }
 }
@@ -211,6 +213,7 @@ int SendCommand(Engine& engine, std::uint8_t code) {
     RearmTimers(engine);
     return 0;
   }
+  s.lineActivity.fetch_add(1);
 
   if (code == cmd::kStatusRequest) {
     // Periodic requests would flood the limited display; there only changes are shown.

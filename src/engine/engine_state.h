@@ -78,6 +78,13 @@ struct EngineState {
   std::atomic<std::int32_t> awaitingResponse{0};
   std::atomic<std::uint8_t> armResponseTimer{0};
   std::atomic<std::uint8_t> responseTimedOut{0};
+  // Set when a receive error ends an exchange and stops its response timer: an expiry of that
+  // timer already on its way is then not reported as a second time-out of the same exchange.
+  // Cleared when the sender starts timer 3 again.
+  std::atomic<std::uint8_t> responseTimerCancelled{0};
+  // Counts frames sent and answers (or receive errors) taken, so the worker can tell how long an
+  // open exchange has gone without anything happening on the line.
+  std::atomic<std::uint32_t> lineActivity{0};
   std::atomic<std::uint8_t> lastCommand{0};
   std::atomic<std::uint32_t> commErrors{0};
   std::atomic<std::uint8_t> transactionStep{0};

@@ -54,7 +54,8 @@ int LineTimePauses(int missingBytes, int baudRate) {
 }
 
 // Ends the current exchange after a time-out or receive error. With a text, logs it together
-// with the bytes that were received (none, SYNC, or SYNC and LNG).
+// with the bytes that were received (none, SYNC, or SYNC and LNG). A chain of stored settings
+// that ends here is over: the operator's next setting command carries the value typed for it.
 ReceiveResult EndExchange(Engine& engine, std::int32_t& transaction_end_flag, std::string_view text,
                           const std::uint8_t* bytes, int count) {
   if (!text.empty()) {
@@ -66,9 +67,23 @@ ReceiveResult EndExchange(Engine& engine, std::int32_t& transaction_end_flag, st
     }
     LogReceivedFrame(engine);
   }
-  engine.state.transactionStep.store(kStepNone);
+  EngineState& s = engine.state;
+  s.transactionStep.store(kStepNone);
+  s.reapplySettings.store(0);
+  s.lineActivity.fetch_add(1);
   transaction_end_flag = 1;
   return ReceiveResult::ExchangeEnded;
+}
+
+// A receive error has ended the exchange: its answer deadline goes with it, so the exchange is
+// not reported a second time when that deadline passes.
+ReceiveResult EndExchangeOnError(Engine& engine, std::int32_t& transaction_end_flag,
+                                 std::string_view text, const std::uint8_t* bytes, int count) {
+  EngineState& s = engine.state;
+  engine.ui.StopTimer(kResponseTimer);
+  s.responseTimerCancelled.store(1);
+  s.responseTimedOut.store(0);
+  return EndExchange(engine, transaction_end_flag, text, bytes, count);
 }
 
 }  // namespace
@@ -86,19 +101,22 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   s.rxIsStatus.store(0);
 
   if (s.responseTimedOut.exchange(0) != 0) {
+    // The deadline of an exchange a receive error has already ended.
+    if (s.responseTimerCancelled.exchange(0) != 0) return ReceiveResult::NothingReceived;
     // After an Auto Reset the validator is slow to come back; that wait is not an error.
     if (s.transactionStep.load() == kStepAutoResetAcked) return ReceiveResult::NothingReceived;
     return EndExchange(engine, transaction_end_flag, kResponseTimeoutText, nullptr, 0);
   }
 
-  // Any call within 20 s keeps the download watchdog from firing while the worker runs.
-  if (s.normalDownloadActive.load() != 0) engine.ui.StopTimer(kDownloadTimer);
+  // The download watchdog is not stopped here: every download command restarts it, so it fires
+  // 20 s after the last one whatever arrives meanwhile, and a download that stalls (a validator
+  // gone silent, an answer that sends nothing on) still ends.
 
   if (const std::uint32_t errors = s.commErrors.load(); CheckCommErrors(engine, errors)) {
     const bool download = s.normalDownloadActive.load() != 0;
     const ReceiveResult result =
-        EndExchange(engine, transaction_end_flag,
-                    download ? kDownloadTimeoutText : std::string_view{}, nullptr, 0);
+        EndExchangeOnError(engine, transaction_end_flag,
+                           download ? kDownloadTimeoutText : std::string_view{}, nullptr, 0);
     // The error has been reported and its exchange ended; clearing exactly the reported bits
     // lets reception resume (a bit set meanwhile is reported on the next call).
     s.commErrors.fetch_and(~errors);
@@ -109,7 +127,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   if (engine.port.Read(rcv.data(), 1) != 1) return ReceiveResult::NothingReceived;
 
   if (rcv[0] != kSyncByte) {
-    return EndExchange(engine, transaction_end_flag, kSyncErrorText, rcv.data(), 1);
+    return EndExchangeOnError(engine, transaction_end_flag, kSyncErrorText, rcv.data(), 1);
   }
   auto& frame = engine.rxFrame;
   frame[0] = kSyncByte;
@@ -117,7 +135,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   int pauses = 0;
   while (engine.port.Read(rcv.data(), 1) != 1) {
     if (pauses == kMaxPauses) {
-      return EndExchange(engine, transaction_end_flag, kLengthErrorText, frame.data(), 1);
+      return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 1);
     }
     engine.clock.Pause(kPauseMs);
     ++pauses;
@@ -144,12 +162,13 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
       continue;
     }
     if (pauses == maxRestPauses) {
-      return EndExchange(engine, transaction_end_flag, kLengthErrorText, frame.data(), 2);
+      return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 2);
     }
     engine.clock.Pause(kPauseMs);
     ++pauses;
   }
 
+  s.lineActivity.fetch_add(1);
   TrackStatusChange(engine, frame[2]);
   StopResponseTimer(engine, frame[2]);
 

@@ -65,10 +65,14 @@ bool KeepsExchangeOpen(const ResponseRow& row, const ResponseContext& context) {
       return context.step == kStepReapplying;
     case Exchange::OpenWhenStacking:
       return context.stackMode != kStackManual;
-    case Exchange::OpenWhenAutoAck:
-      return context.ackMode == kAckAuto;
   }
   return false;
+}
+
+bool SomethingWillEndExchange(const Engine& engine) {
+  const EngineState& s = engine.state;
+  return s.commandQueued.load() != 0 || s.transactionStep.load() == kStepAutoResetAcked ||
+         s.normalDownloadActive.load() != 0;
 }
 
 std::span<const std::uint8_t> FrameData(const Engine& engine) {
@@ -131,6 +135,9 @@ void DispatchResponse(Engine& engine, std::int32_t& transaction_end_flag) {
     s.transactionStep.store(static_cast<std::uint8_t>(chosen->nextStep));
   }
   chosen->handler(engine, *chosen, context);
+  // A handler that sends nothing on (an escrow code no stack command answers, a chain cut short)
+  // cannot leave the exchange waiting for an answer that will never be asked for.
+  if (transaction_end_flag == 0 && !SomethingWillEndExchange(engine)) transaction_end_flag = 1;
 }
 
 std::int32_t ReceiveAndDispatch(Engine& engine) {

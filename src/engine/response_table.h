@@ -38,13 +38,15 @@ constexpr bool StepSetHas(StepSet set, std::uint8_t step) {
 }
 
 // Whether the exchange goes on after the frame, so that the answer to a follow-up command still
-// belongs to it. Every rule but `StaysOpen` keeps it open exactly when the handler sends on.
+// belongs to it. Whatever the rule, an exchange stays open only while something will end it: a
+// follow-up the handler queued (sent with its response deadline), the polling of a validator
+// coming back from an Auto Reset, or a normal download's watchdog; otherwise the dispatcher ends
+// it after the handler (see `SomethingWillEndExchange`).
 enum class Exchange : std::uint8_t {
   Ends,
   StaysOpen,
   OpenWhileReapplying,  // step 4: the stored settings are being sent again
   OpenWhenStacking,     // any stack mode but Manual
-  OpenWhenAutoAck,      // ACK mode AUTO
 };
 
 // The modes a frame is handled under, read once when it arrives, so that the exchange decision
@@ -97,8 +99,12 @@ std::span<const ResponseRow> StatusResponseRows();  // operation statuses, ACK, 
 std::span<const ResponseRow> EchoResponseRows();    // command echoes, data and hopper responses
 std::span<const ResponseRow> AcceptanceResponseRows();  // acceptance and Ad data transfers
 
-// Whether a frame answered by `row` under `context` leaves the exchange open.
+// Whether a frame answered by `row` under `context` leaves the exchange open, by the row's rule.
 bool KeepsExchangeOpen(const ResponseRow& row, const ResponseContext& context);
+// Whether an open exchange has something that will end it: a queued follow-up (it goes out with
+// a response deadline), step 3 (the polling timer asks for a status on every tick), or a normal
+// download (its watchdog runs).
+bool SomethingWillEndExchange(const Engine& engine);
 
 // --- Helpers for handlers ------------------------------------------------------------------
 

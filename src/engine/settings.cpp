@@ -252,7 +252,9 @@ bool SaveSettings(Engine& engine, const std::string& path) {
   }
   if (inSection) output += missingKeys();
   if (!sectionSeen) {
-    output += "[" + std::string(kSettingsSection) + "]" + std::string(newline);
+    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict overlap in the inlined
+    // copy of `"[" + std::string(...)` (its bug 105329), which fails a -Werror build.
+    output.append("[").append(kSettingsSection).append("]").append(newline);
     output += missingKeys();
   }
 

@@ -47,8 +47,9 @@ void HandleEscrow(Engine& engine, const ResponseRow&, const ResponseContext& con
   }
 }
 
-// The ACK follows exactly when the exchange was kept open for its answer, so MANU acknowledgement
-// never leaves an exchange waiting for the operator's own ACK.
+// The validator does not answer the host's ACK to a vend, so the exchange ends with the VEND
+// VALID itself in both ACK modes: kept open, it would wait for an answer that never comes, and
+// MANU acknowledgement would hold it for the operator's own ACK.
 void HandleVendValid(Engine& engine, const ResponseRow& row, const ResponseContext& context) {
   LogResponse(engine, row.text);
   if (context.ackMode == kAckAuto) QueueCommand(engine, row.followUp);
@@ -76,7 +77,7 @@ constexpr ResponseRow kRows[] = {
     {.code = 0x13, .length = kOwnLength, .minLength = 6, .exchange = Exchange::OpenWhenStacking,
      .handler = HandleEscrow},
     {.code = 0x14, .handler = Plain, .text = "STACKING"},
-    {.code = 0x15, .exchange = Exchange::OpenWhenAutoAck, .handler = HandleVendValid,
+    {.code = 0x15, .handler = HandleVendValid,
      .text = "VEND VALID", .followUp = cmd::kAck},
     {.code = 0x16, .handler = Plain, .text = "STACKED"},
     {.code = 0x17, .length = 6, .handler = Plain, .text = "REJECT %02X"},

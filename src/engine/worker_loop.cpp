@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <stdexcept>
 
 #include "engine/command_sender.h"
+#include "engine/exchange_watch.h"
 #include "engine/operator_dispatch.h"
 #include "engine/port_control.h"
 #include "engine/response_dispatch.h"
@@ -178,6 +180,7 @@ void Worker::Run() {
 
   SteadyClock::time_point lastTransmission{};
   bool transmitted = false;
+  ExchangeWatch watch;
   while (!stopRequested_.load()) {
     const int lineFd = lineDescriptor_ ? lineDescriptor_() : -1;
     const bool answerExpected = transmitted && SteadyClock::now() - lastTransmission <
@@ -185,6 +188,11 @@ void Worker::Run() {
     int waitMs = WorkerWaitMs(engine_.state, lineFd >= 0, answerExpected);
     // A line that stays readable (bytes the receiver leaves for a later pass) must not turn
     // the wait into a spin: it is then watched at the cycle's own pace.
+    // The watch's deadline wakes the worker even on a line that has gone silent.
+    if (const auto deadline = watch.Deadline(); deadline != SteadyClock::time_point::max()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+      waitMs = std::min(waitMs, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    }
     if (lineFd >= 0 && waitMs > kBusyWaitMs) {
       pollfd line{lineFd, POLLIN, 0};
       if (::poll(&line, 1, 0) > 0) {
@@ -199,6 +207,7 @@ void Worker::Run() {
       transmitted = true;
       lastTransmission = SteadyClock::now();
     }
+    watch.Check(engine_, SteadyClock::now());
     cycles_.fetch_add(1);
   }
 }

@@ -488,6 +488,61 @@ TEST_F(HostRunTest, ACommandTheValidatorLacksIsAnsweredByInvalidCommand) {
   ExpectCleanExit();
 }
 
+// ---- No exchange left open ---------------------------------------------------------------------
+
+// What the worker logs when it has to end an exchange that nothing else would have ended.
+constexpr std::string_view kStuckExchangeLine = "Exchange ended: no answer for";
+
+// The operator's poll answered by an escrow code no stack command answers: the host reports it,
+// ends the exchange, takes the next key, goes on polling and exits at the end of input.
+TEST_F(HostRunTest, AnEscrowCodeWithoutAStackCommandEndsTheOperatorsExchange) {
+  ASSERT_TRUE(StartBoth());
+  ResetValidator();
+  const auto inserted = validator_.Command("insert 20");
+  ASSERT_TRUE(inserted.ok) << inserted.text;
+  const std::string escrow = Received("ESCROW 20", "FC 06 13 20 3D A8");
+  ASSERT_TRUE(WaitForLog(escrow));
+
+  const std::size_t from = host_.Out().size();
+  host_.Type("S");
+  host_.Type("V");
+  const std::string version = ReceivedText("Ver.:" + std::string(tarvik::validator::kVersionText));
+  ASSERT_TRUE(WaitForLog(version, 1, from));
+  EXPECT_TRUE(InOrder(host_.Out(), {escrow, Sent("Version Request", "FC 05 88 6F 5F"), version},
+                      from));
+  const std::size_t afterVersion = host_.Out().size();
+  EXPECT_TRUE(WaitForLog(escrow, 2, afterVersion)) << "polling did not go on";
+  ExpectCleanExit();
+  // Ended by the escrow itself, not by the worker's last-resort watch.
+  EXPECT_EQ(Count(host_.Out(), kStuckExchangeLine), 0u);
+}
+
+// Auto Reset whose first stored setting is never answered: the setting's response deadline ends
+// the chain, polling resumes, and the next key is taken.
+TEST_F(HostRunTest, AnAutoResetChainCutShortBySilenceTimesOutAndPollingResumes) {
+  ASSERT_TRUE(StartBoth());
+  ResetValidator();
+  const auto silenced = validator_.Command("silent C0");
+  ASSERT_TRUE(silenced.ok) << silenced.text;
+
+  const std::size_t from = host_.Out().size();
+  host_.Type("R");
+  const std::string timeout = ReceivedText("300msec Timeout Error for Response.");
+  ASSERT_TRUE(WaitForLog(timeout, 1, from));
+  EXPECT_TRUE(InOrder(host_.Out(),
+                      {Sent("RESET COMMAND", "FC 05 40 2B 15"), Received("ACK", kAckFrame),
+                       Received("INITIALIZE", "FC 05 1B 7D F9"),
+                       Sent("DISABLE SET", "FC 07 C0 00 00 2D B5"), timeout},
+                      from));
+  const std::size_t afterTimeout = host_.Out().find(timeout, from) + timeout.size();
+  EXPECT_TRUE(WaitForLog(ReceivedText("IDLING"), 1, afterTimeout)) << "polling did not resume";
+  host_.Type("V");
+  EXPECT_TRUE(WaitForLog(ReceivedText("Ver.:" + std::string(tarvik::validator::kVersionText)),
+                         1, afterTimeout));
+  ExpectCleanExit();
+  EXPECT_EQ(Count(host_.Out(), kStuckExchangeLine), 0u);
+}
+
 // ---- The demo --------------------------------------------------------------------------------
 
 // A newcomer's first run: no settings file, nothing typed, and a whole note cycle passes within

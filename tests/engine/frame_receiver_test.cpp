@@ -1,3 +1,4 @@
+#include "engine/command_sender.h"
 #include "engine/frame_receiver.h"
 
 #include <gtest/gtest.h>
@@ -396,16 +397,58 @@ TEST_F(ReceiverTest, OnlyTheAwaitedAnswerStopsTheResponseTimer) {
   EXPECT_NE(ui.GetLogText().find("300msec Timeout Error for Response."), std::string::npos);
 }
 
-TEST_F(ReceiverTest, DownloadWatchdogIsStoppedOnEveryCall) {
+// A receive error ends the exchange and its answer deadline with it: an expiry already on its way
+// is not reported as a second time-out, while the next command's deadline is reported as ever.
+TEST_F(ReceiverTest, AReceiveErrorEndsTheExchangeOnceAndItsDeadlineWithIt) {
+  EngineState& s = engine.state;
+  s.armResponseTimer = 1;
+  ASSERT_EQ(SendCommand(engine, 0x88), 1);
+  ASSERT_TRUE(ui.IsRunning(kResponseTimer));
+
+  link.Deliver({0x00});
+  EXPECT_EQ(Receive(), ReceiveResult::ExchangeEnded);
+  EXPECT_FALSE(ui.IsRunning(kResponseTimer));
+  ui.Fire(kResponseTimer);  // the expiry raced the stop
+  EXPECT_EQ(Receive(), ReceiveResult::NothingReceived);
+  EXPECT_EQ(flag, kUntouched);
+
+  s.armResponseTimer = 1;
+  ASSERT_EQ(SendCommand(engine, 0x88), 1);
+  ui.Fire(kResponseTimer);
+  EXPECT_EQ(Receive(), ReceiveResult::ExchangeEnded);
+  const std::string log = ui.GetLogText();
+  EXPECT_NE(log.find("Sync Byte Error."), std::string::npos);
+  std::size_t timeouts = 0;
+  for (auto at = log.find("300msec Timeout"); at != std::string::npos;
+       at = log.find("300msec Timeout", at + 1)) {
+    ++timeouts;
+  }
+  EXPECT_EQ(timeouts, 1U);
+}
+
+// A chain of stored settings cut short by a silent validator is over: the operator's next
+// setting carries the value typed for it, not the stored one.
+TEST_F(ReceiverTest, ATimeOutInTheSettingsChainEndsTheReapplication) {
+  EngineState& s = engine.state;
+  s.transactionStep = kStepReapplying;
+  s.reapplySettings = 1;
+  ui.Fire(kResponseTimer);
+  EXPECT_EQ(Receive(), ReceiveResult::ExchangeEnded);
+  EXPECT_EQ(s.transactionStep, kStepNone);
+  EXPECT_EQ(s.reapplySettings, 0);
+}
+
+// The download watchdog measures from the last download command: neither a quiet pass nor an
+// answer stops it, so a download whose validator goes silent, or whose answer sends nothing on,
+// still ends when it expires.
+TEST_F(ReceiverTest, DownloadWatchdogRunsOnThroughReceiverCalls) {
   engine.state.normalDownloadActive = 1;
   ui.StartTimer(kDownloadTimer, 20000);
   EXPECT_EQ(Receive(), ReceiveResult::NothingReceived);
-  EXPECT_FALSE(ui.IsRunning(kDownloadTimer));
-
-  engine.state.normalDownloadActive = 0;
-  ui.StartTimer(kDownloadTimer, 20000);
-  Receive();
-  EXPECT_TRUE(ui.IsRunning(kDownloadTimer)) << "outside a download the timer is not touched";
+  EXPECT_TRUE(ui.IsRunning(kDownloadTimer));
+  link.Deliver(MakeFrame(0x11));
+  EXPECT_EQ(Receive(), ReceiveResult::FrameReceived);
+  EXPECT_TRUE(ui.IsRunning(kDownloadTimer));
 }
 
 }  // namespace

@@ -129,14 +129,15 @@ std::vector<RowCase> StatusCases() {
           "ESCROW \"" + std::string(70, 'N') + "\"").Then(0x41).Open(),
       Row("Escrow6FTextLineBreakMasked", MakeFrame(0x13, Concat({0x6F}, Text("A\r\nB"))),
           "ESCROW \"A..B\"").Then(0x41).Open(),
-      Row("Escrow20Stack1", MakeFrame(0x13, {0x20}), "ESCROW 20").Open(),
-      Row("Escrow60Stack1", MakeFrame(0x13, {0x60}), "ESCROW 60").Open(),
-      Row("Escrow80Stack1", MakeFrame(0x13, {0x80}), "ESCROW 80").Open(),
+      // A code no stack command answers: reported, and the exchange ends, as nothing is sent on.
+      Row("Escrow20Stack1", MakeFrame(0x13, {0x20}), "ESCROW 20"),
+      Row("Escrow60Stack1", MakeFrame(0x13, {0x60}), "ESCROW 60"),
+      Row("Escrow80Stack1", MakeFrame(0x13, {0x80}), "ESCROW 80"),
       Row("Escrow05Manual", MakeFrame(0x13, {0x05}), "ESCROW 05").Stack(kStackManual),
       LengthError("EscrowWithoutCode", MakeFrame(0x13), 6),
 
-      // VEND VALID keeps the exchange open exactly when the ACK is sent for it.
-      Row("VendValidAutoAck", MakeFrame(0x15), "VEND VALID").Then(0x50).Open(),
+      // VEND VALID ends the exchange: the validator does not answer the host's ACK to it.
+      Row("VendValidAutoAck", MakeFrame(0x15), "VEND VALID").Then(0x50),
       Row("VendValidManuAck", MakeFrame(0x15), "VEND VALID").Ack(kAckManu),
 
       // INITIALIZE in every step: plain at rest, the settings chain after an acknowledged reset.

@@ -284,6 +284,13 @@ const Scenario kScenarios[] = {
       {"@ 8F", ""},
       {"! unsupported none", ""},
       {"> 8F", "8F 12 34 56"}}},
+    {"SilentCodeIsLeftUnansweredUntilCleared",
+     true,
+     {{"! silent C0", ""},
+      {"> C0 12 34", ""},
+      {"> 11", "11"},
+      {"! silent none", ""},
+      {"> C0 12 34", "C0 12 34"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Validator, ScenarioTest, ::testing::ValuesIn(kScenarios),
@@ -363,6 +370,8 @@ TEST(OperatorCommandTest, MalformedCommandsAreRefusedAndChangeNothing) {
       "unsupported",
       "unsupported 1FF",
       "unsupported 8F 90",
+      "silent",
+      "silent C0 C1",
   };
   VirtualValidator validator;
   Millis now = 0;

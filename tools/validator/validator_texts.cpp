@@ -143,6 +143,7 @@ const std::string_view kHelpText =
     "  expect-crc XXXX|none the program CRC the download check must find\n"
     "  fault crc | length | cut | drop | stray N | delay MS   spoil the next answer\n"
     "  unsupported CODE|none   answer host command CODE with Invalid Command from now on\n"
+    "  silent CODE|none        leave host command CODE unanswered from now on\n"
     "  show                 print the state\n"
     "  wait MS              pause the command input (scripts)\n"
     "  quit                 end the program\n";

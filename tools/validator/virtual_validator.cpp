@@ -308,7 +308,9 @@ void VirtualValidator::Handle(std::span<const std::uint8_t> frame) {
     if (candidate.code == f.code) row = &candidate;
   }
   const int lng = frame[1];
-  if (unsupported_.test(f.code)) {
+  if (silent_.test(f.code)) {
+    Trace("-- command left unanswered");
+  } else if (unsupported_.test(f.code)) {
     Trace("-- command made unsupported");
     Send(rsp::kInvalidCommand);
   } else if (row == nullptr) {
@@ -885,17 +887,19 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
     }
     return {};
   }
-  // Stands in for a validator model without this command, which the host cannot send otherwise.
-  if (word == "unsupported") {
+  // `unsupported` stands in for a validator model without this command, which the host cannot
+  // send otherwise; `silent` for one that stops answering in the middle of an exchange.
+  if (word == "unsupported" || word == "silent") {
+    std::bitset<256>& codes = word == "silent" ? silent_ : unsupported_;
     const std::string_view value = NextWord(rest);
     if (auto refused = noMore()) return *refused;
     if (value == "none") {
-      unsupported_.reset();
+      codes.reset();
       return {};
     }
     const auto code = ParseByte(value);
-    if (!code) return Fail("unsupported needs a code of two hex digits or none");
-    unsupported_.set(*code);
+    if (!code) return Fail(std::string(word) + " needs a code of two hex digits or none");
+    codes.set(*code);
     return {};
   }
   if (word == "show" || word == "help") {

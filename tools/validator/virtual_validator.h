@@ -221,6 +221,8 @@ class VirtualValidator {
   std::deque<Outgoing> outbox_;
   // Host command codes answered by Invalid Command whatever the state (`unsupported CODE`).
   std::bitset<256> unsupported_;
+  // Host command codes left without any answer (`silent CODE`).
+  std::bitset<256> silent_;
 
   int autoNoteMs_ = 0;
   Millis nextAutoNote_ = 0;

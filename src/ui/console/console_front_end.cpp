@@ -302,12 +302,16 @@ int ConsoleApp::Run() {
 
   std::deque<InputEvent> pending;
   std::vector<InputEvent> parsed;
-  std::optional<SteadyClock::time_point> pausedUntil;
+  // A script's `:wait` holds its keys until `pausedUntil`. Kept as a flag and a time rather than
+  // a std::optional: GCC 12 at -O3 reports the optional's payload as maybe-uninitialized (its
+  // bug 80635) although every read is behind the test.
+  bool paused = false;
+  SteadyClock::time_point pausedUntil{};
   bool inputFinished = false;
   while (true) {
     const auto now = SteadyClock::now();
-    if (pausedUntil && now >= *pausedUntil) pausedUntil.reset();
-    while (!pausedUntil && !pending.empty()) {
+    if (paused && now >= pausedUntil) paused = false;
+    while (!paused && !pending.empty()) {
       const InputEvent event = std::move(pending.front());
       pending.pop_front();
       // A script's keys arrive faster than any hand types: each waits until the one before it
@@ -322,6 +326,7 @@ int ConsoleApp::Run() {
         return 0;
       }
       if (flow.waitMs >= 0) {
+        paused = true;
         pausedUntil = SteadyClock::now() + std::chrono::milliseconds(flow.waitMs);
       }
     }
@@ -334,7 +339,7 @@ int ConsoleApp::Run() {
       continue;
     }
     // A script may end on a `:wait`: it is kept before the end of input is acted on.
-    if (inputFinished && pending.empty() && leftover_.empty() && !pausedUntil) break;
+    if (inputFinished && pending.empty() && leftover_.empty() && !paused) break;
 
     bool questionOpen = false;
     {
@@ -342,11 +347,11 @@ int ConsoleApp::Run() {
       questionOpen = workerQuestionOpen_ && !workerAnswer_;
     }
     int waitMs = kMaxLoopWaitMs;
-    if (pausedUntil) {
+    if (paused) {
       waitMs = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(*pausedUntil - now).count());
+          std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
     }
-    const bool readMore = questionOpen || (pending.empty() && !pausedUntil);
+    const bool readMore = questionOpen || (pending.empty() && !paused);
     std::string bytes = leftover_.empty() ? Pump(waitMs, readMore) : std::move(leftover_);
     leftover_.clear();
     parsed.clear();
