@@ -674,6 +674,17 @@ std::string Hex4(std::uint32_t value) {
   return text;
 }
 
+// A transfer on the validator's command. The one before it ends when the host's last Ack
+// arrives, which may be just after the host logged its end; until then the command is refused.
+::testing::AssertionResult StartTransfer(HostProcess& host, VirtualValidatorRunner& validator,
+                                         const std::string& command) {
+  tarvik::validator::CommandReply reply;
+  if (host.WaitUntil([&] { return (reply = validator.Command(command)).ok; })) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << command << ": " << reply.text;
+}
+
 // Read Log brings the acceptance data: "LOG.dat" in the host's working directory holds exactly
 // what the logged blocks make; a transfer with a wrong checksum leaves it alone. Init Log and the
 // validator's own Ad transfer each append one record to the Ad data file.
@@ -702,8 +713,7 @@ TEST_F(HostRunTest, AcceptanceDataAndAdDataReachTheirFiles) {
   EXPECT_TRUE(saved == expected) << "LOG.dat differs from the expected file";
 
   from = host_.Out().size();
-  const auto bad = validator_.Command("acceptance bad");
-  ASSERT_TRUE(bad.ok) << bad.text;
+  ASSERT_TRUE(StartTransfer(host_, validator_, "acceptance bad"));
   ASSERT_TRUE(WaitForLog("<--- Check Sum Error A:", 1, from));
   EXPECT_TRUE(ReadBinary(logDat) == saved) << "a failed check replaced LOG.dat";
 
@@ -714,8 +724,7 @@ TEST_F(HostRunTest, AcceptanceDataAndAdDataReachTheirFiles) {
     if (transfer == 0) {
       host_.Type("1");
     } else {
-      const auto ad = validator_.Command("ad");
-      ASSERT_TRUE(ad.ok) << ad.text;
+      ASSERT_TRUE(StartTransfer(host_, validator_, "ad"));
     }
     ASSERT_TRUE(WaitForLog(ReceivedText("Ad Data End"), 1, starts.back()));
     ASSERT_TRUE(host_.WaitUntil([&] { return SizeOf(adFile) == 3715u * (transfer + 1); }))
