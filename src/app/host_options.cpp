@@ -79,8 +79,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       parsed.unknown.emplace_back(argv[i]);
     }
     if (!parsed.error.empty()) break;
-    if (hasInlineValue && (arg == "--help" || arg == "--console" || arg == "--demo" ||
-                           arg == "--acceptance-log")) {
+    if (hasInlineValue &&
+        (arg == "--help" || arg == "--console" || arg == "--demo" || arg == "--acceptance-log")) {
       parsed.error = std::string(arg) + " takes no value";
     }
   }

@@ -19,7 +19,7 @@ inline constexpr std::size_t kAcceptanceRows = 16;
 inline constexpr std::size_t kAcceptanceCells = 16;
 inline constexpr std::size_t kSlotSize = 4;
 inline constexpr std::size_t kRowSize = kSlotSize * (1 + kAcceptanceCells);  // 68
-inline constexpr std::size_t kBlockSize = kRowSize * kAcceptanceRows;         // 1,088
+inline constexpr std::size_t kBlockSize = kRowSize * kAcceptanceRows;        // 1,088
 inline constexpr std::size_t kFirstBlockOffset = 4;
 // The 40 bytes from here up to the checksum slot are never converted.
 inline constexpr std::size_t kUnconvertedOffset = 4492;
@@ -41,14 +41,14 @@ namespace stats {
 inline constexpr std::size_t kTotalRatio = 0;
 inline constexpr std::size_t kHeadTotal = 1;
 inline constexpr std::size_t kCellTotal = 2;
-inline constexpr std::size_t kRowHeads = 3;     // 16 values
-inline constexpr std::size_t kRowCells = 19;    // 16
-inline constexpr std::size_t kRowShares = 35;   // 16
-inline constexpr std::size_t kColumns = 51;     // 16
-inline constexpr std::size_t kRowTotals = 67;   // 64, at 16 * block + row
-inline constexpr std::size_t kRowRatios = 131;  // 64, at 16 * block + row
-inline constexpr std::size_t kBlockHeads = 195; // 4
-inline constexpr std::size_t kBlockCells = 199; // 4
+inline constexpr std::size_t kRowHeads = 3;       // 16 values
+inline constexpr std::size_t kRowCells = 19;      // 16
+inline constexpr std::size_t kRowShares = 35;     // 16
+inline constexpr std::size_t kColumns = 51;       // 16
+inline constexpr std::size_t kRowTotals = 67;     // 64, at 16 * block + row
+inline constexpr std::size_t kRowRatios = 131;    // 64, at 16 * block + row
+inline constexpr std::size_t kBlockHeads = 195;   // 4
+inline constexpr std::size_t kBlockCells = 199;   // 4
 inline constexpr std::size_t kBlockRatios = 203;  // 4
 }  // namespace stats
 

@@ -83,8 +83,7 @@ void FinishAcceptanceData(Engine& engine) {
   std::snprintf(text, sizeof text, "Check Sum A:%04X,M:%04X", a, m);
   LogResponse(engine, text);
   const auto stats = StatsBytes(buffers.acceptanceStats);
-  LogWriteResult(engine,
-                 ReplaceFile(buffers.acceptanceFileName, {buffers.acceptanceData, stats}));
+  LogWriteResult(engine, ReplaceFile(buffers.acceptanceFileName, {buffers.acceptanceData, stats}));
 }
 
 void StartAdData(Engine& engine) {

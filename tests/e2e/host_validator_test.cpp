@@ -16,8 +16,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -586,7 +586,8 @@ std::vector<Bytes> LoggedBlocks(const std::string& log, std::string_view name, s
     const std::size_t close = log.find(']', open);
     Bytes frame;
     std::istringstream hex(log.substr(open + 1, close - open - 1));
-    for (unsigned value = 0; hex >> std::hex >> value;) frame.push_back(static_cast<std::uint8_t>(value));
+    for (unsigned value = 0; hex >> std::hex >> value;)
+      frame.push_back(static_cast<std::uint8_t>(value));
     frames.push_back(std::move(frame));
   }
   return frames;

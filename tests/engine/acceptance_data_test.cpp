@@ -9,10 +9,13 @@ namespace {
 
 // Places a converted value where the statistics read it.
 void PutSlot(AcceptanceImage& image, std::size_t offset, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) image[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (std::size_t i = 0; i < 4; ++i)
+    image[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 std::size_t Head(std::size_t b, std::size_t r) { return 4 + 1088 * b + 68 * r; }
-std::size_t Cell(std::size_t b, std::size_t r, std::size_t c) { return 8 + 1088 * b + 68 * r + 4 * c; }
+std::size_t Cell(std::size_t b, std::size_t r, std::size_t c) {
+  return 8 + 1088 * b + 68 * r + 4 * c;
+}
 
 TEST(AcceptanceDataTest, RatioIsThePerMilleShareRoundedUp) {
   struct Case {
@@ -65,8 +68,8 @@ TEST(AcceptanceDataTest, ChecksumIsTheComplementOfTheByteSumUpTo4533) {
 // A small image whose statistics are worked out by hand, every one of the 207.
 TEST(AcceptanceDataTest, StatisticsOfASmallImage) {
   AcceptanceImage image{};
-  PutSlot(image, Head(0, 0), 1);      // a head and no cells: ratio 1,000
-  PutSlot(image, Head(1, 2), 2);      // two heads, one cell: 667
+  PutSlot(image, Head(0, 0), 1);  // a head and no cells: ratio 1,000
+  PutSlot(image, Head(1, 2), 2);  // two heads, one cell: 667
   PutSlot(image, Cell(1, 2, 3), 1);
   PutSlot(image, Cell(3, 15, 15), 5);  // cells without a head: 0
   AcceptanceStats stats;

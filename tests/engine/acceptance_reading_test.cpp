@@ -34,7 +34,8 @@ Bytes ReadFile(const std::filesystem::path& path) {
 
 void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // An image the checksum accepts: bytes 4532..4535 are 00 00 FF FF, which converts to FFFFFF00,
@@ -117,8 +118,7 @@ TEST_F(AcceptanceReadingTest, BlocksAreStoredWithinTheBufferLoggedAndAcknowledge
 
 TEST_F(AcceptanceReadingTest, BlockFrameTooShortForItsOffsetIsALengthError) {
   EXPECT_EQ(Receive(MakeFrame(0xE1, {0x00})), 1);
-  EXPECT_EQ(ArrowTexts(),
-            std::vector<std::string>{"Message Length Error : This value must be 7."});
+  EXPECT_EQ(ArrowTexts(), std::vector<std::string>{"Message Length Error : This value must be 7."});
   EXPECT_EQ(FollowUp(), -1);
 }
 
@@ -211,9 +211,9 @@ TEST_F(AcceptanceReadingTest, AdTransferAppendsOneRecordEach) {
     const std::size_t length = transfer == 0 ? first.size() : 3000;
     for (std::size_t at = 0; at < length; at += 100) {
       const std::size_t end = std::min(length, at + 100);
-      ExpectAcknowledged(
-          Block(0xE4, at, Bytes(first.begin() + static_cast<long>(at),
-                                first.begin() + static_cast<long>(end))));
+      ExpectAcknowledged(Block(
+          0xE4, at,
+          Bytes(first.begin() + static_cast<long>(at), first.begin() + static_cast<long>(end))));
     }
     ExpectAcknowledged(MakeFrame(0xE5));
     const auto texts = ArrowTexts();

@@ -400,7 +400,8 @@ TEST_F(DispatchTest, AnyFrameGetsOneLineFromItsOwnBytes) {
         // The ends of the acceptance and Ad data transfers log their checksum and save too.
         const std::size_t most = code == 0xE2 || code == 0xE5 ? 4 : 1;
         ASSERT_GE(lines.size(), 1U) << "code " << code << " length " << n << " step " << int(step);
-        ASSERT_LE(lines.size(), most) << "code " << code << " length " << n << " step " << int(step);
+        ASSERT_LE(lines.size(), most)
+            << "code " << code << " length " << n << " step " << int(step);
         for (const std::string& line : lines) {
           EXPECT_EQ(line.find_first_of("~"), std::string::npos) << line;
           EXPECT_EQ(line.find("7E"), std::string::npos) << line;
