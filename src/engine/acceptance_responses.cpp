@@ -26,6 +26,7 @@ struct Block {
 
 Block ReadBlock(const Engine& engine) {
   const auto data = FrameData(engine);
+  if (data.size() < 2) return {};  // the row refuses such a frame; nothing to store
   return {static_cast<std::size_t>(data[0]) + 256U * data[1], data.subspan(2)};
 }
 
