@@ -61,9 +61,17 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
     } else if (arg == "--acceptance-log") {
       options.acceptanceLog = true;
     } else if (arg == "--device") {
-      if (const char* v = value()) options.device = v;
+      // An empty path would silently mean "no override", and so another port: an unset
+      // variable in a script must not talk to whatever COM1 happens to be.
+      if (const char* v = value()) {
+        options.device = v;
+        if (options.device.empty()) parsed.error = "--device needs a device path, not \"\"";
+      }
     } else if (arg == "--settings") {
-      if (const char* v = value()) options.settingsPath = v;
+      if (const char* v = value()) {
+        options.settingsPath = v;
+        if (options.settingsPath.empty()) parsed.error = "--settings needs a file, not \"\"";
+      }
     } else if (arg == "--answer") {
       if (const char* v = value()) {
         const std::string_view answer = v;

@@ -1,11 +1,14 @@
 // tarvik-host: the host simulator program. The window runs where a display exists; the console
 // front-end runs with --console, without a display, or where the window is not built.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/host_options.h"
+#include "transport/port_release.h"
 #include "transport/serial_port.h"
 #include "ui/console/console_front_end.h"
 #include "validator/validator_runner.h"
@@ -36,6 +39,23 @@ bool DisplayAvailable() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A standard stream started closed would be the slot the serial device lands in, and the log
+  // would then be written onto the line: each gets /dev/null instead, and a closed standard
+  // output is reported by the console.
+  bool outputClosed = false;
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+    if (fd == STDOUT_FILENO) outputClosed = true;
+  }
+  // Before any thread: a fatal signal gives the serial device back and restores the terminal,
+  // whatever the front-end, then ends the process as that signal does.
+  tarvik::InstallReleasingSignalHandlers(tarvik::console::RestoreTerminalForSignal);
+
   const tarvik::ParsedCommandLine parsed = tarvik::ParseHostOptions(argc, argv);
   if (parsed.help) {
     std::fputs(tarvik::kHostUsage, stdout);
@@ -87,6 +107,6 @@ int main(int argc, char** argv) {
 
   tarvik::SerialPort port;
   if (!options.device.empty()) port.SetDeviceOverride(options.device);
-  const tarvik::console::ConsoleIo io{STDIN_FILENO, ::isatty(STDIN_FILENO) == 1};
+  const tarvik::console::ConsoleIo io{STDIN_FILENO, ::isatty(STDIN_FILENO) == 1, outputClosed};
   return tarvik::console::RunConsole(options, port, io, [&port] { return port.WaitDescriptor(); });
 }

@@ -1,6 +1,7 @@
 #include "engine/command_sender.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -13,7 +14,6 @@ namespace tarvik {
 namespace {
 
 constexpr const char* kProgramErrorText = "!!! Program Error-->No.:0001 !!!";
-
 
 // After a dispense the value box is primed with the next dispense request.
 constexpr std::uint32_t kValueAfterDispense = 0x3101;
@@ -207,7 +207,11 @@ int SendCommand(Engine& engine, std::uint8_t code) {
 
   std::uint32_t written = 0;
   const auto count = static_cast<std::uint32_t>(length);
-  if (engine.port.Write(engine.txFrame.data(), count, written) != 1 || written != count) {
+  s.writeStartedNs.store(std::max<std::int64_t>(
+      1, std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1)));
+  const int wrote = engine.port.Write(engine.txFrame.data(), count, written);
+  s.writeStartedNs.store(0);
+  if (wrote != 1 || written != count) {
     // A refused write (typically an answer arriving at that moment) loses the command, but must
     // not stop polling for good nor leave an operator exchange without its deadline.
     RearmTimers(engine);

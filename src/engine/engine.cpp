@@ -11,6 +11,13 @@ namespace tarvik {
 
 Clock::~Clock() = default;
 
+Clock::TimePoint Clock::Now() { return std::chrono::steady_clock::now(); }
+
+void Clock::WaitForInput(SerialLink& link, std::chrono::microseconds timeout) {
+  link.WaitReadable(
+      static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(timeout).count()));
+}
+
 void RealClock::Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 std::tm RealClock::LocalTime() {

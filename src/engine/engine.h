@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -22,13 +23,19 @@
 
 namespace tarvik {
 
-// Time as the engine sees it: pauses and the local date. The product sleeps; tests inject a clock
-// that returns at once (and may feed the line meanwhile), so no test waits on real time.
+// Time as the engine sees it: pauses, waits for the line, the monotonic time and the local
+// date. The product sleeps; tests inject a clock that returns at once (and may feed the line
+// meanwhile), so no test waits on real time.
 class Clock {
  public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+
   virtual ~Clock();
   virtual void Pause(int ms) = 0;
   virtual std::tm LocalTime() = 0;
+  virtual TimePoint Now();
+  // Waits up to `timeout` for bytes to arrive on `link`, ending as soon as they do.
+  virtual void WaitForInput(SerialLink& link, std::chrono::microseconds timeout);
 };
 
 class RealClock final : public Clock {
@@ -48,8 +55,8 @@ struct FrameLogRecord {
 // The log file of a recording. Its mutex makes "test, write" in the log writers and the close on
 // the Log tab one step each, so a line is never written into a file being closed.
 struct CommLogFile {
-  std::mutex mutex;              // guards file
-  std::FILE* file = nullptr;     // `logFile`: open while a recording runs
+  std::mutex mutex;           // guards file
+  std::FILE* file = nullptr;  // `logFile`: open while a recording runs
 };
 
 // The target file of a download and what was learned about it.
@@ -57,7 +64,7 @@ struct DownloadContext {
   std::FILE* targetFile = nullptr;  // worker thread after the start hand-over
   std::string targetFileName;
   std::int32_t packetSize = kDefaultPacketSize;
-  std::string targetFilePath;             // chosen on the Download tab (window thread)
+  std::string targetFilePath;  // chosen on the Download tab (window thread)
   std::atomic<std::uint32_t> targetFileCrc{0};
 };
 

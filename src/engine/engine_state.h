@@ -85,6 +85,9 @@ struct EngineState {
   // Counts frames sent and answers (or receive errors) taken, so the worker can tell how long an
   // open exchange has gone without anything happening on the line.
   std::atomic<std::uint32_t> lineActivity{0};
+  // When the write in progress began, in steady-clock nanoseconds; 0 while none is. Lets a
+  // front-end tell a line that has stopped taking data from one that is merely busy.
+  std::atomic<std::int64_t> writeStartedNs{0};
   std::atomic<std::uint8_t> lastCommand{0};
   std::atomic<std::uint32_t> commErrors{0};
   std::atomic<std::uint8_t> transactionStep{0};

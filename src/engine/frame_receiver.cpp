@@ -35,22 +35,18 @@ constexpr std::array kCommErrorTexts{
 // clang-format on
 constexpr std::string_view kCommOkText = "OK";
 
-// A frame that has begun must be complete within 10 pauses of 5 ms for its LNG byte and as many
-// for the rest; the receiver never waits longer for a validator that stopped mid-frame.
-constexpr int kPauseMs = 5;
-constexpr int kMaxPauses = 10;
-
-// A long frame takes longer on the line than those 50 ms allow: 250 bytes at 9,600 baud need
-// 287 ms. The wait for the rest therefore also grants the line time of the missing bytes (11 bits
-// a byte: start, 8 data, parity, stop), so a healthy validator's long answer is never cut, while a
-// validator that stops mid-frame is still given up on 50 ms after its bytes were due.
+// A frame that has begun is given up on 50 ms after the last byte that arrived: the LNG byte
+// must follow SYNC within that, and each further byte the one before it. Bytes that keep coming
+// keep the frame going, so a long answer (253 bytes at 9,600 baud take 290 ms) arrives whole;
+// but never past the frame's own line time (11 bits a byte: start, 8 data, parity, stop),
+// counted from its first byte, plus the same 50 ms, so a garbage LNG or a trickle of bytes cannot
+// hold the line longer than a real frame of that length would.
+constexpr auto kByteGap = std::chrono::milliseconds(50);
 constexpr int kBitsPerByte = 11;
 
-int LineTimePauses(int missingBytes, int baudRate) {
-  if (missingBytes <= 0 || baudRate <= 0) return 0;
-  const long long microseconds = 1000000LL * kBitsPerByte * missingBytes / baudRate;
-  const long long pauseUs = 1000LL * kPauseMs;
-  return static_cast<int>((microseconds + pauseUs - 1) / pauseUs);
+std::chrono::microseconds LineTime(int bytes, int baudRate) {
+  if (bytes <= 0 || baudRate <= 0) return {};
+  return std::chrono::microseconds(1000000LL * kBitsPerByte * bytes / baudRate);
 }
 
 // Ends the current exchange after a time-out or receive error. With a text, logs it together
@@ -131,41 +127,48 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   }
   auto& frame = engine.rxFrame;
   frame[0] = kSyncByte;
+  const Clock::TimePoint firstByte = engine.clock.Now();
 
-  int pauses = 0;
+  // Waits for the next byte until `deadline`; false when it passed (or the port went away)
+  // without one. The wait wakes as soon as a byte arrives.
+  const auto waitForMore = [&engine](Clock::TimePoint deadline) {
+    const Clock::TimePoint now = engine.clock.Now();
+    if (now >= deadline || !engine.port.IsOpen()) return false;
+    engine.clock.WaitForInput(engine.port,
+                              std::chrono::ceil<std::chrono::microseconds>(deadline - now));
+    return true;
+  };
+
   while (engine.port.Read(rcv.data(), 1) != 1) {
-    if (pauses == kMaxPauses) {
+    if (!waitForMore(firstByte + kByteGap)) {
       return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 1);
     }
-    engine.clock.Pause(kPauseMs);
-    ++pauses;
   }
+  Clock::TimePoint lastByte = engine.clock.Now();
   s.commErrors.store(0);
   const int lng = rcv[0];
   frame[1] = rcv[0];
 
-  // LNG 0..2 leaves nothing to request, so such a frame never completes and is reported.
+  // LNG 0..2 names no byte to wait for, so such a frame can never complete.
+  if (lng < 3) {
+    return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 2);
+  }
+  const Clock::TimePoint lineLimit =
+      firstByte + LineTime(lng, BaudRateFromIndex(s.baud_rate_index.load())) + kByteGap;
   int count = 2;
-  pauses = 0;
-  const int maxRestPauses =
-      kMaxPauses + LineTimePauses(lng - count, BaudRateFromIndex(s.baud_rate_index.load()));
-  for (;;) {
-    const int missing = lng - count;
+  while (count < lng) {
     const int got =
-        missing > 0
-            ? std::min(engine.port.Read(rcv.data(), static_cast<std::uint32_t>(missing)), missing)
-            : 0;
+        engine.port.ReadAvailable(frame.data() + count, static_cast<std::uint32_t>(lng - count));
     if (got > 0) {
-      std::memcpy(frame.data() + count, rcv.data(), static_cast<std::size_t>(got));
       count += got;
-      if (count == lng) break;
+      lastByte = engine.clock.Now();
       continue;
     }
-    if (pauses == maxRestPauses) {
-      return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 2);
+    if (!waitForMore(std::min(lastByte + kByteGap, lineLimit))) {
+      // Every byte taken is shown, so what the validator did send is not lost from the log.
+      return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(),
+                                count);
     }
-    engine.clock.Pause(kPauseMs);
-    ++pauses;
   }
 
   s.lineActivity.fetch_add(1);

@@ -1,10 +1,14 @@
 #include "engine/settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -102,18 +106,47 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
-// The whole file, or nothing when it is missing, unreadable or too big to be a settings file.
-std::optional<std::string> ReadSettingsText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+// The whole file, or nothing with the reason it is not used ("" for a file that does not exist,
+// the ordinary first start). Opened without blocking and read only when it is a regular file, so
+// a FIFO or a device named by mistake can neither hang the start nor be drained.
+struct SettingsText {
+  std::optional<std::string> text;
+  std::string whyNot;
+};
+
+SettingsText ReadSettingsText(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ENOENT) return {};
+    return {std::nullopt, std::strerror(errno)};
+  }
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return {std::nullopt, std::strerror(errno)};
+  if (S_ISDIR(info.st_mode)) return {std::nullopt, "it is a directory"};
+  if (!S_ISREG(info.st_mode)) return {std::nullopt, "it is not a regular file"};
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxSettingsFileBytes) {
+    return {std::nullopt, "it is larger than 1 MiB, too large for a settings file"};
+  }
   std::string text;
   std::array<char, 4096> chunk{};
-  while (in) {
-    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxSettingsFileBytes) return std::nullopt;
+  while (true) {
+    const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return {std::nullopt, std::strerror(errno)};
+    if (n == 0) break;
+    text.append(chunk.data(), static_cast<std::size_t>(n));
+    if (text.size() > kMaxSettingsFileBytes) {
+      return {std::nullopt, "it is larger than 1 MiB, too large for a settings file"};
+    }
   }
-  return text;
+  if (text.find('\0') != std::string::npos) {
+    return {std::nullopt, "it holds binary data (a zero byte), not settings text"};
+  }
+  return {std::move(text), {}};
 }
 
 // The first value of `key` in the settings section, as the profile service would return it.
@@ -169,7 +202,12 @@ std::string DefaultSettingsPath() {
 }
 
 void LoadSettings(Engine& engine, const std::string& path) {
-  const std::optional<std::string> text = ReadSettingsText(path);
+  const SettingsText read = ReadSettingsText(path);
+  if (!read.whyNot.empty()) {
+    std::fprintf(stderr, "tarvik-host: settings file %s not used (%s); using the defaults\n",
+                 path.c_str(), read.whyNot.c_str());
+  }
+  const std::optional<std::string>& text = read.text;
   const std::vector<std::string_view> lines =
       text ? SplitLines(*text) : std::vector<std::string_view>{};
   EngineState& s = engine.state;
@@ -203,9 +241,9 @@ bool SaveSettings(Engine& engine, const std::string& path) {
   std::string original;
   std::error_code error;
   if (std::filesystem::exists(path, error)) {
-    const std::optional<std::string> text = ReadSettingsText(path);
-    if (!text) return false;  // never replace a file we could not read whole
-    original = *text;
+    const SettingsText read = ReadSettingsText(path);
+    if (!read.text) return false;  // never replace a file we could not read whole
+    original = *read.text;
   }
   const std::vector<std::string_view> lines = SplitLines(original);
   const bool crlf = !lines.empty() && !lines.front().empty() && lines.front().back() == '\r';

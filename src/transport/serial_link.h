@@ -21,6 +21,12 @@ class SerialLink {
   // Takes exactly `count` bytes when at least that many are queued and returns `count`;
   // otherwise takes nothing and returns 0. Never waits for bytes that have not arrived.
   virtual int Read(std::uint8_t* buffer, std::uint32_t count) = 0;
+  // Takes up to `count` of the bytes already received; returns how many (0 when none). By
+  // default one `Read` of a single byte at a time.
+  virtual int ReadAvailable(std::uint8_t* buffer, std::uint32_t count);
+  // Waits up to `ms` for received bytes not yet taken; true when there are some. Ends at once on
+  // a closed link. By default it only sleeps.
+  virtual bool WaitReadable(int ms);
   virtual bool IsOpen() const = 0;
 
   // The device COM`portNumber` opens ("" when unknown), and the text that shows the number to

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "transport/device_naming.h"
+#include "transport/port_release.h"
 
 namespace tarvik {
 
@@ -158,6 +159,7 @@ int SerialPort::Open(int portNumber, int baudRate) {
 
   fd_ = fd;
   exclusiveSet_ = exclusive;
+  RecordExclusivePort(fd_);
   {
     std::lock_guard info(infoMutex_);
     openDevice_ = path;
@@ -180,6 +182,7 @@ void SerialPort::CloseLocked() {
   if (fd_ < 0) return;
   // The exclusive mode belongs to the terminal, not the descriptor: left set, it would outlive
   // this descriptor whenever another one stays open, and shut out the next open.
+  ForgetExclusivePort(fd_);
   if (exclusiveSet_) ::ioctl(fd_, TIOCNXCL);
   ::close(fd_);
   fd_ = -1;
@@ -284,6 +287,32 @@ int SerialPort::Read(std::uint8_t* buffer, std::uint32_t count) {
   });
   if (!done) return 0;
   return static_cast<int>(count);
+}
+
+int SerialPort::ReadAvailable(std::uint8_t* buffer, std::uint32_t count) {
+  if (closeRequested_.load()) return 0;
+  std::lock_guard lock(mutex_);
+  if (fd_ < 0 || count == 0 || buffer == nullptr) return 0;
+  if (DropIfHungUpLocked()) return 0;
+  const int queued = QueuedLocked();
+  if (queued < 0) {
+    CloseLocked();
+    return 0;
+  }
+  const std::uint32_t wanted = std::min(count, static_cast<std::uint32_t>(queued));
+  if (wanted == 0) return 0;
+  // Counted in the queue already: one read normally takes them all. Whatever it took is handed
+  // over, so no received byte is ever dropped here.
+  const ssize_t n = ::read(fd_, buffer, wanted);
+  return n > 0 ? static_cast<int>(n) : 0;
+}
+
+bool SerialPort::WaitReadable(int ms) {
+  const int fd = waitDescriptor_.load();
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  // A hang-up also ends the wait; the next transfer then finds the device gone and closes it.
+  return ::poll(&p, 1, std::max(ms, 0)) > 0 && (p.revents & POLLIN) != 0;
 }
 
 bool SerialPort::IsOpen() const { return waitDescriptor_.load() >= 0; }

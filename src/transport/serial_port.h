@@ -54,6 +54,9 @@ class SerialPort final : public SerialLink {
   int Close() override;
   int Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) override;
   int Read(std::uint8_t* buffer, std::uint32_t count) override;
+  int ReadAvailable(std::uint8_t* buffer, std::uint32_t count) override;
+  // Sleeps in poll() on the device, so it ends as soon as a byte arrives.
+  bool WaitReadable(int ms) override;
   bool IsOpen() const override;
 
   std::string DeviceForPort(int portNumber) const override;

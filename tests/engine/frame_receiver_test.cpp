@@ -1,4 +1,3 @@
-#include "engine/command_sender.h"
 #include "engine/frame_receiver.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +5,7 @@
 #include <functional>
 
 #include "allocation_counter.h"
+#include "engine/command_sender.h"
 #include "support/fake_window_services.h"
 
 namespace tarvik {
@@ -101,7 +101,7 @@ struct FailureCase {
   std::uint32_t commErrors;
   ReceiveResult result;
   std::string log;  // what the box receives
-  long long pausedMs;
+  long long waitedMs;
   std::size_t leftQueued;  // bytes still on the line afterwards
   std::uint8_t stepAfter;
   std::string commStatus;
@@ -125,7 +125,8 @@ TEST_P(ReceiverFailureTest, ReportsAndEndsTheExchange) {
   EXPECT_EQ(flag, c.result == ReceiveResult::ExchangeEnded ? 1 : kUntouched);
   EXPECT_EQ(ui.GetLogText(), c.log);
   EXPECT_LE(LogCalls().size(), 1u);
-  EXPECT_EQ(clock.pausedMs, c.pausedMs);
+  EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(clock.elapsed).count(),
+            c.waitedMs);
   EXPECT_EQ(link.Queued(), c.leftQueued);
   EXPECT_EQ(s.transactionStep, c.stepAfter);
   EXPECT_EQ(s.responseTimedOut, 0) << "the expiry is consumed";
@@ -145,13 +146,14 @@ INSTANTIATE_TEST_SUITE_P(
                     ArrowLine("Reception Data Length Error.", "FC"), 50, 0, 0, "OK"},
         FailureCase{"frame_cut_short", {0xFC, 0x06, 0xAA, 0xBB}, 0, 2, 0, 0,
                     ReceiveResult::ExchangeEnded,
-                    // 50 ms plus one pause for the 4 missing bytes' line time at 9,600 baud
-                    ArrowLine("Reception Data Length Error.", "FC 06"), 55, 2, 0, "OK"},
+                    // 50 ms after the last byte; every byte taken is shown
+                    ArrowLine("Reception Data Length Error.", "FC 06 AA BB"), 50, 0, 0, "OK"},
         FailureCase{"length_two", {0xFC, 0x02, 0x11, 0x27, 0x56}, 0, 2, 0, 0,
                     ReceiveResult::ExchangeEnded,
-                    ArrowLine("Reception Data Length Error.", "FC 02"), 50, 3, 0, "OK"},
+                    // no byte to wait for: reported at once
+                    ArrowLine("Reception Data Length Error.", "FC 02"), 0, 3, 0, "OK"},
         FailureCase{"length_zero", {0xFC, 0x00}, 0, 2, 0, 0, ReceiveResult::ExchangeEnded,
-                    ArrowLine("Reception Data Length Error.", "FC 00"), 50, 0, 0, "OK"},
+                    ArrowLine("Reception Data Length Error.", "FC 00"), 0, 0, 0, "OK"},
         FailureCase{"response_timeout", kFrame7, 1, 2, 0, 0, ReceiveResult::ExchangeEnded,
                     ArrowLine("300msec Timeout Error for Response.", ""), 0, 7, 0, ""},
         FailureCase{"response_timeout_waiting_for_initialize", kFrame7, 1, 3, 0, 0,
@@ -247,90 +249,120 @@ TEST_F(ReceiverTest, FramesBackToBackAreTakenOneByOne) {
   EXPECT_EQ(clock.pausedMs, 0);
 }
 
-// Bytes that trickle in during the waits: the frame is taken as long as each wait stays within
-// its 10 pauses.
-TEST_F(ReceiverTest, FrameArrivingDuringTheWaits) {
+// Bytes arriving at given times (µs after SYNC), each in one piece.
+struct Arrival {
+  long long atUs;
+  Bytes bytes;
+};
+
+struct TimedReceive {
+  ReceiveResult result;
+  long long elapsedUs;  // when the receiver returned
+  std::string hex;      // the frame taken, when one was
+};
+
+// SYNC is on the line at time 0; the rest comes as `arrivals` say.
+TimedReceive ReceiveWithArrivals(const std::vector<Arrival>& arrivals, int baudIndex = 0) {
+  FakeWindowServices ui;
+  FakeSerialLink link;
+  FakeClock clock;
+  Engine e{ui, link, clock};
+  e.state.baud_rate_index = baudIndex;
+  link.Open(1, 9600);
+  link.Deliver({0xFC});
+  for (const Arrival& a : arrivals) {
+    if (a.atUs == 0) {
+      link.Deliver(a.bytes);
+    } else {
+      clock.At(std::chrono::microseconds(a.atUs),
+               [&link, bytes = a.bytes] { link.Deliver(bytes); });
+    }
+  }
+  std::int32_t endFlag = kUntouched;
+  TimedReceive out{ReceiveFrame(e, endFlag), clock.elapsed.count(), {}};
+  if (out.result == ReceiveResult::FrameReceived) out.hex = e.rx.hexText.data();
+  return out;
+}
+
+// The frame is given up 50 ms after the last byte that arrived, and never later than its own
+// line time (7 bytes at 9,600 baud: 8.02 ms) plus 50 ms after its first byte.
+TEST_F(ReceiverTest, AFrameIsGivenUpFiftyMillisecondsAfterItsLastByte) {
+  const Bytes lng{kFrame7[1]};
+  const Bytes rest(kFrame7.begin() + 2, kFrame7.end());
+  const Bytes third{kFrame7[2]};
+  const Bytes tail(kFrame7.begin() + 3, kFrame7.end());
   const struct {
     const char* name;
-    int lngAfterPause;   // the LNG byte arrives after this pause (0: with SYNC)
-    int restAfterPause;  // the rest arrives after this pause of the second wait
+    std::vector<Arrival> arrivals;
     ReceiveResult result;
-    long long pausedMs;
+    long long elapsedUs;
   } cases[] = {
-      {"all at once", 0, 0, ReceiveResult::FrameReceived, 0},
-      {"LNG late", 10, 0, ReceiveResult::FrameReceived, 50},
-      {"LNG too late", 11, 0, ReceiveResult::ExchangeEnded, 50},
-      {"rest late", 3, 10, ReceiveResult::FrameReceived, 65},
-      // The 5 missing bytes take 5.7 ms at 9,600 baud: two pauses more than the 50 ms.
-      {"rest within the line time", 0, 12, ReceiveResult::FrameReceived, 60},
-      {"rest too late", 0, 13, ReceiveResult::ExchangeEnded, 60},
+      {"all at once", {{0, lng}, {0, rest}}, ReceiveResult::FrameReceived, 0},
+      {"LNG 50 ms late", {{50000, lng}, {50000, rest}}, ReceiveResult::FrameReceived, 50000},
+      {"LNG too late", {{50001, lng}, {50001, rest}}, ReceiveResult::ExchangeEnded, 50000},
+      {"rest 50 ms after LNG", {{5000, lng}, {55000, rest}}, ReceiveResult::FrameReceived, 55000},
+      {"rest too late", {{5000, lng}, {55001, rest}}, ReceiveResult::ExchangeEnded, 55000},
+      {"each byte within 50 ms, yet past the line time",
+       {{0, lng}, {30000, third}, {59000, tail}},
+       ReceiveResult::ExchangeEnded,
+       58020},
+      {"nothing after SYNC", {}, ReceiveResult::ExchangeEnded, 50000},
   };
   for (const auto& c : cases) {
-    FakeWindowServices caseUi;
-    FakeSerialLink caseLink;
-    FakeClock caseClock;
-    Engine e{caseUi, caseLink, caseClock};
-    caseLink.Open(1, 9600);
-    const Bytes rest(kFrame7.begin() + 2, kFrame7.end());
-    caseLink.Deliver({0xFC});
-    if (c.lngAfterPause == 0) caseLink.Deliver({kFrame7[1]});
-    if (c.lngAfterPause == 0 && c.restAfterPause == 0) caseLink.Deliver(rest);
-    int pauses = 0;
-    bool lngSent = c.lngAfterPause == 0;
-    caseClock.onPause = [&](int) {
-      ++pauses;
-      if (!lngSent) {
-        if (pauses == c.lngAfterPause) {
-          caseLink.Deliver({kFrame7[1]});
-          lngSent = true;
-          pauses = 0;
-          if (c.restAfterPause == 0) caseLink.Deliver(rest);
-        }
-      } else if (pauses == c.restAfterPause) {
-        caseLink.Deliver(rest);
-      }
-    };
-    std::int32_t endFlag = kUntouched;
-    EXPECT_EQ(ReceiveFrame(e, endFlag), c.result) << c.name;
-    EXPECT_EQ(caseClock.pausedMs, c.pausedMs) << c.name;
+    const TimedReceive got = ReceiveWithArrivals(c.arrivals);
+    EXPECT_EQ(got.result, c.result) << c.name;
+    EXPECT_EQ(got.elapsedUs, c.elapsedUs) << c.name;
     if (c.result == ReceiveResult::FrameReceived) {
-      EXPECT_EQ(std::string(e.rx.hexText.data()), Hex(kFrame7)) << c.name;
+      EXPECT_EQ(got.hex, Hex(kFrame7)) << c.name;
     }
   }
 }
 
-// The longest answer needs 292 ms on a 9,600 baud line; it must not be cut after 50 ms. At
-// 38,400 baud its line time is a quarter of that, and so is the grace.
-TEST_F(ReceiverTest, LongFrameIsGivenItsLineTime) {
+// The longest answer takes 292 ms on a 9,600 baud line: arriving at the line's pace it is taken
+// whole, while a validator that stops mid-frame, or an LNG that promises bytes that never come,
+// is given up on 50 ms after its last byte rather than after the promised line time.
+TEST_F(ReceiverTest, ALongFrameArrivesWholeAtTheLinesPace) {
   Bytes data(250);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>('A' + i % 26);
   const Bytes frame = MakeFrame(0x88, data);
+  // Byte k (from 1) of the frame arrives when the line has carried it.
+  const auto paced = [&frame](int baud, long long stallAfter, long long stallUs) {
+    std::vector<Arrival> arrivals;
+    for (std::size_t k = 1; k < frame.size(); ++k) {
+      long long at = static_cast<long long>(k) * 11 * 1000000 / baud;
+      if (static_cast<long long>(k) > stallAfter) at += stallUs;
+      arrivals.push_back({at, {frame[k]}});
+    }
+    return arrivals;
+  };
   const struct {
+    const char* name;
+    std::vector<Arrival> arrivals;
     int baudIndex;
-    int restAfterPause;
     ReceiveResult result;
+    long long elapsedUs;
   } cases[] = {
-      {0, 58, ReceiveResult::FrameReceived},   // 253 bytes: 290 ms, 58 pauses of 5 ms
-      {0, 68, ReceiveResult::FrameReceived},   // ... plus the 10 pauses for a late validator
-      {0, 69, ReceiveResult::ExchangeEnded},
-      {2, 25, ReceiveResult::FrameReceived},   // 38,400 baud: 73 ms, 15 + 10 pauses
-      {2, 26, ReceiveResult::ExchangeEnded},
+      {"9,600 baud", paced(9600, 255, 0), 0, ReceiveResult::FrameReceived, 291041},
+      {"38,400 baud", paced(38400, 255, 0), 2, ReceiveResult::FrameReceived, 72760},
+      {"9,600 baud, 40 ms stall", paced(9600, 100, 40000), 0, ReceiveResult::FrameReceived, 331041},
+      {"9,600 baud, stopped after 100 bytes", paced(9600, 100, 1000000), 0,
+       ReceiveResult::ExchangeEnded, 114583 + 50000},
+      {"garbage LNG, then silence", {{0, {0xFF}}}, 0, ReceiveResult::ExchangeEnded, 50000},
+      {"38,400 baud, a byte every 45 ms",
+       [] {
+         std::vector<Arrival> a{{0, {0xFF}}};
+         for (int k = 1; k < 10; ++k) a.push_back({45000LL * k, {0x41}});
+         return a;
+       }(),
+       2, ReceiveResult::ExchangeEnded, 123046},
   };
   for (const auto& c : cases) {
-    FakeWindowServices caseUi;
-    FakeSerialLink caseLink;
-    FakeClock caseClock;
-    Engine e{caseUi, caseLink, caseClock};
-    e.state.baud_rate_index = c.baudIndex;
-    caseLink.Open(1, 9600);
-    caseLink.Deliver({frame[0], frame[1]});
-    int pauses = 0;
-    caseClock.onPause = [&](int) {
-      if (++pauses == c.restAfterPause) caseLink.Deliver(Bytes(frame.begin() + 2, frame.end()));
-    };
-    std::int32_t endFlag = kUntouched;
-    EXPECT_EQ(ReceiveFrame(e, endFlag), c.result)
-        << "baud index " << c.baudIndex << ", rest after pause " << c.restAfterPause;
+    const TimedReceive got = ReceiveWithArrivals(c.arrivals, c.baudIndex);
+    EXPECT_EQ(got.result, c.result) << c.name;
+    EXPECT_EQ(got.elapsedUs, c.elapsedUs) << c.name;
+    if (c.result == ReceiveResult::FrameReceived) {
+      EXPECT_EQ(got.hex, Hex(frame)) << c.name;
+    }
   }
 }
 

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -120,11 +122,16 @@ INSTANTIATE_TEST_SUITE_P(
                  246},
         LoadCase{"PacketEdgesKept", kHeader + "DOWNLOAD PACKET SIZE=1\nPOLLING DURATION=10\n", 0, 0,
                  10, 0, 1},
+        // Zero bytes make it no settings text: not used at all (stderr says so).
         LoadCase{"BinaryGarbage",
                  std::string("\x00\xff\xfe[BEXALTOOL]\x00\n", 16) +
                      "COM PORT=\xff"
                      "9\n" +
                      std::string("\x00=\x00\n[\n]\n=\n", 10) + "[BEXALTOOL]\nBAUD RATE=2\n",
+                 0, 0, 200, 0, 246},
+        LoadCase{"HighBytesWithoutZeroBytes",
+                 "\xff\xfe[BEXALTOOL]\nCOM PORT=\xff"
+                 "9\n[\n]\n=\n[BEXALTOOL]\nBAUD RATE=2\n",
                  0, 2, 200, 0, 246},
         LoadCase{"HugeLineWithoutNewline", kHeader + "COM PORT=1" + std::string(200000, 'x'), 1, 0,
                  200, 0, 246}),
@@ -234,6 +241,53 @@ TEST(DefaultSettingsPath, FollowsTheConfigurationDirectory) {
   }
   set("XDG_CONFIG_HOME", oldConfig ? oldConfig->c_str() : nullptr);
   set("HOME", oldHome ? oldHome->c_str() : nullptr);
+}
+
+}  // namespace
+}  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+// A file that cannot be settings text is not used: the defaults hold and stderr says why, and
+// nothing waits on a FIFO or drains a device named by mistake.
+TEST_F(SettingsFileTest, AFileThatIsNotSettingsTextGivesTheDefaultsAndSaysWhy) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    const char* reason;  // in the stderr line; empty: nothing said
+  } cases[] = {
+      {"missing", [](const std::string&) {}, ""},
+      {"directory", [](const std::string& p) { fs::create_directory(p); }, "it is a directory"},
+      {"fifo", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, "it is not a regular file"},
+      {"2 MiB",
+       [](const std::string& p) {
+         std::ofstream(p) << "[BEXALTOOL]\nCOM PORT=3\n" << std::string(2 << 20, ';');
+       },
+       "larger than 1 MiB"},
+      {"binary",
+       [](const std::string& p) {
+         std::ofstream(p, std::ios::binary) << std::string("[BEXALTOOL]\nCOM PORT=3\n\0\x01", 25);
+       },
+       "binary data"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+    c.make(path);
+    engine.state.com_port_index = 7;
+    ::testing::internal::CaptureStderr();
+    LoadSettings(engine, path);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(engine.state.com_port_index, 0);
+    if (c.reason[0] == '\0') {
+      EXPECT_EQ(said, "");
+    } else {
+      EXPECT_NE(said.find(path), std::string::npos) << said;
+      EXPECT_NE(said.find(c.reason), std::string::npos) << said;
+    }
+  }
 }
 
 }  // namespace

@@ -8,10 +8,14 @@ namespace tarvik::testing {
 namespace {
 std::string IconName(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::None: return "";
-    case MessageIcon::Exclamation: return " [!]";
-    case MessageIcon::Question: return " [?]";
-    case MessageIcon::Information: return " [i]";
+    case MessageIcon::None:
+      return "";
+    case MessageIcon::Exclamation:
+      return " [!]";
+    case MessageIcon::Question:
+      return " [?]";
+    case MessageIcon::Information:
+      return " [i]";
   }
   return "";
 }
@@ -219,8 +223,7 @@ int FakeSerialLink::Close() {
   return 1;
 }
 
-int FakeSerialLink::Write(const std::uint8_t* bytes, std::uint32_t count,
-                          std::uint32_t& written) {
+int FakeSerialLink::Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) {
   std::lock_guard lock(mutex_);
   if (!open_ || refuseWrites_ || !incoming_.empty()) return 0;
   written_.emplace_back(bytes, bytes + count);
@@ -287,7 +290,32 @@ int FakeSerialLink::LastBaudRate() const {
 
 void FakeClock::Pause(int ms) {
   pausedMs += ms;
+  AdvanceTo(elapsed + std::chrono::milliseconds(ms));
   if (onPause) onPause(ms);
+}
+
+void FakeClock::WaitForInput(SerialLink&, std::chrono::microseconds timeout) {
+  const auto until = elapsed + timeout;
+  if (!events_.empty() && events_.begin()->first < until) {
+    AdvanceTo(std::max(elapsed, events_.begin()->first));
+  } else {
+    AdvanceTo(until);
+  }
+}
+
+void FakeClock::At(std::chrono::microseconds when, std::function<void()> what) {
+  events_.emplace(when, std::move(what));
+}
+
+void FakeClock::AdvanceTo(std::chrono::microseconds until) {
+  while (!events_.empty() && events_.begin()->first <= until) {
+    const auto event = events_.begin();
+    elapsed = std::max(elapsed, event->first);
+    auto what = std::move(event->second);
+    events_.erase(event);
+    what();
+  }
+  elapsed = std::max(elapsed, until);
 }
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {

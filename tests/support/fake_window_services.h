@@ -110,16 +110,29 @@ class FakeSerialLink : public SerialLink {
   std::vector<std::vector<std::uint8_t>> written_;
 };
 
-// A clock that never sleeps: it adds the pause to `pausedMs` and runs `onPause`, where a test can
-// deliver the bytes that "arrive" during the pause.
+// A clock that never sleeps. Its time starts at 0 and moves only by pauses and waits. A pause
+// adds to `pausedMs` and runs `onPause`, where a test can deliver the bytes that "arrive" during
+// it; a wait for input ends at the first event scheduled with `At` before its time-out (as the
+// real wait ends when a byte arrives), or runs its whole time-out.
 class FakeClock : public Clock {
  public:
   void Pause(int ms) override;
   std::tm LocalTime() override { return now; }
+  TimePoint Now() override { return TimePoint{} + elapsed; }
+  void WaitForInput(SerialLink& link, std::chrono::microseconds timeout) override;
+
+  // Runs `what` (typically a delivery of bytes) once the clock reaches `when`.
+  void At(std::chrono::microseconds when, std::function<void()> what);
 
   std::function<void(int ms)> onPause;
   long long pausedMs = 0;
+  std::chrono::microseconds elapsed{0};
   std::tm now{};  // a test sets the date it wants
+
+ private:
+  // Moves the time to `until`, running every event due by then in time order.
+  void AdvanceTo(std::chrono::microseconds until);
+  std::multimap<std::chrono::microseconds, std::function<void()>> events_;
 };
 
 // Formats bytes as "FC 05 11 27 56".

@@ -31,6 +31,9 @@ using SteadyClock = std::chrono::steady_clock;
 
 // How long the end of input waits for the last exchange to finish.
 constexpr auto kDrainLimit = std::chrono::seconds(5);
+// The longest frame takes 292 ms on a 9,600 baud line; a write still going after this has met a
+// line that does not take data.
+constexpr std::int64_t kBlockedWriteNs = 500'000'000;
 // The event loop never sleeps longer than this, so a forgotten wake costs little.
 constexpr int kMaxLoopWaitMs = 100;
 constexpr std::size_t kReadChunk = 4096;
@@ -48,13 +51,6 @@ void RestoreTerminal() {
   }
 }
 
-extern "C" void RestoreTerminalAndDie(int signal) {
-  // Only async-signal-safe calls here: restore, then die of the same signal.
-  if (gTerminalRaw != 0) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
 // Keys arrive one by one and unechoed; Ctrl-C still interrupts.
 bool EnterRawMode(int fd) {
   if (::tcgetattr(fd, &gSavedTerminal) != 0) return false;
@@ -63,11 +59,6 @@ bool EnterRawMode(int fd) {
   raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
-  struct sigaction action {};
-  action.sa_handler = RestoreTerminalAndDie;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
   if (::tcsetattr(fd, TCSANOW, &raw) != 0) return false;
   gTerminalRaw = 1;
   return true;
@@ -141,6 +132,8 @@ class ConsoleApp {
   std::string Pump(int maxWaitMs, bool watchInput);
   Flow Handle(const InputEvent& event);
   bool EngineIdle() const;
+  // The worker has been inside one write for longer than a whole frame can take.
+  bool LineBlocked() const;
   // Waits (at most 5 s) until no operator command is pending, queued or awaiting its answer.
   void WaitUntilIdle();
   void Shutdown();
@@ -161,6 +154,7 @@ class ConsoleApp {
   WakeEvent wake_;
   std::thread::id loopThread_;
   bool inputEnded_ = false;
+  bool lineBlockedNoted_ = false;
   std::string leftover_;  // bytes read past the answer of a question on the loop thread
 
   // A question the worker thread waits on, answered by the loop from the terminal.
@@ -251,6 +245,13 @@ ConsoleApp::Flow ConsoleApp::Handle(const InputEvent& event) {
   return {reaction.exit, reaction.waitMs};
 }
 
+bool ConsoleApp::LineBlocked() const {
+  const std::int64_t started = engine_.state.writeStartedNs.load();
+  if (started == 0) return false;
+  const auto now = SteadyClock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+  return now - started >= kBlockedWriteNs;
+}
+
 bool ConsoleApp::EngineIdle() const {
   const EngineState& s = engine_.state;
   if (s.portOpen.load() == 0) return s.pendingCommand.load() == 0;
@@ -264,6 +265,16 @@ void ConsoleApp::WaitUntilIdle() {
   // a character the worker has just taken is neither pending nor an open exchange yet.
   const auto deadline = SteadyClock::now() + kDrainLimit;
   while (SteadyClock::now() < deadline) {
+    if (LineBlocked()) {
+      // Nothing the worker waits for can come while the line takes no data.
+      if (!lineBlockedNoted_) {
+        services_.Note(
+            "the line has taken no data for a while (has the validator stopped "
+            "reading?); not waiting for the last answer");
+        lineBlockedNoted_ = true;
+      }
+      return;
+    }
     if (EngineIdle()) {
       const std::uint64_t seen = worker_.CompletedCycles();
       while (worker_.CompletedCycles() < seen + 2 && SteadyClock::now() < deadline) {
@@ -281,10 +292,14 @@ void ConsoleApp::Shutdown() {
     shuttingDown_ = true;
     questionAnswered_.notify_all();
   }
+  // Closed before the join: a write blocked on a line that takes no data is woken by the close,
+  // so the worker ends within one wait slice instead of running out its write time-out.
+  engine_.port.Close();
   worker_.Stop();
 }
 
 int ConsoleApp::Run() {
+  if (io_.outputClosed) services_.ReportLogOutputFailure("it is closed");
   InitialiseEngine(engine_,
                    options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath);
   if (io_.terminal && !EnterRawMode(io_.input)) {
@@ -323,7 +338,7 @@ int ConsoleApp::Run() {
       const Flow flow = Handle(event);
       if (flow.exit) {
         Shutdown();
-        return 0;
+        return services_.LogOutputFailed() ? kExitOutputFailed : 0;
       }
       if (flow.waitMs >= 0) {
         paused = true;
@@ -348,8 +363,8 @@ int ConsoleApp::Run() {
     }
     int waitMs = kMaxLoopWaitMs;
     if (paused) {
-      waitMs = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
+      waitMs =
+          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
     }
     const bool readMore = questionOpen || (pending.empty() && !paused);
     std::string bytes = leftover_.empty() ? Pump(waitMs, readMore) : std::move(leftover_);
@@ -362,10 +377,15 @@ int ConsoleApp::Run() {
   WaitUntilIdle();
   CloseLogFile(engine_);
   Shutdown();
-  return 0;
+  return services_.LogOutputFailed() ? kExitOutputFailed : 0;
 }
 
 }  // namespace
+
+void RestoreTerminalForSignal() {
+  // Only async-signal-safe calls here.
+  if (gTerminalRaw != 0) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+}
 
 int RunConsole(const HostOptions& options, SerialLink& link, ConsoleIo io,
                std::function<int()> lineDescriptor) {

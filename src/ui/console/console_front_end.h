@@ -17,7 +17,14 @@ inline constexpr int kExitPortUnavailable = 2;  // no terminal, and the port did
 struct ConsoleIo {
   int input = 0;          // key presses and command lines
   bool terminal = false;  // `input` is a terminal: raw keys, echo, questions asked
+  // Standard output was closed at the start (its slot now holds /dev/null, so no device opened
+  // later can take it): the log cannot be written, which the run reports and ends on.
+  bool outputClosed = false;
 };
+
+// Puts the terminal back as it was before the console's raw mode, from a signal handler (only
+// async-signal-safe calls); does nothing when raw mode is not on.
+void RestoreTerminalForSignal();
 
 // Runs the console on `link` until Exit or the end of input; returns the exit status.
 // `lineDescriptor`, when given, returns the open line's descriptor (-1 when closed) so the

@@ -1,10 +1,9 @@
 #include "ui/console/console_operator.h"
 
-#include "engine/main_window_operations.h"
-
 #include <charconv>
 
 #include "engine/comm_log.h"
+#include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
 

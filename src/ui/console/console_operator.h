@@ -38,7 +38,6 @@ enum class ExitOutcome { Stay, Exit };
 // (`:quit`); closes an open port and stays when the close is refused.
 ExitOutcome RunExitCommand(Engine& engine, bool ask);
 
-
 struct CommandOutcome {
   enum class Kind { Done, Wait, Quit, Error };
   Kind kind = Kind::Done;

@@ -1,6 +1,8 @@
 #include "ui/console/console_window_services.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace tarvik::console {
 
@@ -159,9 +161,29 @@ void ConsoleWindowServices::AppendLogText(std::string_view text) {
   std::lock_guard lock(outputMutex_);
   AppendToLogBoxText(logBox_, text);
   const std::string line = FileForm(text);
-  std::fwrite(line.data(), 1, line.size(), log_);
+  const std::size_t written = std::fwrite(line.data(), 1, line.size(), log_);
   // Each entry is on its way at once, so a script reading the log never waits for a buffer.
-  std::fflush(log_);
+  if ((std::fflush(log_) != 0 || written != line.size()) && !logOutputFailed_) {
+    // A full disk or a closed stream would lose the recording without a word otherwise.
+    ReportLogOutputFailureLocked(std::strerror(errno));
+  }
+}
+
+void ConsoleWindowServices::ReportLogOutputFailure(std::string_view why) {
+  std::lock_guard lock(outputMutex_);
+  if (!logOutputFailed_) ReportLogOutputFailureLocked(why);
+}
+
+void ConsoleWindowServices::ReportLogOutputFailureLocked(std::string_view why) {
+  logOutputFailed_ = true;
+  WriteEffect("tarvik-host: the communication log could not be written to standard output (" +
+              std::string(why) + "); the run goes on and ends with status " +
+              std::to_string(kExitOutputFailed));
+}
+
+bool ConsoleWindowServices::LogOutputFailed() const {
+  std::lock_guard lock(outputMutex_);
+  return logOutputFailed_;
 }
 
 std::string ConsoleWindowServices::GetLogText() {
@@ -188,6 +210,7 @@ void ConsoleWindowServices::EndProgram() {
     std::lock_guard lock(outputMutex_);
     std::fflush(log_);
     std::fflush(effects_);
+    if (logOutputFailed_) std::_Exit(kExitOutputFailed);
   }
   std::_Exit(0);
 }

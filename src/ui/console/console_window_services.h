@@ -23,6 +23,14 @@
 
 namespace tarvik::console {
 
+// Exit status of a run whose communication log could not be written (EX_IOERR, as 64 for a
+// wrong command line is EX_USAGE).
+inline constexpr int kExitOutputFailed = 74;
+
+}  // namespace tarvik::console
+
+namespace tarvik::console {
+
 class ConsoleWindowServices final : public WindowServices {
  public:
   using SteadyClock = std::chrono::steady_clock;
@@ -57,8 +65,14 @@ class ConsoleWindowServices final : public WindowServices {
   std::string GetLogText() override;
   void ClearLogBox() override;
   void EnableDownloadButton(DownloadButton which, bool on) override;
-  // Runs the end hook (terminal restore), flushes both streams and ends the process with 0.
+  // Runs the end hook (terminal restore), flushes both streams and ends the process with 0, or
+  // with kExitOutputFailed when the communication log could not be written.
   void EndProgram() override;
+  // Whether a write of the communication log to its stream has failed (reported once, on
+  // standard error, when it first did).
+  bool LogOutputFailed() const;
+  // Records a failure found before the first write (standard output closed at the start).
+  void ReportLogOutputFailure(std::string_view why);
   void SetEndHook(std::function<void()> hook) { endHook_ = std::move(hook); }
 
   // A line of the console's own on standard error ("CONSOLE: text").
@@ -74,6 +88,7 @@ class ConsoleWindowServices final : public WindowServices {
 
  private:
   void WriteEffect(const std::string& line);
+  void ReportLogOutputFailureLocked(std::string_view why);
   void ShowField(std::string_view caption, std::string_view text);
 
   std::FILE* const log_;
@@ -84,13 +99,14 @@ class ConsoleWindowServices final : public WindowServices {
   std::function<void()> endHook_;
 
   // Guards the two streams and everything shown, so lines keep the order of the calls.
-  std::mutex outputMutex_;
+  mutable std::mutex outputMutex_;
   std::string logBox_;
   std::map<Label, std::string> labels_;
   std::string validatorStatus_;
   std::string commStatus_;
   bool validatorStatusShown_ = false;
   bool commStatusShown_ = false;
+  bool logOutputFailed_ = false;
 
   struct Timer {
     bool running = false;
