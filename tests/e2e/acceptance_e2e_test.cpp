@@ -141,7 +141,7 @@ TEST_F(HostRunTest, AcceptanceDataAndAdDataReachTheirFiles) {
   host_.SetWorkingDirectory(dir_.string());
   const std::filesystem::path logDat = dir_ / "LOG.dat";
   const std::filesystem::path adFile = dir_ / "ADDATA.dat";
-  ASSERT_TRUE(StartBoth({"--acceptance-log"}));
+  ASSERT_TRUE(StartBoth(kInitializeMs, {"--acceptance-log"}));
   ResetValidator();
   if (HasFatalFailure()) return;
 

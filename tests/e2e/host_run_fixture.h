@@ -257,9 +257,12 @@ class HostRunTest : public ::testing::Test {
   }
 
   // The validator with its mechanism sped up, and the host on its line.
-  ::testing::AssertionResult StartBoth(std::vector<std::string> hostArgs = {}) {
+  // `initializeMs`: how long the validator reports INITIALIZE after a reset; a test that must
+  // see it on a loaded machine gives it longer. `hostArgs`: options for the host besides its line.
+  ::testing::AssertionResult StartBoth(int initializeMs = kInitializeMs,
+                                       std::vector<std::string> hostArgs = {}) {
     RunnerOptions options;
-    options.timings.initializeMs = 150;
+    options.timings.initializeMs = initializeMs;
     options.timings.acceptingMs = 100;
     options.timings.stackingMs = 150;
     options.timings.stackedMs = 100;
@@ -305,6 +308,7 @@ class HostRunTest : public ::testing::Test {
   }
 
   static constexpr std::string_view kAckFrame = "FC 05 50 AA 05";
+  static constexpr int kInitializeMs = 150;
 
   HostProcess host_;
   VirtualValidatorRunner validator_;

@@ -212,7 +212,7 @@ TEST_F(HostRunTest, AnEscrowCodeWithoutAStackCommandEndsTheOperatorsExchange) {
 // Auto Reset whose first stored setting is never answered: the setting's response deadline ends
 // the chain, polling resumes, and the next key is taken.
 TEST_F(HostRunTest, AnAutoResetChainCutShortBySilenceTimesOutAndPollingResumes) {
-  ASSERT_TRUE(StartBoth());
+  ASSERT_TRUE(StartBoth(1000));
   ResetValidator();
   const auto silenced = validator_.Command("silent C0");
   ASSERT_TRUE(silenced.ok) << silenced.text;
