@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -68,15 +69,35 @@ std::string_view FieldText(const std::array<char, N>& field) {
   return {field.data(), strnlen(field.data(), N)};
 }
 
-// Shows the entry and, while a recording runs, writes it to the file. Called with the log-file
-// mutex held, so box and file receive whole entries in one and the same order.
+// Appends one entry to the log file of a running recording; the one place the file is written.
+// Called with the log-file mutex held. Returns the text to report when this is the first write
+// of the recording that failed, empty otherwise.
+std::string WriteLogFile(CommLogFile& log, std::string_view text) {
+  if (log.file == nullptr) return {};
+  std::clearerr(log.file);
+  const bool written = std::fwrite(text.data(), 1, text.size(), log.file) == text.size();
+  // A recording must be complete on disk even if the program is ended abruptly.
+  const bool flushed = std::fflush(log.file) == 0;
+  if ((written && flushed) || log.writeFailed) return {};
+  const int error = errno;
+  log.writeFailed = true;
+  return std::string(kLogFileWriteErrorText) + " " + log.path + ": " + std::strerror(error) + ". " +
+         std::string(kLogFileWriteErrorFix);
+}
+
+// Shows the entry and, while a recording runs, writes it to the file. The mutex makes box and
+// file receive whole entries in one and the same order, and keeps the close of the file from
+// meeting a write. A failed write is reported once the mutex is released: the box may hold the
+// worker until the operator closes it, and the window thread may need the mutex meanwhile.
 void Output(Engine& engine, const Entry& entry) {
-  DisplayMessageOnLogBox(engine, entry.Box());
-  if (std::FILE* file = engine.logFile.file) {
-    const std::string_view text = entry.File();
-    std::fwrite(text.data(), 1, text.size(), file);
-    // A recording must be complete on disk even if the program is ended abruptly.
-    std::fflush(file);
+  std::string failure;
+  {
+    std::lock_guard lock(engine.logFile.mutex);
+    DisplayMessageOnLogBox(engine, entry.Box());
+    failure = WriteLogFile(engine.logFile, entry.File());
+  }
+  if (!failure.empty()) {
+    engine.ui.ShowMessage(failure, MessageIcon::Exclamation, MessageButtons::Ok);
   }
 }
 
@@ -96,7 +117,6 @@ void FormatHex(FrameLogRecord& record) {
 }
 
 void LogTransmittedFrame(Engine& engine) {
-  std::lock_guard lock(engine.logFile.mutex);
   Entry entry;
   entry.Line(FieldText(engine.tx.logText), kTxArrow);
   if (engine.state.displayMode.load() == kDisplayBinaryFull) {
@@ -107,7 +127,6 @@ void LogTransmittedFrame(Engine& engine) {
 
 void LogReceivedFrame(Engine& engine) {
   const EngineState& s = engine.state;
-  std::lock_guard lock(engine.logFile.mutex);
   Entry entry;
   // While polling runs on its own in the limited display, only a status that changed is shown,
   // together with the request that produced it (the request itself was not logged). A frame that
@@ -159,6 +178,10 @@ bool OpenLogFile(Engine& engine, const std::string& path) {
     engine.logFile.file = nullptr;
   }
   engine.logFile.file = std::fopen(path.c_str(), "a");
+  const int openError = errno;
+  engine.logFile.path = path;
+  engine.logFile.writeFailed = false;
+  errno = openError;  // the caller tells the operator why the open failed
   return engine.logFile.file != nullptr;
 }
 

@@ -21,7 +21,14 @@ void DisplayMessageOnLogBox(Engine& engine, std::string_view text);
 // Sets `rx.logText` (cut to fit) — the first step of every response handler.
 void SetRxLogText(Engine& engine, std::string_view text);
 
-// The log file of a recording (the Log tab). Opening appends in text mode.
+// The first failed write of a recording is reported once, as an exclamation box:
+// "<text> <file>: <reason>. <fix>". The recording goes on.
+inline constexpr std::string_view kLogFileWriteErrorText = "Log File Write Error!";
+inline constexpr std::string_view kLogFileWriteErrorFix =
+    "Lines are missing from the recording; press Stop and choose a file where there is room.";
+
+// The log file of a recording (the Log tab). Opening appends in text mode; on failure errno
+// says why.
 bool OpenLogFile(Engine& engine, const std::string& path);
 // Closes the file; false when none was open.
 bool CloseLogFile(Engine& engine);

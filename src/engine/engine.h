@@ -55,8 +55,10 @@ struct FrameLogRecord {
 // The log file of a recording. Its mutex makes "test, write" in the log writers and the close on
 // the Log tab one step each, so a line is never written into a file being closed.
 struct CommLogFile {
-  std::mutex mutex;           // guards file
+  std::mutex mutex;           // guards the three fields below
   std::FILE* file = nullptr;  // `logFile`: open while a recording runs
+  std::string path;           // the open file, for messages
+  bool writeFailed = false;   // a write of this recording failed and was reported
 };
 
 // The target file of a download and what was learned about it.

@@ -34,15 +34,18 @@ struct SettingKey {
   std::size_t charactersRead;
   std::int32_t defaultValue;
   std::atomic<std::int32_t> EngineState::*field;
+  std::optional<std::string> SettingsTexts::*text;
 };
 
 // In the order the file is read and written.
 constexpr std::array<SettingKey, 5> kSettingKeys{{
-    {"COM PORT", 2, 0, &EngineState::com_port_index},
-    {"BAUD RATE", 1, 0, &EngineState::baud_rate_index},
-    {"POLLING DURATION", 5, kDefaultPollingDurationMs, &EngineState::polling_duration},
-    {"OPERATING MODE", 1, 0, &EngineState::ope_mode_index},
-    {"DOWNLOAD PACKET SIZE", 3, kDefaultPacketSize, &EngineState::download_packet_size},
+    {"COM PORT", 2, 0, &EngineState::com_port_index, &SettingsTexts::comPort},
+    {"BAUD RATE", 1, 0, &EngineState::baud_rate_index, &SettingsTexts::baudRate},
+    {"POLLING DURATION", 5, kDefaultPollingDurationMs, &EngineState::polling_duration,
+     &SettingsTexts::pollingDuration},
+    {"OPERATING MODE", 1, 0, &EngineState::ope_mode_index, &SettingsTexts::operatingMode},
+    {"DOWNLOAD PACKET SIZE", 3, kDefaultPacketSize, &EngineState::download_packet_size,
+     &SettingsTexts::packetSize},
 }};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -166,23 +169,56 @@ std::optional<std::string_view> FindValue(const std::vector<std::string_view>& l
   return std::nullopt;
 }
 
-// The usual decimal conversion: an optional sign, then digits up to the first other character;
-// no digits give 0. The text is at most five characters, so it cannot overflow.
-std::int32_t ToNumber(std::string_view text) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::int32_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-  }
-  return negative ? -value : value;
-}
-
 std::string UserSettingText(std::int32_t value) { return std::to_string(value); }
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// Writes `text` to a new file beside `target`, forces it to the disk and renames it over
+// `target`: a crash at any moment leaves either the old file or the new one, never a part.
+bool ReplaceFileAtomically(const std::filesystem::path& target, std::string_view text,
+                           std::string& why) {
+  std::string temporary = target.string() + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) {
+    why = "cannot create a file beside " + target.string() + ": " + ErrnoText(errno);
+    return false;
+  }
+  // The new file keeps the old one's permissions; a first file is readable by all, as usual.
+  struct stat old {};
+  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  ::fchmod(fd, mode);
+  auto fail = [&](const std::string& what) {
+    why = what + " " + temporary + ": " + ErrnoText(errno);
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return false;
+  };
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail("cannot write");
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) return fail("cannot write");
+  if (::close(fd) != 0) {
+    why = "cannot write " + temporary + ": " + ErrnoText(errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    why = "cannot replace " + target.string() + ": " + ErrnoText(errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // The rename itself reaches the disk with the directory.
+  const std::string dir = target.has_parent_path() ? target.parent_path().string() : ".";
+  if (const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -201,21 +237,46 @@ std::string DefaultSettingsPath() {
   return (dir / "tarvik-host" / kSettingsFileName).string();
 }
 
-void LoadSettings(Engine& engine, const std::string& path) {
-  const SettingsText read = ReadSettingsText(path);
-  if (!read.whyNot.empty()) {
-    std::fprintf(stderr, "tarvik-host: settings file %s not used (%s); using the defaults\n",
-                 path.c_str(), read.whyNot.c_str());
+std::int32_t SettingsNumber(std::string_view text) {
+  constexpr std::int64_t kLimit = 2147483647;
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
   }
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), kLimit);
+  }
+  return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+SettingsTexts ReadSettingsTexts(const std::string& path) {
+  const SettingsText read = ReadSettingsText(path);
   const std::optional<std::string>& text = read.text;
   const std::vector<std::string_view> lines =
       text ? SplitLines(*text) : std::vector<std::string_view>{};
-  EngineState& s = engine.state;
+  SettingsTexts texts;
+  texts.unusedReason = read.whyNot;
   for (const SettingKey& setting : kSettingKeys) {
     std::optional<std::string_view> value = FindValue(lines, setting.key);
     if (value) value = value->substr(0, setting.charactersRead);
-    const std::int32_t number = value && !value->empty() ? ToNumber(*value) : setting.defaultValue;
-    (s.*setting.field).store(number);
+    if (value && !value->empty()) texts.*setting.text = std::string(*value);
+  }
+  return texts;
+}
+
+void LoadSettings(Engine& engine, const std::string& path) {
+  const SettingsTexts texts = ReadSettingsTexts(path);
+  if (!texts.unusedReason.empty()) {
+    std::fprintf(stderr, "tarvik-host: settings file %s not used (%s); using the defaults\n",
+                 path.c_str(), texts.unusedReason.c_str());
+  }
+  EngineState& s = engine.state;
+  for (const SettingKey& setting : kSettingKeys) {
+    const std::optional<std::string>& value = texts.*setting.text;
+    (s.*setting.field).store(value ? SettingsNumber(*value) : setting.defaultValue);
   }
 
   // The file is taken without range checks otherwise, but a packet size the download cannot send
@@ -237,12 +298,27 @@ void LoadSettings(Engine& engine, const std::string& path) {
   }
 }
 
-bool SaveSettings(Engine& engine, const std::string& path) {
-  std::string original;
+bool SaveSettings(Engine& engine, const std::string& path, std::string* why) {
+  std::string failure;
+  auto fail = [&](std::string text) {
+    if (why != nullptr) *why = std::move(text);
+    return false;
+  };
+  // A settings file reached through a link is rewritten where it is, and the link stays.
+  std::filesystem::path target(path);
   std::error_code error;
-  if (std::filesystem::exists(path, error)) {
-    const SettingsText read = ReadSettingsText(path);
-    if (!read.text) return false;  // never replace a file we could not read whole
+  if (std::filesystem::is_symlink(target, error)) {
+    const std::filesystem::path linked = std::filesystem::read_symlink(target, error);
+    if (!error) target = linked.is_absolute() ? linked : target.parent_path() / linked;
+  }
+  std::string original;
+  if (std::filesystem::exists(target, error)) {
+    const SettingsText read = ReadSettingsText(target.string());
+    // Never replace a file we could not read whole: its other sections would be lost.
+    if (!read.text) {
+      return fail("cannot read " + target.string() + " (" +
+                  (read.whyNot.empty() ? std::string("it vanished") : read.whyNot) + ")");
+    }
     original = *read.text;
   }
   const std::vector<std::string_view> lines = SplitLines(original);
@@ -286,7 +362,8 @@ bool SaveSettings(Engine& engine, const std::string& path) {
       }
     }
     output.append(line);
-    output.push_back('\n');
+    // Every line keeps the file's line end, a last line that had none included.
+    output.append(crlf && (line.empty() || line.back() != '\r') ? "\r\n" : "\n");
   }
   if (inSection) output += missingKeys();
   if (!sectionSeen) {
@@ -296,25 +373,8 @@ bool SaveSettings(Engine& engine, const std::string& path) {
     output += missingKeys();
   }
 
-  // Written beside the old file and renamed over it, so a failed write never leaves half a file.
-  const std::filesystem::path target(path);
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
-  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(output.data(), static_cast<std::streamsize>(output.size()));
-    out.flush();
-    if (!out) {
-      std::filesystem::remove(temporary, error);
-      return false;
-    }
-  }
-  std::filesystem::rename(temporary, target, error);
-  if (error) {
-    std::filesystem::remove(temporary, error);
-    return false;
-  }
+  if (!ReplaceFileAtomically(target, output, failure)) return fail(failure);
   return true;
 }
 

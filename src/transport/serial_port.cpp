@@ -184,6 +184,10 @@ void SerialPort::CloseLocked() {
   // this descriptor whenever another one stays open, and shut out the next open.
   ForgetExclusivePort(fd_);
   if (exclusiveSet_) ::ioctl(fd_, TIOCNXCL);
+  // The lock belongs to the open file, which lives on after close() while another thread is
+  // still inside poll() on the descriptor (the worker's wait): released here, a reopen right
+  // after the close (the Properties dialog's OK) is not refused by our own stale lock.
+  ::flock(fd_, LOCK_UN);
   ::close(fd_);
   fd_ = -1;
   exclusiveSet_ = false;

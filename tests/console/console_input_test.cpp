@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -286,16 +288,24 @@ INSTANTIATE_TEST_SUITE_P(
         DriveCase{
             "Wait", ":wait 250\n:wait 0\n", Setup::PortClosed, {}, "", {}, {}, {250, 0}, false},
         DriveCase{"BadCommands",
-                  ":wait -1\n:wait x\n:bogus\n:value nobox 1\n",
+                  ":wait -1\n:wait x\n:bogus\n:value nobox 1\n:properties 1 9600 200 Normal\n"
+                  ":properties 1 9600 200 Normal 246 7\n:log-button\n",
                   Setup::PortClosed,
                   {},
                   "",
                   {},
                   {":wait needs milliseconds from 0 to 3600000, not \"-1\"",
                    ":wait needs milliseconds from 0 to 3600000, not \"x\"",
-                   "unknown command \":bogus\" (value, wait, quit)",
+                   "unknown command \":bogus\" (value, wait, quit, log-browse, log-button, "
+                   "properties)",
                    "no value box \"nobox\" (disable, security, mode, inhibit, direction, "
-                   "function, machine, barcode-func, barcode-inhibit)"},
+                   "function, machine, barcode-func, barcode-inhibit)",
+                   ":properties needs PORT BAUD POLLING MODE PACKET, for example :properties 1 "
+                   "9600 200 Normal 246",
+                   ":properties needs PORT BAUD POLLING MODE PACKET, for example :properties 1 "
+                   "9600 200 Normal 246",
+                   ":log-button: the Start/Stop button is disabled until a file is chosen "
+                   "(:log-browse PATH)"},
                   {},
                   false},
         DriveCase{"ExitAnsweredNoStays",
@@ -376,6 +386,72 @@ TEST_F(ConsoleOperatorTest, AcceptanceLogSwitchMakesOneAndTwoKeys) {
   ConsoleOperator switched(engine, true);
   for (const char key : std::string("12567Gg")) switched.Key(key);
   EXPECT_EQ(posted, "12");
+}
+
+// `:properties` fills the dialog and presses OK: refused values change nothing, accepted ones are
+// in force, saved and shown; words the lists do not have leave them without a selection.
+TEST_F(ConsoleOperatorTest, PropertiesSetsTheDialogAndPressesOk) {
+  const std::string settings = ::testing::TempDir() + "console-properties.ini";
+  std::filesystem::remove(settings);
+  ASSERT_TRUE(ToggleComPort(engine));
+  ConsoleOperator console(engine);
+  console.SetSettingsPath(settings);
+  ui.ClearCalls();
+
+  EXPECT_EQ(console.Command("properties 3 19200 5- Test 100").kind, CommandOutcome::Kind::Done);
+  EXPECT_EQ(Shown(), std::vector<std::string>{"Message (Polling Duration): Error : Not a number."});
+  EXPECT_EQ(engine.state.com_port_index, 0);
+  EXPECT_TRUE(link.IsOpen());
+  EXPECT_FALSE(std::filesystem::exists(settings));
+
+  ui.ClearCalls();
+  console.Command("properties 3 19200 500 Test 100");
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"Label Polling Duration (msec): 500",
+                                               "Label Device Address: 252", "Label Port: 3"}));
+  EXPECT_EQ(engine.state.com_port_index, 2);
+  EXPECT_EQ(engine.state.baud_rate_index, 1);
+  EXPECT_EQ(engine.state.ope_mode_index, 1);
+  EXPECT_EQ(engine.state.download_packet_size, 100);
+  EXPECT_EQ(link.LastPortNumber(), 3);
+  EXPECT_EQ(link.LastBaudRate(), 19200);
+
+  // Out-of-list words: no selection (-1), saved as -1. The packet text is cut to the field's
+  // three characters.
+  ui.ClearCalls();
+  console.Command("properties 21 4800 200 Fast 2460");
+  EXPECT_EQ(engine.state.com_port_index, -1);
+  EXPECT_EQ(engine.state.baud_rate_index, -1);
+  EXPECT_EQ(engine.state.ope_mode_index, -1);
+  EXPECT_EQ(engine.state.download_packet_size, 246);
+  std::ifstream in(settings);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(),
+            "[BEXALTOOL]\nCOM PORT=-1\nBAUD RATE=-1\nPOLLING DURATION=200\nOPERATING MODE=-1\n"
+            "DOWNLOAD PACKET SIZE=246\n");
+  std::filesystem::remove(settings);
+}
+
+TEST_F(ConsoleOperatorTest, LogBrowseAndButtonRecordLikeTheLogTab) {
+  engine.state.logRecordingStopped = 1;  // as the worker does when it starts
+  std::filesystem::remove(logPath);
+  ConsoleOperator console(engine);
+  EXPECT_EQ(console.Command("log-browse " + logPath).kind, CommandOutcome::Kind::Done);
+  EXPECT_EQ(console.LogTab().pathField, logPath);
+  EXPECT_TRUE(console.LogTab().buttonEnabled);
+  console.Command("log-button");
+  EXPECT_TRUE(IsLogFileOpen(engine));
+  EXPECT_EQ(LogButtonText(engine), "Stop");
+  console.Command("log-button");
+  EXPECT_FALSE(IsLogFileOpen(engine));
+  EXPECT_TRUE(std::filesystem::exists(logPath));
+
+  // Browse cancelled: the field empties and the button ignores presses.
+  console.Command("log-browse");
+  EXPECT_EQ(console.LogTab().pathField, "");
+  EXPECT_EQ(console.LogTab().logFilePath, logPath);
+  EXPECT_EQ(console.Command("log-button").kind, CommandOutcome::Kind::Error);
+  EXPECT_EQ(LogButtonText(engine), "Start");
 }
 
 TEST_F(ConsoleOperatorTest, ExitClosesAnIdlePort) {

@@ -66,6 +66,10 @@ TEST_F(ConsoleWindowServicesTest, EveryOtherEffectIsOneLineOnTheSecondStream) {
   services.ShowSettingValue(SettingField::Disable, "00 12");
   services.SetLabelText(Label::DeviceAddress, "240");
   services.ShowMessage("ERROR \n");
+  services.ShowMessage("Error : Not a number.", MessageIcon::None, MessageButtons::Ok,
+                       "Polling Duration");
+  services.ShowMessage("File Open Error!\n/x/a.log: No such file or directory\n",
+                       MessageIcon::Exclamation);
   services.SetQuestionHandler([](std::string_view) { return MessageResult::No; });
   EXPECT_EQ(services.ShowMessage("Go on?", MessageIcon::Question, MessageButtons::YesNo),
             MessageResult::No);
@@ -82,6 +86,8 @@ TEST_F(ConsoleWindowServicesTest, EveryOtherEffectIsOneLineOnTheSecondStream) {
             "FIELD Disable: 00 12\n"
             "LABEL Device Address: 240\n"
             "MESSAGE: ERROR \n"
+            "MESSAGE [Polling Duration]: Error : Not a number.\n"
+            "MESSAGE: File Open Error! /x/a.log: No such file or directory\n"
             "QUESTION: Go on? -> No\n"
             "BUTTON Global Download: off\n"
             "CONSOLE: unknown command\n");

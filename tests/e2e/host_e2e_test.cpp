@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,14 @@ class HostProgramTest : public ::testing::Test {
   }
 
   void WriteSettings(const std::string& text) { std::ofstream(settings_) << text; }
+  std::string InDir(const std::string& name) const { return (dir_ / name).string(); }
+  std::string ReadFile(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  const std::string& SettingsPath() const { return settings_; }
 
   // Runs tarvik-host on a fresh pseudo-terminal (or on `device` when given) with `input` as its
   // piped standard input. `answer`: the validator answers each status request with IDLING.
@@ -236,6 +245,22 @@ TEST_F(HostProgramTest, AutomaticPollingRunsWhileTheScriptWaits) {
   EXPECT_NE(run.err.find("QUESTION: Do you want to exit [ TARVIK Host Simulator ] ? -> Yes\n"),
             std::string::npos)
       << run.err;
+}
+
+// New settings put in force from a script, then a recording: the log file holds exactly what
+// standard output (the log box) shows, and the settings file the five values.
+TEST_F(HostProgramTest, PropertiesAndARecordingFromAScript) {
+  const std::string log = InDir("comm.log");
+  const HostRun run =
+      Run(":properties 1 9600 400 Normal 100\n:log-browse " + log + "\n:log-button\nSS", true);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_NE(run.err.find("LABEL Polling Duration (msec): 400\n"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("MESSAGE"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(SettingsPath()),
+            "[BEXALTOOL]\nPOLLING DURATION=400\nCOM PORT=0\nBAUD RATE=0\nOPERATING MODE=0\n"
+            "DOWNLOAD PACKET SIZE=100\n");
+  EXPECT_EQ(Count(run.out, "              <--- IDLING\n"), 2u) << run.out;
+  EXPECT_EQ(ReadFile(log), run.out);
 }
 
 }  // namespace

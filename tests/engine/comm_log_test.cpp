@@ -271,6 +271,30 @@ TEST_F(CommLogTest, OpenFailureLeavesNoFile) {
   EXPECT_FALSE(IsLogFileOpen(engine));
 }
 
+// A full disk: the first failed write of a recording is reported once, with the file and the
+// reason; the box keeps every entry and the program goes on. A new recording reports again.
+TEST_F(CommLogTest, TheFirstFailedWriteOfARecordingIsReportedOnce) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to stand for a full disk";
+  Fill(engine.tx, "Ack", {0xFC, 0x05, 0x50, 0xAA, 0x05});
+  engine.state.displayMode = kDisplayTextLimited;
+  const std::string report =
+      "Message [!]: Log File Write Error! /dev/full: No space left on device. Lines are missing "
+      "from the recording; press Stop and choose a file where there is room.";
+
+  ASSERT_TRUE(OpenLogFile(engine, "/dev/full"));
+  LogTransmittedFrame(engine);
+  LogTransmittedFrame(engine);
+  LogTransmittedFrame(engine);
+  EXPECT_EQ(ui.CallsStartingWith("Message"), std::vector<std::string>{report});
+  EXPECT_EQ(ui.GetLogText(), "Ack --->\r\nAck --->\r\nAck --->\r\n");
+  EXPECT_TRUE(IsLogFileOpen(engine)) << "the recording goes on";
+
+  CloseLogFile(engine);
+  ASSERT_TRUE(OpenLogFile(engine, "/dev/full"));
+  LogTransmittedFrame(engine);
+  EXPECT_EQ(ui.CallsStartingWith("Message"), (std::vector<std::string>{report, report}));
+}
+
 // Two threads logging at once: every entry reaches box and file whole, and both see the same
 // order. A third thread closing and reopening the file never meets a half-written entry; entries
 // logged while the file is closed reach the box only, so the file holds a subsequence of the box.

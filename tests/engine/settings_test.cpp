@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -189,6 +190,63 @@ TEST_F(SettingsFileTest, SaveFailsWhereNoFileCanBeWritten) {
   Write("x");
   // A path below a regular file can never be created.
   EXPECT_FALSE(SaveSettings(engine, path + "/BEXALTOOL.INI"));
+  std::string why;
+  EXPECT_FALSE(SaveSettings(engine, path + "/BEXALTOOL.INI", &why));
+  EXPECT_NE(why.find(path + "/BEXALTOOL.INI"), std::string::npos) << why;
+  EXPECT_NE(why.find("Not a directory"), std::string::npos) << why;
+  EXPECT_EQ(Read(), "x");
+}
+
+// A file written on Windows: CR LF line ends, a comment, blank lines, another section and a last
+// line without its line end. Only the five values change; every line keeps CR LF.
+TEST_F(SettingsFileTest, AWindowsFileRoundTripsWithOnlyTheFiveValuesChanged) {
+  Write(
+      "; settings of the bench PC\r\n[OTHER TOOL]\r\nCOM PORT=7\r\n\r\n[BEXALTOOL]\r\n"
+      "COM PORT=0\r\nBAUD RATE=0\r\n; polling in ms\r\nPOLLING DURATION=200\r\n"
+      "OPERATING MODE=0\r\nDOWNLOAD PACKET SIZE=246\r\n\r\n[LAST]\r\nKEY=value");
+  LoadSettings(engine, path);
+  engine.state.com_port_index = 2;
+  engine.state.baud_rate_index = 1;
+  engine.state.polling_duration = 1000;
+  engine.state.ope_mode_index = 1;
+  engine.state.download_packet_size = 128;
+
+  std::string why;
+  ASSERT_TRUE(SaveSettings(engine, path, &why)) << why;
+
+  EXPECT_EQ(Read(),
+            "; settings of the bench PC\r\n[OTHER TOOL]\r\nCOM PORT=7\r\n\r\n[BEXALTOOL]\r\n"
+            "COM PORT=2\r\nBAUD RATE=1\r\n; polling in ms\r\nPOLLING DURATION=1000\r\n"
+            "OPERATING MODE=1\r\nDOWNLOAD PACKET SIZE=128\r\n\r\n[LAST]\r\nKEY=value\r\n");
+  FakeWindowServices otherUi;
+  Engine other{otherUi, link, clock};
+  LoadSettings(other, path);
+  EXPECT_EQ(other.state.com_port_index, 2);
+  EXPECT_EQ(other.state.polling_duration, 1000);
+  EXPECT_EQ(other.state.download_packet_size, 128);
+}
+
+// The new file replaces the old one by a rename: nothing is left beside it, the old file's
+// permissions stay, and a file reached through a link is rewritten where it lives.
+TEST_F(SettingsFileTest, SaveReplacesTheFileAtomicallyInPlace) {
+  const fs::path real = dir / "real.ini";
+  std::ofstream(real, std::ios::binary) << "[BEXALTOOL]\nCOM PORT=1\n";
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(real, path);
+  engine.state.com_port_index = 5;
+
+  ASSERT_TRUE(SaveSettings(engine, path));
+
+  EXPECT_TRUE(fs::is_symlink(path)) << "the link stays a link";
+  EXPECT_EQ(Read().substr(0, 23), "[BEXALTOOL]\nCOM PORT=5\n");
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"BEXALTOOL.INI", "real.ini"}));
 }
 
 TEST_F(SettingsFileTest, InitialiseEngineLoadsAndShowsTheUserSettings) {

@@ -1,12 +1,17 @@
 #include "transport/serial_port.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <string>
 #include <thread>
 
 #include "pty_pair.h"
@@ -156,6 +161,38 @@ TEST_F(SerialPortTest, CloseTwiceAndTheDeviceIsFreeAgain) {
   SerialPort other;
   other.SetDeviceOverride(pty.SlavePath());
   EXPECT_EQ(other.Open(1, 9600), 1);
+}
+
+// Close and reopen at once while another thread still waits on the old descriptor, as the
+// worker does between its passes: the reopen must not be refused by the old open's lock.
+TEST_F(SerialPortTest, ReopenSucceedsWhileAnotherThreadStillPollsTheOldDescriptor) {
+  ASSERT_EQ(port.Open(1, 9600), 1);
+  const int oldFd = port.WaitDescriptor();
+  std::atomic<pid_t> waiterTid{0};
+  std::thread waiter([&] {
+    waiterTid.store(static_cast<pid_t>(::gettid()));
+    pollfd line{oldFd, POLLIN, 0};
+    ::poll(&line, 1, 5000);  // ended below by a byte from the far end
+  });
+  // Wait (bounded) until the waiter sleeps inside poll().
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  bool sleeping = false;
+  while (!sleeping && std::chrono::steady_clock::now() < deadline) {
+    const pid_t tid = waiterTid.load();
+    if (tid == 0) continue;
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    sleeping = close != std::string::npos && text.compare(close, 4, ") S ") == 0;
+  }
+  EXPECT_TRUE(sleeping) << "the waiter never reached poll()";
+
+  EXPECT_EQ(port.Close(), 1);
+  EXPECT_EQ(port.Open(1, 9600), 1);
+
+  const std::uint8_t byte = 0x55;
+  [[maybe_unused]] const ssize_t n = ::write(pty.Master(), &byte, 1);
+  waiter.join();
 }
 
 TEST_F(SerialPortTest, DestructionClosesAnOpenPort) {

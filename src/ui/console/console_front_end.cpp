@@ -300,8 +300,10 @@ void ConsoleApp::Shutdown() {
 
 int ConsoleApp::Run() {
   if (io_.outputClosed) services_.ReportLogOutputFailure("it is closed");
-  InitialiseEngine(engine_,
-                   options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath);
+  const std::string settingsPath =
+      options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath;
+  InitialiseEngine(engine_, settingsPath);
+  operator_.SetSettingsPath(settingsPath);
   if (io_.terminal && !EnterRawMode(io_.input)) {
     // Without raw mode the terminal delivers whole lines, as a pipe does.
     io_.terminal = false;

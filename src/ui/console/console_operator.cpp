@@ -6,6 +6,7 @@
 #include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
+#include "engine/properties.h"
 
 namespace tarvik::console {
 
@@ -69,6 +70,32 @@ std::string_view TakeWord(std::string_view& text) {
 }
 
 CommandOutcome Error(std::string text) { return {CommandOutcome::Kind::Error, 0, std::move(text)}; }
+
+// The list position whose text is `word`, or no selection when the list has no such entry.
+template <std::size_t N>
+int ListPosition(std::string_view word, const std::array<std::string_view, N>& texts,
+                 const std::array<std::string_view, N>& alternatives) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (word == texts[i] || word == alternatives[i]) return static_cast<int>(i);
+  }
+  return kNoSelection;
+}
+
+// "1" to "20" select COM1 to COM20.
+int ComPortPosition(std::string_view word) {
+  int number = 0;
+  const auto [end, status] = std::from_chars(word.data(), word.data() + word.size(), number);
+  if (word.empty() || status != std::errc() || end != word.data() + word.size() || number < 1 ||
+      number > kComPortCount) {
+    return kNoSelection;
+  }
+  return number - 1;
+}
+
+// What a number field keeps of a pasted text: as many characters as it holds.
+std::string FieldText(std::string_view word, int limit) {
+  return std::string(word.substr(0, static_cast<std::size_t>(limit)));
+}
 
 }  // namespace
 
@@ -148,7 +175,50 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
     return {CommandOutcome::Kind::Wait, ms, {}};
   }
   if (command == "quit") return {CommandOutcome::Kind::Quit, 0, {}};
-  return Error("unknown command \":" + std::string(command) + "\" (value, wait, quit)");
+  if (command == "log-browse") {
+    // The rest of the line is the path; nothing is the file dialog cancelled.
+    BrowseLogFile(engine_, logTab_,
+                  rest.empty() ? std::nullopt : std::optional<std::string>(std::string(rest)));
+    return {};
+  }
+  if (command == "log-button") return LogButton();
+  if (command == "properties") return Properties(rest);
+  return Error("unknown command \":" + std::string(command) +
+               "\" (value, wait, quit, log-browse, log-button, properties)");
+}
+
+CommandOutcome ConsoleOperator::LogButton() {
+  // A disabled button ignores its press.
+  if (!logTab_.buttonEnabled) {
+    return Error(
+        ":log-button: the Start/Stop button is disabled until a file is chosen "
+        "(:log-browse PATH)");
+  }
+  PressLogButton(engine_, logTab_);
+  return {};
+}
+
+CommandOutcome ConsoleOperator::Properties(std::string_view arguments) {
+  std::array<std::string_view, 5> words{};
+  for (std::string_view& word : words) word = TakeWord(arguments);
+  while (!arguments.empty() && arguments.front() == ' ') arguments.remove_prefix(1);
+  if (words.back().empty() || !arguments.empty()) {
+    return Error(
+        ":properties needs PORT BAUD POLLING MODE PACKET, for example "
+        ":properties 1 9600 200 Normal 246");
+  }
+  // The dialog opens filled from the file; then its five controls get the texts given.
+  PropertiesForm form = ReadPropertiesForm(settingsPath_);
+  form.comPort = ComPortPosition(words[0]);
+  form.baudRate = ListPosition(words[1], kBaudRateTexts,
+                               std::array<std::string_view, 3>{"9600", "19200", "38400"});
+  form.pollingDuration = FieldText(words[2], kPollingFieldLimit);
+  form.operatingMode = ListPosition(words[3], kOperatingModeTexts, kOperatingModeTexts);
+  form.packetSize = FieldText(words[4], kPacketFieldLimit);
+  // A refused OK leaves the window's dialog open for a correction; a script cannot correct it,
+  // so the console closes it as Cancel does, which changes nothing.
+  PressPropertiesOk(engine_, form, settingsPath_);
+  return {};
 }
 
 Reaction ConsoleOperator::Handle(const InputEvent& event) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "engine/engine.h"
+#include "engine/log_tab.h"
 #include "engine/value_entry.h"
 #include "ui/console/console_input.h"
 
@@ -72,12 +73,21 @@ class ConsoleOperator {
   // The text of the value box feeding set command `code` ("" when unknown).
   std::string BoxText(std::uint8_t code) const;
 
+  // The settings file `:properties` fills the dialog from and saves to.
+  void SetSettingsPath(std::string path) { settingsPath_ = std::move(path); }
+  // What the Log tab shows.
+  const LogTabState& LogTab() const { return logTab_; }
+
  private:
   void ChangeCommand(char key);
+  CommandOutcome LogButton();
+  CommandOutcome Properties(std::string_view arguments);
 
   Engine& engine_;
   bool acceptanceLog_;
   std::array<std::string, kValueBoxes.size()> boxes_{};
+  std::string settingsPath_;
+  LogTabState logTab_;
 };
 
 }  // namespace tarvik::console

@@ -89,12 +89,18 @@ int ConsoleWindowServices::MsUntilNextTimer(SteadyClock::time_point now) const {
 }
 
 MessageResult ConsoleWindowServices::ShowMessage(std::string_view text, MessageIcon /*icon*/,
-                                                 MessageButtons buttons,
-                                                 std::string_view /*caption*/) {
-  const std::string shown(WithoutTrailingLineEnds(text));
+                                                 MessageButtons buttons, std::string_view caption) {
+  // One line per effect: the lines of a box's text are joined by a blank.
+  std::string shown;
+  for (const char c : WithoutTrailingLineEnds(text)) {
+    if (c == '\r') continue;
+    shown.push_back(c == '\n' ? ' ' : c);
+  }
   if (buttons == MessageButtons::Ok) {
     std::lock_guard lock(outputMutex_);
-    WriteEffect("MESSAGE: " + shown);
+    // A box's own caption tells which field a message is about; the program's name is implied.
+    WriteEffect(caption.empty() ? "MESSAGE: " + shown
+                                : "MESSAGE [" + std::string(caption) + "]: " + shown);
     return MessageResult::Ok;
   }
   // The answer may take a person's time: nothing is locked while it is awaited.

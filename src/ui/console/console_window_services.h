@@ -2,6 +2,7 @@
 // nothing else, in its log-file form; every other effect is one line on standard error:
 //
 //   MESSAGE: text                  an OK box
+//   MESSAGE [caption]: text        an OK box with a caption of its own
 //   QUESTION: text -> Yes          a Yes/No box and the answer it got
 //   FIELD caption: text            a Validator Information field
 //   LABEL caption: text            a main-window label (modes, device address, ...)

@@ -20,13 +20,16 @@
 #include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
+#include "engine/properties.h"
 #include "engine/settings.h"
 #include "engine/value_entry.h"
 #include "engine/worker_loop.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/info_basic_tab.h"
+#include "ui/qt/info_log_tab.h"
 #include "ui/qt/log_box.h"
+#include "ui/qt/properties_dlg.h"
 #include "ui/qt/qt_window_services.h"
 #include "ui/qt/ui_texts.h"
 
@@ -248,8 +251,8 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
   }
   services_.SetMessageParent(this);
 
-  InitialiseEngine(engine_, options.settingsPath.empty() ? DefaultSettingsPath()
-                                                         : options.settingsPath);
+  settingsPath_ = options.settingsPath.empty() ? DefaultSettingsPath() : options.settingsPath;
+  InitialiseEngine(engine_, settingsPath_);
   qApp->installEventFilter(this);
 
   if (options.startWorker) {
@@ -270,8 +273,8 @@ QMenuBar* HostSimulatorDlg::BuildMenus(QVBoxLayout* layout) {
   connect(file->addAction(Text(kExitItem)), &QAction::triggered, this,
           [this] { ClickButton(kExitButtonId); });
   QMenu* connection = bar->addMenu(Text(kConnectionMenu));
-  // The Properties dialog attaches to this action.
   propertiesAction_ = connection->addAction(Text(kPropertiesItem));
+  connect(propertiesAction_, &QAction::triggered, this, &HostSimulatorDlg::OnProperties);
   QMenu* help = bar->addMenu(Text(kHelpMenu));
   connect(help->addAction(Text(kVersionItem)), &QAction::triggered, this,
           &HostSimulatorDlg::OnVersion);
@@ -295,7 +298,8 @@ void HostSimulatorDlg::BuildClient(QWidget* client) {
   infoTab_ = new InfoBasicTab;
   tabs_->addTab(infoTab_, Text(kInfoTabTitle));
   tabs_->addTab(new QWidget, Text(kDownloadTabTitle));
-  tabs_->addTab(new QWidget, Text(kLogTabTitle));
+  logTab_ = new InfoLogTab(engine_);
+  tabs_->addTab(logTab_, Text(kLogTabTitle));
 
   auto* userSettings = new QGroupBox(Text(kUserSettingsGroup), client);
   userSettings->setGeometry(du.Rect(237, 135, 290, 56));
@@ -429,6 +433,25 @@ void HostSimulatorDlg::OnVersion() {
 void HostSimulatorDlg::OnAbout() {
   AboutDlg about(this);
   about.exec();
+}
+
+PropertiesDlg* HostSimulatorDlg::propertiesDlg() const { return propertiesDlg_.data(); }
+
+void HostSimulatorDlg::OnProperties() {
+  if (propertiesDlg_ != nullptr) {
+    services_.ShowMessage(kPropertiesAlreadyOpen, MessageIcon::None, MessageButtons::Ok);
+    return;
+  }
+  auto* dialog = new PropertiesDlg(engine_, settingsPath_, this);
+  // OK that succeeded, Cancel and the close box all finish the dialog; it is open no more.
+  connect(dialog, &QDialog::finished, this, [this, dialog] {
+    if (propertiesDlg_ == dialog) propertiesDlg_.clear();
+    dialog->deleteLater();
+  });
+  // The dialog shows the file, not the settings in memory.
+  dialog->Fill(ReadPropertiesForm(settingsPath_));
+  propertiesDlg_ = dialog;
+  dialog->show();
 }
 
 void HostSimulatorDlg::StopWorker() {

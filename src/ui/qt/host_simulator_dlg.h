@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 #include <map>
 #include <memory>
@@ -27,7 +28,9 @@ class Worker;
 namespace tarvik::qt {
 
 class InfoBasicTab;
+class InfoLogTab;
 class LogBox;
+class PropertiesDlg;
 class QtWindowServices;
 
 class HostSimulatorDlg : public QDialog {
@@ -59,6 +62,9 @@ class HostSimulatorDlg : public QDialog {
   QLineEdit* valueBox(int id) const;
   QLabel* label(int id) const;
   InfoBasicTab* infoTab() const { return infoTab_; }
+  InfoLogTab* logTab() const { return logTab_; }
+  // The open Properties dialog, or nullptr.
+  PropertiesDlg* propertiesDlg() const;
   LogBox* logBox() const { return logBox_; }
   QTabWidget* tabs() const { return tabs_; }
   QAction* propertiesAction() const { return propertiesAction_; }
@@ -70,6 +76,7 @@ class HostSimulatorDlg : public QDialog {
   void OnOk();
   void OnVersion();
   void OnAbout();
+  void OnProperties();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -95,7 +102,11 @@ class HostSimulatorDlg : public QDialog {
   LogBox* logBox_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   InfoBasicTab* infoTab_ = nullptr;
+  InfoLogTab* logTab_ = nullptr;
   QAction* propertiesAction_ = nullptr;
+  std::string settingsPath_;
+  // `propertiesOpen`: set while the modeless dialog exists.
+  QPointer<PropertiesDlg> propertiesDlg_;
   std::map<int, QPushButton*> buttons_;
   std::map<int, QLineEdit*> valueBoxes_;
   std::map<int, QLabel*> labels_;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QStringList>
+#include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,8 @@
 #include "engine/engine.h"
 #include "transport/serial_port.h"
 #include "ui/qt/host_simulator_dlg.h"
+#include "ui/qt/info_log_tab.h"
+#include "ui/qt/properties_dlg.h"
 #include "ui/qt/qt_window_services.h"
 
 namespace tarvik {
@@ -18,8 +21,7 @@ namespace {
 // Long enough for the worker's start-up (port open, first polls) to show.
 constexpr int kScreenshotDelayMs = 1500;
 
-QString ScreenshotPath(const QStringList& arguments) {
-  const QString option = QStringLiteral("--screenshot");
+QString OptionValue(const QStringList& arguments, const QString& option) {
   for (qsizetype i = 1; i < arguments.size(); ++i) {
     if (arguments[i].startsWith(option + QLatin1Char('='))) return arguments[i].mid(option.size() + 1);
     if (arguments[i] == option && i + 1 < arguments.size()) return arguments[i + 1];
@@ -27,12 +29,31 @@ QString ScreenshotPath(const QStringList& arguments) {
   return {};
 }
 
+// What a screenshot shows: the window as it starts, with its Log page in front, or the
+// Properties dialog opened from the menu.
+enum class ScreenshotView { Window, LogPage, Properties, Unknown };
+
+ScreenshotView ViewOf(const QString& name) {
+  if (name.isEmpty() || name == QLatin1String("window")) return ScreenshotView::Window;
+  if (name == QLatin1String("log")) return ScreenshotView::LogPage;
+  if (name == QLatin1String("properties")) return ScreenshotView::Properties;
+  return ScreenshotView::Unknown;
+}
+
 }  // namespace
 
 int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   int toolkitArgc = argc;  // QApplication keeps a reference to it for its whole life
   QApplication app(toolkitArgc, argv);
-  const QString screenshot = ScreenshotPath(QApplication::arguments());
+  const QString screenshot = OptionValue(QApplication::arguments(), QStringLiteral("--screenshot"));
+  const QString viewName =
+      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-view"));
+  const ScreenshotView view = ViewOf(viewName);
+  if (view == ScreenshotView::Unknown) {
+    std::fprintf(stderr, "tarvik-host: --screenshot-view takes window, log or properties, not %s\n",
+                 qPrintable(viewName));
+    return 64;
+  }
 
   SerialPort port;
   if (!options.device.empty()) port.SetDeviceOverride(options.device);
@@ -48,8 +69,16 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   qt::HostSimulatorDlg window(engine, services, windowOptions);
 
   if (!screenshot.isEmpty()) {
-    QTimer::singleShot(kScreenshotDelayMs, &window, [&window, screenshot] {
-      const bool saved = window.grab().save(screenshot);
+    if (view == ScreenshotView::LogPage) window.tabs()->setCurrentWidget(window.logTab());
+    if (view == ScreenshotView::Properties) {
+      QTimer::singleShot(0, &window, [&window] { window.OnProperties(); });
+    }
+    QTimer::singleShot(kScreenshotDelayMs, &window, [&window, screenshot, view] {
+      QWidget* shown = &window;
+      if (view == ScreenshotView::Properties && window.propertiesDlg() != nullptr) {
+        shown = window.propertiesDlg();
+      }
+      const bool saved = shown->grab().save(screenshot);
       std::fflush(nullptr);
       std::_Exit(saved ? 0 : 1);
     });

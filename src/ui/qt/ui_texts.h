@@ -10,6 +10,25 @@ inline constexpr const char* kAboutMenuText = "TARVIKHostSimulator Version Infor
 inline constexpr const char* kAboutTitle = "TARVIK Host Simulator Version Information";
 inline constexpr const char* kAboutLine = "TARVIK Host Simulator Version 2.8";
 
+// Properties dialog (its check and refusal texts are the engine's, shared with the console).
+inline constexpr const char* kPropertiesTitle = "Properties";
+inline constexpr const char* kPropertiesAlreadyOpen = "This dialog box has already been opened.";
+inline constexpr const char* kComPortCaption = "COM Port :";
+inline constexpr const char* kBaudRateCaption = "Baud Rate :";
+inline constexpr const char* kPollingFieldCaption =
+    "Polling Duration for Status Requests (10 - 30,000 mseconds) :";
+inline constexpr const char* kOperatingModeCaption = "Operating Mode :";
+inline constexpr const char* kPacketFieldCaption = "Download Packet Size (1 - 246 bytes) :";
+inline constexpr const char* kOkButton = "OK";
+inline constexpr const char* kCancelButton = "Cancel";
+
+// Log page.
+inline constexpr const char* kLogFileCaption = "Log File";
+inline constexpr const char* kBrowseButton = "Browse";
+inline constexpr const char* kSaveCaption = "Save";
+inline constexpr const char* kLogFileDialogTitle = "Log File";
+inline constexpr const char* kLogFileFilter = "All (*.*)";
+
 // Menus.
 inline constexpr const char* kFileMenu = "&File";
 inline constexpr const char* kExitItem = "E&xit";
