@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libgl-dev
   fonts-liberation fonts-dejavu-core
   xvfb xauth
+  clang libclang-rt-14-dev
 )
 
 missing=()

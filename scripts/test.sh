@@ -2,7 +2,8 @@
 # Sets up everything and runs the whole suite under every preset CI guards: dev (debug, warnings
 # as errors), asan (AddressSanitizer + UndefinedBehaviorSanitizer), tsan (ThreadSanitizer) and
 # release, the optimised build that the README's run command starts: it must build without a
-# warning, and the built program must see a note stacked against the virtual validator.
+# warning, and the built program must see a note stacked against the virtual validator; and a
+# short run of every fuzz target (clang's libFuzzer).
 # Usage: scripts/test.sh [preset ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +11,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 presets=("$@")
-[ ${#presets[@]} -eq 0 ] && presets=(dev asan tsan release)
+[ ${#presets[@]} -eq 0 ] && presets=(dev asan tsan release fuzz)
 
 export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
@@ -45,6 +46,15 @@ check_release() {
 
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
+  if [ "$preset" = fuzz ]; then
+    # A short run of every fuzz target from its seeds (about 30 s in all); long runs: fuzz.sh.
+    if command -v clang++ >/dev/null; then
+      scripts/fuzz.sh 6
+    else
+      echo "clang++ not found: fuzz targets skipped"
+    fi
+    continue
+  fi
   cmake --preset "$preset" >/dev/null
   if [ "$preset" = release ]; then
     check_release

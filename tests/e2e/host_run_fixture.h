@@ -151,6 +151,10 @@ class HostProcess {
     return ::testing::AssertionSuccess();
   }
 
+  void Signal(int signal) const {
+    if (pid_ > 0) ::kill(pid_, signal);
+  }
+
   // Key presses and command lines, as typed.
   void Type(std::string_view text) {
     if (in_ < 0) return;

@@ -1,0 +1,41 @@
+// Any settings file text through the settings-file reader, and any value-box text through the
+// value entry, for every set command. Input: one byte choosing the value box's command and
+// length, then the text (read from an in-memory file for the reader).
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/settings.h"
+#include "engine/value_entry.h"
+#include "fuzz_clock.h"
+#include "support/fake_window_services.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace tarvik;
+  if (size < 1) return 0;
+  testing::FakeWindowServices ui;
+  testing::FakeSerialLink link;
+  fuzz::FuzzClock clock;
+  Engine engine{ui, link, clock};
+  ui.Attach(&engine);
+
+  static constexpr std::uint8_t kSetCommands[] = {0xC0, 0xC1, 0xC2, 0xC3, 0xC4,
+                                                  0xC5, 0xC6, 0xC7, 0xCC};
+  const std::uint8_t code = kSetCommands[data[0] % sizeof kSetCommands];
+  const int maxLength = code == 0xCC ? 20 : (data[0] & 0x10) != 0 ? 4 : 2;
+  const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  int result = 0;
+  ParseSettingValue(engine, text, maxLength, code, result);
+
+  const int fd = ::memfd_create("settings", MFD_CLOEXEC);
+  if (fd < 0) return 0;
+  if (::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
+    LoadSettings(engine, "/proc/self/fd/" + std::to_string(fd));
+  }
+  ::close(fd);
+  return 0;
+}
