@@ -83,6 +83,11 @@ void FinishAcceptanceData(Engine& engine) {
   }
   std::snprintf(text, sizeof text, "Check Sum A:%04X,M:%04X", a, m);
   LogResponse(engine, text);
+  if (buffers.acceptanceFileName.empty()) {
+    // No file to open: the save fails as an open would.
+    LogResponse(engine, kFileOpenErrorText);
+    return;
+  }
   const auto stats = StatsBytes(buffers.acceptanceStats);
   LogWriteResult(engine, ReplaceFile(buffers.acceptanceFileName, {buffers.acceptanceData, stats}));
 }
