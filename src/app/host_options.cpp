@@ -8,16 +8,20 @@ const char* const kHostUsage =
     "Usage: tarvik-host [options]\n"
     "The TARVIK Host Simulator: plays the host in front of one banknote validator.\n"
     "\n"
+    "Options:\n"
     "  --console          run on the console even when a display is available\n"
-    "  --device PATH      use this serial device for every COM port\n"
-    "  --settings FILE    the settings file (default: $XDG_CONFIG_HOME/tarvik-host/BEXALTOOL.INI)\n"
-    "  --answer yes|no    the answer to every Yes/No question when input is not a terminal\n"
-    "                     (default: yes)\n"
     "  --demo             put a virtual validator on a pseudo-terminal and use it\n"
+    "  --device PATH      use this serial device for every COM port\n"
+    "  --settings FILE    the settings file (default: ~/.config/tarvik-host/BEXALTOOL.INI)\n"
+    "  --answer yes|no    the answer to Yes/No questions when input is no terminal (default yes)\n"
     "  --acceptance-log   enable Init Log ( 1 ) and Read Log ( 2 ) and their keys, for a\n"
     "                     validator that supports acceptance-data reading; a reading saves\n"
     "                     LOG.dat, Ad data go to ADDATA.dat (both in the working directory)\n"
-    "  --help             this text\n"
+    "  --screenshot FILE  save a picture of the window shortly after the start, then exit\n"
+    "  --screenshot-view window|log|properties  what --screenshot pictures (default window)\n"
+    "  --version          print the version and exit\n"
+    "  --help, -h         print this text and exit\n"
+    "Options given as --NAME VALUE may also be written --NAME=VALUE; other options go to Qt.\n"
     "\n"
     "On the console every character read is a key of the main window (S polls, r resets,\n"
     "x exits, Space toggles polling, the Up arrow the display mode, ...); lines starting with\n"
@@ -32,8 +36,13 @@ const char* const kHostUsage =
     "                     MODE Normal/Test) and press OK\n"
     "  :quit              exit\n"
     "Standard output carries the communication log; everything else goes to standard error.\n"
-    "Exit status: 0 normally, 2 when input is not a terminal and the port cannot be opened,\n"
-    "1 when the demo validator cannot start, 64 for a wrong command line.\n";
+    "\n"
+    "Exit status:\n"
+    "  0   normal end, --help or --version\n"
+    "  1   the demo validator did not start, or --screenshot could not save the picture\n"
+    "  2   input is not a terminal and the port did not open\n"
+    "  64  wrong command line\n"
+    "  74  the communication log could not be written to standard output\n";
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
@@ -59,6 +68,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
 
     if (arg == "--help" || arg == "-h") {
       parsed.help = true;
+    } else if (arg == "--version") {
+      parsed.version = true;
     } else if (arg == "--console") {
       options.console = true;
     } else if (arg == "--demo") {
@@ -93,7 +104,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
     }
     if (!parsed.error.empty()) break;
     if (hasInlineValue &&
-        (arg == "--help" || arg == "--console" || arg == "--demo" || arg == "--acceptance-log")) {
+        (arg == "--help" || arg == "--version" || arg == "--console" || arg == "--demo" ||
+         arg == "--acceptance-log")) {
       parsed.error = std::string(arg) + " takes no value";
     }
   }

@@ -20,6 +20,7 @@ struct HostOptions {
 struct ParsedCommandLine {
   HostOptions options;
   bool help = false;
+  bool version = false;  // --version
   std::string error;                 // the first option that could not be taken, explained
   std::vector<std::string> unknown;  // options left for the window toolkit
 };

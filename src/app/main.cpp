@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "app/host_options.h"
+#include "tarvik_version.h"
 #include "transport/port_release.h"
 #include "transport/serial_port.h"
 #include "ui/console/console_front_end.h"
@@ -59,6 +60,10 @@ int main(int argc, char** argv) {
   const tarvik::ParsedCommandLine parsed = tarvik::ParseHostOptions(argc, argv);
   if (parsed.help) {
     std::fputs(tarvik::kHostUsage, stdout);
+    return 0;
+  }
+  if (parsed.version && parsed.error.empty()) {
+    std::puts("tarvik-host " TARVIK_VERSION);
     return 0;
   }
   if (!parsed.error.empty()) {

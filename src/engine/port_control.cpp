@@ -1,5 +1,7 @@
 #include "engine/port_control.h"
 
+#include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "transport/serial_port.h"
@@ -14,6 +16,15 @@ constexpr std::string_view kTransactionOpenText =
     "You can not close the COM port until the current transaction is completed.";
 constexpr std::string_view kPortUnavailableText =
     "This COM port is not available. Use another COM port.";
+
+void ReportOpenFailure(const Engine& engine) {
+  const int portNumber = PortNumberFromIndex(engine.state.com_port_index.load());
+  std::string reason = engine.port.OpenFailureReason();
+  if (reason.empty()) reason = "the device did not open";
+  std::fprintf(stderr, "tarvik-host: %s is not available: %s\n",
+               engine.port.DisplayTextForPort(portNumber).c_str(), reason.c_str());
+  std::fflush(stderr);
+}
 
 }  // namespace
 
@@ -49,6 +60,8 @@ bool ToggleComPort(Engine& engine) {
     engine.ui.StartTimer(kPollingTimer, s.polling_duration.load());
     return true;
   }
+  // The box keeps its one sentence; the engineer finds why, and the fix, on standard error.
+  ReportOpenFailure(engine);
   engine.ui.ShowMessage(kPortUnavailableText, MessageIcon::None, MessageButtons::Ok);
   return false;
 }

@@ -9,6 +9,8 @@ namespace tarvik {
 
 SerialLink::~SerialLink() = default;
 
+std::string SerialLink::OpenFailureReason() const { return {}; }
+
 std::string SerialLink::DeviceForPort(int /*portNumber*/) const { return {}; }
 
 int SerialLink::ReadAvailable(std::uint8_t* buffer, std::uint32_t count) {

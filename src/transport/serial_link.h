@@ -28,6 +28,8 @@ class SerialLink {
   // a closed link. By default it only sleeps.
   virtual bool WaitReadable(int ms);
   virtual bool IsOpen() const = 0;
+  // Why the last Open that returned 0 failed, with the fix where one is known; "" when not told.
+  virtual std::string OpenFailureReason() const;
 
   // The device COM`portNumber` opens ("" when unknown), and the text that shows the number to
   // the operator ("COM3 (/dev/ttyUSB0)"; "COM3" by default).

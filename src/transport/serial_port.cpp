@@ -9,9 +9,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <limits>
+#include <string>
 
 #include "transport/device_naming.h"
+#include "transport/port_access.h"
 #include "transport/port_release.h"
 
 namespace tarvik {
@@ -124,38 +127,65 @@ int SerialPort::Open(int portNumber, int baudRate) {
   if (fd_ >= 0) return 1;
 
   const std::string path = DeviceForPort(portNumber);
-  if (path.empty()) return 0;
+  if (path.empty()) {
+    return RefuseOpen("no serial device is COM" + std::to_string(portNumber) +
+                      " on this machine. Connect the validator, pick another COM port or give "
+                      "--device PATH.");
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
+  if (fd < 0) return RefuseOpen(ExplainOpenError(path, errno));
 
   bool exclusive = false;
-  const auto refuse = [&] {
+  // The reason is worked out after the descriptor is closed, so this process never shows up as
+  // the holder of a device it could not take.
+  const auto refuse = [&](auto explain) {
+    const int error = errno;
     if (exclusive) ::ioctl(fd, TIOCNXCL);
     ::close(fd);
-    return 0;
+    return RefuseOpen(explain(error));
+  };
+  const auto failedStep = [&path](const char* step) {
+    return [&path, step](int error) { return path + ": " + step + ": " + std::strerror(error); };
   };
 
   // TIOCEXCL keeps other programs out, but not a privileged one; the lock keeps out a second copy
   // of this program whoever runs it. The lock comes first so that a refused second opener never
   // clears the first one's exclusive mode.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse();
-  if (::ioctl(fd, TIOCEXCL) != 0) return refuse();
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    return refuse([&path](int error) { return ExplainOpenError(path, error); });
+  }
+  if (::ioctl(fd, TIOCEXCL) != 0) {
+    // A regular file or a FIFO named by mistake opens fine; only here does it show.
+    if (errno == ENOTTY) {
+      return refuse([&path](int) {
+        return path + ": not a serial device (a file, a FIFO or another non-terminal). Give the "
+                      "validator's serial device, e.g. /dev/ttyUSB0.";
+      });
+    }
+    return refuse(failedStep("exclusive use refused"));
+  }
   exclusive = true;
 
   termios current{};
-  if (::tcgetattr(fd, &current) != 0) return refuse();
+  if (::tcgetattr(fd, &current) != 0) return refuse(failedStep("not a serial device"));
   const termios wanted = MakeLineSettings(current, baudRate);
   const bool isPty = IsPseudoTerminal(fd, path);
+  const auto settingsRefused = [&path, baudRate](int) {
+    return path + ": the device does not keep 8 data bits, even parity, 1 stop bit at " +
+           std::to_string(EffectiveRate(baudRate)) + " baud.";
+  };
   if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
     // A pseudo-terminal refuses a change that is only the parity bit; it takes the rest.
     termios withoutParity = wanted;
     withoutParity.c_cflag &= ~static_cast<tcflag_t>(PARENB);
-    if (!isPty || ::tcsetattr(fd, TCSANOW, &withoutParity) != 0) return refuse();
+    if (!isPty || ::tcsetattr(fd, TCSANOW, &withoutParity) != 0) return refuse(settingsRefused);
   }
   // tcsetattr succeeds when any part of the request was applied, so only a read-back tells
   // whether the device really runs 8E1 at the rate.
   termios kept{};
-  if (::tcgetattr(fd, &kept) != 0 || !LineSettingsKept(wanted, kept, isPty)) return refuse();
+  if (::tcgetattr(fd, &kept) != 0 || !LineSettingsKept(wanted, kept, isPty)) {
+    return refuse(settingsRefused);
+  }
 
   fd_ = fd;
   exclusiveSet_ = exclusive;
@@ -164,9 +194,21 @@ int SerialPort::Open(int portNumber, int baudRate) {
     std::lock_guard info(infoMutex_);
     openDevice_ = path;
     openBaudRate_ = EffectiveRate(baudRate);
+    openFailure_.clear();
   }
   waitDescriptor_.store(fd_);
   return 1;
+}
+
+int SerialPort::RefuseOpen(std::string reason) {
+  std::lock_guard info(infoMutex_);
+  openFailure_ = std::move(reason);
+  return 0;
+}
+
+std::string SerialPort::OpenFailureReason() const {
+  std::lock_guard info(infoMutex_);
+  return openFailure_;
 }
 
 int SerialPort::Close() {

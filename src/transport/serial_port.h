@@ -58,6 +58,7 @@ class SerialPort final : public SerialLink {
   // Sleeps in poll() on the device, so it ends as soon as a byte arrives.
   bool WaitReadable(int ms) override;
   bool IsOpen() const override;
+  std::string OpenFailureReason() const override;
 
   std::string DeviceForPort(int portNumber) const override;
   std::string DisplayTextForPort(int portNumber) const override;
@@ -98,8 +99,12 @@ class SerialPort final : public SerialLink {
   bool exclusiveSet_ = false;  // TIOCEXCL is ours to clear before closing
   TransferTimeouts timeouts_;
 
-  mutable std::mutex infoMutex_;  // guards deviceOverride_, openDevice_, openBaudRate_
+  // Records why Open failed; returns 0 for Open to pass on.
+  int RefuseOpen(std::string reason);
+
+  mutable std::mutex infoMutex_;  // guards deviceOverride_, openDevice_, openBaudRate_, openFailure_
   std::string deviceOverride_;
+  std::string openFailure_;
   std::string openDevice_;
   int openBaudRate_ = 0;
 

@@ -229,6 +229,11 @@ TEST_F(HostProgramTest, APortThatCannotBeOpenedEndsTheScript) {
   EXPECT_NE(run.err.find("MESSAGE: This COM port is not available. Use another COM port.\n"),
             std::string::npos)
       << run.err;
+  // Standard error also says why, naming the device.
+  EXPECT_NE(run.err.find("tarvik-host: COM1 (/nonexistent/tty-for-tarvik-host) is not available: "
+                         "/nonexistent/tty-for-tarvik-host: no such device"),
+            std::string::npos)
+      << run.err;
 }
 
 // The console's own timers drive automatic polling while a script waits; Exit asks and ends.

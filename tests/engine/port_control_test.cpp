@@ -111,6 +111,29 @@ TEST_F(PortControlTest, UnavailablePortShowsTheMessageAndStaysClosed) {
   EXPECT_EQ(engine.state.portOpen, 1);
 }
 
+// The box keeps its one sentence; why the port did not open goes to standard error with the port.
+TEST_F(PortControlTest, UnavailablePortTellsWhyOnStandardError) {
+  struct Case {
+    const char* reason;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"/dev/ttyUSB0: permission denied: join dialout",
+       "tarvik-host: COM3 is not available: /dev/ttyUSB0: permission denied: join dialout\n"},
+      {"", "tarvik-host: COM3 is not available: the device did not open\n"},
+  };
+  engine.state.com_port_index = 2;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    ui.ClearCalls();
+    link.RefuseOpen(true, c.reason);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(ToggleComPort(engine));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.expected);
+    EXPECT_EQ(ui.Calls(), std::vector<std::string>{kPortUnavailable});
+  }
+}
+
 TEST_F(PortControlTest, OpenReturnsOpenPortFromSettingsResult) {
   engine.state.com_port_index = 6;
   EXPECT_EQ(OpenPortFromSettings(engine), 1);

@@ -266,9 +266,15 @@ void FakeSerialLink::ClearWritten() {
   written_.clear();
 }
 
-void FakeSerialLink::RefuseOpen(bool refuse) {
+void FakeSerialLink::RefuseOpen(bool refuse, std::string reason) {
   std::lock_guard lock(mutex_);
   refuseOpen_ = refuse;
+  openFailure_ = std::move(reason);
+}
+
+std::string FakeSerialLink::OpenFailureReason() const {
+  std::lock_guard lock(mutex_);
+  return refuseOpen_ ? openFailure_ : std::string();
 }
 
 void FakeSerialLink::RefuseWrites(bool refuse) {

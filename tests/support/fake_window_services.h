@@ -87,6 +87,7 @@ class FakeSerialLink : public SerialLink {
   int Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) override;
   int Read(std::uint8_t* buffer, std::uint32_t count) override;
   bool IsOpen() const override;
+  std::string OpenFailureReason() const override;
 
   // Bytes the "validator" sends; they become readable at once.
   void Deliver(const std::vector<std::uint8_t>& bytes);
@@ -94,7 +95,7 @@ class FakeSerialLink : public SerialLink {
   // Every frame written, one entry per successful Write.
   std::vector<std::vector<std::uint8_t>> Written() const;
   void ClearWritten();
-  void RefuseOpen(bool refuse);
+  void RefuseOpen(bool refuse, std::string reason = {});
   void RefuseWrites(bool refuse);
   int LastPortNumber() const;
   int LastBaudRate() const;
@@ -103,6 +104,7 @@ class FakeSerialLink : public SerialLink {
   mutable std::mutex mutex_;  // guards everything below
   bool open_ = false;
   bool refuseOpen_ = false;
+  std::string openFailure_;
   bool refuseWrites_ = false;
   int portNumber_ = 0;
   int baudRate_ = 0;

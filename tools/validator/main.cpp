@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "protocol/frame.h"
+#include "tarvik_version.h"
 #include "validator/validator_runner.h"
 #include "validator/validator_texts.h"
 
@@ -30,16 +31,26 @@ using tarvik::validator::VirtualValidatorRunner;
 
 constexpr std::string_view kUsage =
     "usage: tarvik-validator (--pty | --device PATH) [options]\n"
+    "A virtual banknote validator for tarvik-host, on a pseudo-terminal or a serial device.\n"
+    "\n"
+    "Options:\n"
     "  --pty                 create a pseudo-terminal; its slave path is printed first\n"
     "  --device PATH         use a serial device (8E1, raw)\n"
     "  --baud N              9600 (default), 19200 or 38400: line speed and pacing\n"
     "  --pace                send bytes at the line's real speed\n"
     "  --script FILE         run the commands in FILE first ('wait MS' pauses)\n"
-    "  --auto-notes SECONDS  insert a note at this interval while idling\n"
+    "  --auto-notes SECONDS  insert a note at this interval while idling (1..3600)\n"
     "  --expect-file PATH    the download check must find the CRC of this program file\n"
     "  --block-size N        image bytes per acceptance / Ad block (1..248, default 24)\n"
+    "  --version             print the version and exit\n"
+    "  --help, -h            print this text and exit\n"
     "Commands are read from stdin until it ends; with --pty or --auto-notes the validator\n"
-    "then keeps serving until SIGINT or SIGTERM. 'help' lists the commands.\n";
+    "then keeps serving until SIGINT or SIGTERM. 'help' lists the commands.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   normal end (input ended, or SIGINT/SIGTERM), --help or --version\n"
+    "  1   it could not start: the device, the script or the expected file did not open\n"
+    "  2   wrong command line\n";
 
 constexpr std::size_t kProgramCrcLimit = 1u << 20;  // as much of a file as the host's CRC covers
 constexpr int kMaxAutoNoteSeconds = 3600;
@@ -94,6 +105,9 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
       options.runner.pace = true;
     } else if (arg == "--help" || arg == "-h") {
       std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+      std::exit(0);
+    } else if (arg == "--version") {
+      std::puts("tarvik-validator " TARVIK_VERSION);
       std::exit(0);
     } else if (!hasValue) {
       return fail("unknown option or missing value: " + std::string(arg));

@@ -2,13 +2,15 @@
 // edit. Odd spellings are the program's own and stay as they are.
 #pragma once
 
+#include "tarvik_version.h"
+
 namespace tarvik::qt {
 
 inline constexpr const char* kProgramName = "TARVIK Host Simulator";
-inline constexpr const char* kVersionText = "TARVIK Host Simulator  Ver 2.8";
+inline constexpr const char* kVersionText = "TARVIK Host Simulator  Ver " TARVIK_VERSION;
 inline constexpr const char* kAboutMenuText = "TARVIKHostSimulator Version Information";
 inline constexpr const char* kAboutTitle = "TARVIK Host Simulator Version Information";
-inline constexpr const char* kAboutLine = "TARVIK Host Simulator Version 2.8";
+inline constexpr const char* kAboutLine = "TARVIK Host Simulator Version " TARVIK_VERSION;
 
 // Properties dialog (its check and refusal texts are the engine's, shared with the console).
 inline constexpr const char* kPropertiesTitle = "Properties";
