@@ -20,28 +20,39 @@ const char* const kHostUsage =
     "  --screenshot FILE  save a picture of the window shortly after the start, then exit\n"
     "  --screenshot-view window|log|properties  what --screenshot pictures (default window)\n"
     "  --version          print the version and exit\n"
+    "  --timestamps       start every log line (standard output, log file) with HH:MM:SS.mmm\n"
+    "  --fail-fast        end a script at its first failed expectation\n"
+    "  --summary FILE     write the run summary as JSON to FILE at the end of a console run\n"
     "  --help, -h         print this text and exit\n"
     "Options given as --NAME VALUE may also be written --NAME=VALUE; other options go to Qt.\n"
     "\n"
     "On the console every character read is a key of the main window (S polls, r resets,\n"
     "x exits, Space toggles polling, the Up arrow the display mode, ...); lines starting with\n"
-    "':' are commands:\n"
+    "':' are commands (from a pipe, lines starting with '#' are comments):\n"
     "  :value NAME TEXT   set the value box NAME (disable, security, mode, inhibit, direction,\n"
     "                     function, machine, barcode-func, barcode-inhibit)\n"
     "  :wait MS           stop reading input for MS milliseconds\n"
+    "  :expect TEXT [MS]  wait until a log entry after the one the last :expect matched\n"
+    "                     contains TEXT, at most MS ms (default 2000); a last word of digits\n"
+    "                     is MS, so give MS when TEXT ends in a number\n"
+    "  :expect-not TEXT MS  fail if such an entry appears within MS ms\n"
+    "  :send CODE [BYTE...]  send a frame (hex bytes; SYNC, LNG and CRC added)\n"
+    "  :send-bytes BYTE...   write these bytes exactly as given\n"
     "  :log-browse PATH   choose the log file on the Log tab (no PATH: Browse cancelled)\n"
     "  :log-button        press the Log tab's Start/Stop button\n"
     "  :properties PORT BAUD POLLING MODE PACKET\n"
     "                     set the Properties dialog (PORT 1-20, BAUD 9600/19200/38400,\n"
     "                     MODE Normal/Test) and press OK\n"
     "  :quit              exit\n"
-    "Standard output carries the communication log; everything else goes to standard error.\n"
+    "Standard output carries the communication log; everything else goes to standard error,\n"
+    "a failed expectation as \"EXPECT FAILED: line N: TEXT (waited MS ms; last entry: ...)\",\n"
+    "the run summary at the end.\n"
     "\n"
     "Exit status:\n"
-    "  0   normal end, --help or --version\n"
-    "  1   the demo validator did not start, or --screenshot could not save the picture\n"
-    "  2   input is not a terminal and the port did not open\n"
-    "  64  wrong command line\n"
+    "  0   a normal end: every expectation held (or none was set); --help, --version\n"
+    "  1   an expectation failed; or --screenshot could not save the picture\n"
+    "  2   the port did not open (input not a terminal), or the demo validator did not start\n"
+    "  64  a wrong command line\n"
     "  74  the communication log could not be written to standard output\n";
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
@@ -74,6 +85,15 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       options.console = true;
     } else if (arg == "--demo") {
       options.demo = true;
+    } else if (arg == "--timestamps") {
+      options.timestamps = true;
+    } else if (arg == "--fail-fast") {
+      options.failFast = true;
+    } else if (arg == "--summary") {
+      if (const char* v = value()) {
+        options.summaryPath = v;
+        if (options.summaryPath.empty()) parsed.error = "--summary needs a file name";
+      }
     } else if (arg == "--acceptance-log") {
       options.acceptanceLog = true;
     } else if (arg == "--device") {
@@ -105,7 +125,7 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
     if (!parsed.error.empty()) break;
     if (hasInlineValue &&
         (arg == "--help" || arg == "--version" || arg == "--console" || arg == "--demo" ||
-         arg == "--acceptance-log")) {
+         arg == "--timestamps" || arg == "--fail-fast" || arg == "--acceptance-log")) {
       parsed.error = std::string(arg) + " takes no value";
     }
   }

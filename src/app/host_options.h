@@ -14,6 +14,9 @@ struct HostOptions {
   std::string device;           // --device PATH: this serial device instead of the COM mapping
   std::string settingsPath;     // --settings FILE: empty for the default location
   Answer answer = Answer::Yes;  // --answer yes|no: Yes/No questions when stdin is not a terminal
+  bool timestamps = false;      // --timestamps: every log line starts with the wall-clock time
+  bool failFast = false;        // --fail-fast: a script ends at its first failed expectation
+  std::string summaryPath;      // --summary FILE: the run summary as JSON
   bool acceptanceLog = false;   // --acceptance-log: Init Log ( 1 ) and Read Log ( 2 ) usable
 };
 

@@ -21,7 +21,8 @@
 namespace {
 
 constexpr int kExitUsage = 64;
-constexpr int kExitDemoFailed = 1;
+// The demo validator brings the port: when it cannot start, the port did not open.
+constexpr int kExitDemoFailed = tarvik::console::kExitPortUnavailable;
 // With --demo a note arrives this often, so escrow and stacking show without typing; the first
 // one soon after the start, so a newcomer sees a whole note cycle before touching a key.
 constexpr int kDemoNoteIntervalMs = 15000;
@@ -98,7 +99,15 @@ int main(int argc, char** argv) {
 
 #ifdef TARVIK_HAS_QT_WINDOW
   if (!options.console) {
-    if (DisplayAvailable()) return tarvik::RunQtWindow(argc, argv, options);
+    if (DisplayAvailable()) {
+      // A script's options mean nothing to the window; said rather than silently dropped.
+      if (options.failFast || !options.summaryPath.empty()) {
+        std::fputs("tarvik-host: --fail-fast and --summary apply to console runs only (the window "
+                   "shows the summary under Help, \"Statistics\")\n",
+                   stderr);
+      }
+      return tarvik::RunQtWindow(argc, argv, options);
+    }
     std::fputs("tarvik-host: no display available; running on the console\n", stderr);
   }
 #endif

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <string>
 
 namespace tarvik {
 
@@ -69,6 +72,34 @@ std::string_view FieldText(const std::array<char, N>& field) {
   return {field.data(), strnlen(field.data(), N)};
 }
 
+// "HH:MM:SS.mmm " in local time: the prefix of every line while timestamps are on.
+std::string WallClockStamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
+                local.tm_sec, static_cast<int>(ms.count()));
+  return stamp;
+}
+
+// Every line of `text` with `stamp` in front. Each line, not only the first, so the dump indents
+// still line up under the text they belong to.
+std::string Stamped(std::string_view text, std::string_view stamp) {
+  std::string out;
+  out.reserve(text.size() + 4 * stamp.size());
+  bool lineStart = true;
+  for (const char c : text) {
+    if (lineStart) out += stamp;
+    out += c;
+    lineStart = c == '\n';
+  }
+  return out;
+}
+
 // Appends one entry to the log file of a running recording; the one place the file is written.
 // Called with the log-file mutex held. Returns the text to report when this is the first write
 // of the recording that failed, empty otherwise.
@@ -93,8 +124,16 @@ void Output(Engine& engine, const Entry& entry) {
   std::string failure;
   {
     std::lock_guard lock(engine.logFile.mutex);
-    DisplayMessageOnLogBox(engine, entry.Box());
-    failure = WriteLogFile(engine.logFile, entry.File());
+    // Taken under the mutex, so the times run in the order the entries do. The default form is
+    // built without a single allocation; only timestamps cost one.
+    const std::string stamp = engine.logTimestamps.load() ? WallClockStamp() : std::string();
+    if (stamp.empty()) {
+      DisplayMessageOnLogBox(engine, entry.Box());
+      failure = WriteLogFile(engine.logFile, entry.File());
+    } else {
+      DisplayMessageOnLogBox(engine, Stamped(entry.Box(), stamp));
+      failure = WriteLogFile(engine.logFile, Stamped(entry.File(), stamp));
+    }
   }
   if (!failure.empty()) {
     engine.ui.ShowMessage(failure, MessageIcon::Exclamation, MessageButtons::Ok);

@@ -217,6 +217,7 @@ int SendCommand(Engine& engine, std::uint8_t code) {
     RearmTimers(engine);
     return 0;
   }
+  engine.statistics.CommandSent(code, engine.clock.Now());
   s.lineActivity.fetch_add(1);
 
   if (code == cmd::kStatusRequest) {
@@ -244,6 +245,37 @@ int SendCommand(Engine& engine, std::uint8_t code) {
     LogTransmittedFrame(engine);
   }
 
+  RearmTimers(engine);
+  return 1;
+}
+
+int SendFrameBytes(Engine& engine, std::span<const std::uint8_t> bytes, std::string_view logName) {
+  EngineState& s = engine.state;
+  const std::size_t length = std::min(bytes.size(), engine.tx.bytes.size());
+  if (length == 0) return 0;
+  // What answers it is judged by its command byte, as for a catalogue command; bytes too few to
+  // carry one are answered by nothing, so the response deadline ends their exchange.
+  const std::uint8_t code = length >= 3 ? bytes[2] : 0;
+  s.lastCommand.store(code);
+
+  FrameLogRecord& tx = engine.tx;
+  tx = FrameLogRecord{};
+  std::copy_n(bytes.begin(), length, tx.bytes.begin());
+  tx.byteCount = static_cast<std::int32_t>(length);
+  FormatHex(tx);
+  const std::size_t n = std::min(logName.size(), tx.logText.size() - 1);
+  std::memcpy(tx.logText.data(), logName.data(), n);
+
+  if (s.normalDownloadActive.load() == 0) engine.ui.StopTimer(kPollingTimer);
+  std::uint32_t written = 0;
+  const auto count = static_cast<std::uint32_t>(length);
+  if (engine.port.Write(tx.bytes.data(), count, written) != 1 || written != count) {
+    RearmTimers(engine);
+    return 0;
+  }
+  if (length >= 3) engine.statistics.CommandSent(code, engine.clock.Now());
+  s.lineActivity.fetch_add(1);
+  LogTransmittedFrame(engine);
   RearmTimers(engine);
   return 1;
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 #include "engine/engine.h"
 
@@ -15,5 +17,9 @@ std::uint8_t* BuildCommandFrame(Engine& engine, std::uint8_t address, std::uint8
 
 // 1 when the frame was written, 0 when the port refused it. Runs on the worker thread only.
 int SendCommand(Engine& engine, std::uint8_t code);
+
+// Writes `bytes` exactly as given (an operator's raw frame), logs them as `logName` and re-arms
+// the timers as `SendCommand` does. 1 when written, 0 when the port refused them.
+int SendFrameBytes(Engine& engine, std::span<const std::uint8_t> bytes, std::string_view logName);
 
 }  // namespace tarvik

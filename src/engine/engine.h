@@ -15,8 +15,10 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/engine_state.h"
+#include "engine/run_statistics.h"
 #include "engine/window_services.h"
 #include "protocol/frame.h"
 #include "transport/serial_link.h"
@@ -70,6 +72,14 @@ struct DownloadContext {
   std::atomic<std::uint32_t> targetFileCrc{0};
 };
 
+// A frame the operator typed in full (`:send`, `:send-bytes`), handed from the window thread to the
+// worker, which sends it as an operator command (see raw_frames.h).
+struct RawFrameHandOver {
+  std::mutex mutex;  // guards bytes and logName
+  std::vector<std::uint8_t> bytes;
+  std::string logName;
+};
+
 inline constexpr std::size_t kAcceptanceDataSize = 4536;
 inline constexpr std::size_t kAcceptanceStatsCount = 207;
 inline constexpr std::size_t kAdDataSize = 3210;
@@ -105,6 +115,10 @@ struct Engine {
   FrameCheckResult check;
 
   CommLogFile logFile;
+  // Every log line starts with the wall-clock time ("HH:MM:SS.mmm "); off by default.
+  std::atomic<bool> logTimestamps{false};
+  RawFrameHandOver rawFrame;
+  RunStatistics statistics;
   DownloadContext download;
   AcceptanceBuffers acceptance;
 

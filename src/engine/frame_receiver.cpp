@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 
@@ -101,6 +102,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
     if (s.responseTimerCancelled.exchange(0) != 0) return ReceiveResult::NothingReceived;
     // After an Auto Reset the validator is slow to come back; that wait is not an error.
     if (s.transactionStep.load() == kStepAutoResetAcked) return ReceiveResult::NothingReceived;
+    engine.statistics.ReceiveError(ReceiveErrorKind::TimeOut);
     return EndExchange(engine, transaction_end_flag, kResponseTimeoutText, nullptr, 0);
   }
 
@@ -110,6 +112,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
 
   if (const std::uint32_t errors = s.commErrors.load(); CheckCommErrors(engine, errors)) {
     const bool download = s.normalDownloadActive.load() != 0;
+    if (download) engine.statistics.ReceiveError(ReceiveErrorKind::TimeOut);
     const ReceiveResult result =
         EndExchangeOnError(engine, transaction_end_flag,
                            download ? kDownloadTimeoutText : std::string_view{}, nullptr, 0);
@@ -123,10 +126,12 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   if (engine.port.Read(rcv.data(), 1) != 1) return ReceiveResult::NothingReceived;
 
   if (rcv[0] != kSyncByte) {
+    engine.statistics.ReceiveError(ReceiveErrorKind::Sync);
     return EndExchangeOnError(engine, transaction_end_flag, kSyncErrorText, rcv.data(), 1);
   }
   auto& frame = engine.rxFrame;
   frame[0] = kSyncByte;
+  // Also where an answer's time ends: at its first byte, not at the end of the frame.
   const Clock::TimePoint firstByte = engine.clock.Now();
 
   // Waits for the next byte until `deadline`; false when it passed (or the port went away)
@@ -141,6 +146,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
 
   while (engine.port.Read(rcv.data(), 1) != 1) {
     if (!waitForMore(firstByte + kByteGap)) {
+      engine.statistics.ReceiveError(ReceiveErrorKind::Length);
       return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 1);
     }
   }
@@ -151,6 +157,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
 
   // LNG 0..2 names no byte to wait for, so such a frame can never complete.
   if (lng < 3) {
+    engine.statistics.ReceiveError(ReceiveErrorKind::Length);
     return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 2);
   }
   const Clock::TimePoint lineLimit =
@@ -165,6 +172,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
       continue;
     }
     if (!waitForMore(std::min(lastByte + kByteGap, lineLimit))) {
+      engine.statistics.ReceiveError(ReceiveErrorKind::Length);
       // Every byte taken is shown, so what the validator did send is not lost from the log.
       return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(),
                                 count);
@@ -174,6 +182,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   s.lineActivity.fetch_add(1);
   TrackStatusChange(engine, frame[2]);
   StopResponseTimer(engine, frame[2]);
+  engine.statistics.FrameReceived({frame.data(), static_cast<std::size_t>(lng)}, firstByte);
 
   std::memcpy(rx.bytes.data(), frame.data(), static_cast<std::size_t>(lng));
   rx.byteCount = lng;

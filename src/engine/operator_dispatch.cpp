@@ -3,6 +3,7 @@
 #include <array>
 #include <span>
 
+#include "engine/raw_frames.h"
 #include "protocol/line_codes.h"
 
 namespace tarvik {
@@ -96,6 +97,8 @@ std::int32_t DispatchOperatorCommand(Engine& engine, std::int32_t character) {
   EngineState& s = engine.state;
   // Every character taken abandons a multi-step exchange, even one that is then rejected.
   s.transactionStep.store(kStepNone);
+  // A frame the operator typed in full goes out at once, in either operating mode.
+  if (character == kRawFrameCharacter) return SendHandedOverRawFrame(engine);
 
   const bool normalMode = s.ope_mode_index.load() == 0;
   const OperatorRow* row =

@@ -135,6 +135,8 @@ void DispatchResponse(Engine& engine, std::int32_t& transaction_end_flag) {
     s.transactionStep.store(static_cast<std::uint8_t>(chosen->nextStep));
   }
   chosen->handler(engine, *chosen, context);
+  if (engine.check.crcErrorFlag == 1) engine.statistics.ReceiveError(ReceiveErrorKind::Crc);
+  if (engine.check.lengthErrorFlag == 1) engine.statistics.ReceiveError(ReceiveErrorKind::Length);
   // A handler that sends nothing on (an escrow code no stack command answers, a chain cut short)
   // cannot leave the exchange waiting for an answer that will never be asked for.
   if (transaction_end_flag == 0 && !SomethingWillEndExchange(engine)) transaction_end_flag = 1;

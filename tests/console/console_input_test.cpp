@@ -296,8 +296,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   {":wait needs milliseconds from 0 to 3600000, not \"-1\"",
                    ":wait needs milliseconds from 0 to 3600000, not \"x\"",
-                   "unknown command \":bogus\" (value, wait, quit, log-browse, log-button, "
-                   "properties)",
+                   "unknown command \":bogus\" (value, wait, expect, expect-not, send, "
+                   "send-bytes, quit, log-browse, log-button, properties)",
                    "no value box \"nobox\" (disable, security, mode, inhibit, direction, "
                    "function, machine, barcode-func, barcode-inhibit)",
                    ":properties needs PORT BAUD POLLING MODE PACKET, for example :properties 1 "

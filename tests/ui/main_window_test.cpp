@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTabWidget>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/command_sender.h"
 #include "engine/comm_log.h"
 #include "engine/engine.h"
 #include "engine/frame_receiver.h"
@@ -25,6 +27,7 @@
 #include "ui/qt/info_basic_tab.h"
 #include "ui/qt/log_box.h"
 #include "ui/qt/qt_window_services.h"
+#include "ui/qt/statistics_dlg.h"
 #include "ui_test_registry.h"
 
 namespace tarvik::qt {
@@ -456,6 +459,47 @@ class MainWindowTest : public QObject {
   }
 
   // The window has the layout's size, its pages, and room for every caption it shows.
+  // "Show Timestamps" puts the time in front of every log line while it is checked, and only
+  // then; "Statistics" shows the run so far.
+  void timestampsItemAndStatisticsWindow() {
+    QAction* stamps = dlg_->showTimestampsAction();
+    QVERIFY(stamps != nullptr && stamps->isCheckable() && !stamps->isChecked());
+    QCOMPARE(stamps->text(), QStringLiteral("Show Timestamps"));
+    link_->Open(1, 9600);
+    engine_->state.portOpen.store(1);
+    const QRegularExpression stamped(QStringLiteral(
+        "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} RESET COMMAND --->\r\n"
+        "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[FC 05 40 2B 15\\]\r\n$"));
+    for (const bool on : {false, true}) {
+      stamps->setChecked(on);
+      services_->ClearLogBox();
+      QTRY_VERIFY(services_->GetLogText().empty());
+      QCOMPARE(SendCommand(*engine_, 0x40), 1);
+      QTRY_VERIFY(!services_->GetLogText().empty());
+      const QString text = QString::fromStdString(services_->GetLogText());
+      if (on) {
+        QVERIFY2(stamped.match(text).hasMatch(), qPrintable(text));
+      } else {
+        QCOMPARE(text, QStringLiteral("RESET COMMAND --->\r\n[FC 05 40 2B 15]\r\n"));
+      }
+    }
+    stamps->setChecked(false);
+    QVERIFY(!engine_->logTimestamps.load());
+
+    engine_->statistics.FrameReceived(std::vector<std::uint8_t>{0xFC, 0x05, 0x50, 0xAA, 0x05},
+                                      std::chrono::steady_clock::now());
+    QAction* statistics = dlg_->statisticsAction();
+    QVERIFY(statistics != nullptr);
+    QCOMPARE(statistics->text(), QStringLiteral("Statistics"));
+    statistics->trigger();
+    auto* window = dlg_->findChild<StatisticsDlg*>();
+    QVERIFY(window != nullptr);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Statistics"));
+    const QString row = QStringLiteral("0x40  RESET COMMAND                     2        1");
+    QVERIFY2(window->text().contains(row), qPrintable(window->text()));
+    window->close();
+  }
+
   void layoutFitsEveryCaption() {
     const DialogUnits du(dlg_->font());
     QCOMPARE(dlg_->logBox()->width(), du.X(7 + 228) - du.X(7));

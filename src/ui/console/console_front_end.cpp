@@ -11,14 +11,17 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "engine/comm_log.h"
+#include "engine/run_summary.h"
 #include "engine/settings.h"
 #include "engine/worker_loop.h"
+#include "ui/console/console_expectations.h"
 #include "ui/console/console_input.h"
 #include "ui/console/console_operator.h"
 #include "ui/console/console_window_services.h"
@@ -108,6 +111,11 @@ class ConsoleApp {
     services_.SetTimerChangedHook([this] { wake_.Wake(); });
     services_.SetQuestionHandler([this](std::string_view text) { return Ask(text); });
     services_.SetEndHook(RestoreTerminal);
+    services_.SetLogHook([this](std::string_view entry) {
+      watch_.Add(entry);
+      // A script waiting on an expectation looks again at once.
+      if (expecting_.load()) wake_.Wake();
+    });
     if (lineDescriptor) worker_.SetLineDescriptor(std::move(lineDescriptor));
     loopThread_ = std::this_thread::get_id();
   }
@@ -125,7 +133,11 @@ class ConsoleApp {
   struct Flow {
     bool exit = false;
     int waitMs = -1;  // a `:wait`: stop reading input this long
+    std::optional<Expectation> expect;
+    bool failed = false;  // an expectation failed outright (its line could not be read)
   };
+  // What became of the expectation being waited on, if any.
+  enum class ExpectOutcome { None, Waiting, Held, Failed };
 
   // Waits up to `maxWaitMs` for input (when `watchInput`), a wake-up or the next timer, then
   // fires the due timers. Returns the bytes read, empty when none; sets `inputEnded_` at EOF.
@@ -137,6 +149,17 @@ class ConsoleApp {
   // Waits (at most 5 s) until no operator command is pending, queued or awaiting its answer.
   void WaitUntilIdle();
   void Shutdown();
+  ExpectOutcome CheckExpectation();
+  // The exit status of a run that got going: 1 when an expectation failed, else 74 when the
+  // log could not be written to standard output, else 0. The verdict on the validator comes
+  // first; the summary still tells of both.
+  int RunStatus() const {
+    if (failures_ > 0) return 1;
+    return services_.LogOutputFailed() ? kExitOutputFailed : 0;
+  }
+  // Prints the run summary on standard error and writes it as JSON where --summary asks;
+  // returns `status`. Called once the worker has stopped.
+  int Finish(int status);
 
   MessageResult Ask(std::string_view text);
   MessageResult AskOnLoopThread();
@@ -156,6 +179,15 @@ class ConsoleApp {
   bool inputEnded_ = false;
   bool lineBlockedNoted_ = false;
   std::string leftover_;  // bytes read past the answer of a question on the loop thread
+
+  // Expectations: the entries logged, the one being waited on, and the tally.
+  LogWatch watch_;
+  std::optional<PendingExpectation> expectation_;
+  SteadyClock::time_point expectationStart_{};
+  std::atomic<bool> expecting_{false};  // read by the log hook on the worker thread
+  std::uint64_t cursor_ = 0;            // entries before this are not matched again
+  int held_ = 0;
+  int failures_ = 0;
 
   // A question the worker thread waits on, answered by the loop from the terminal.
   std::mutex questionMutex_;  // guards the three fields below
@@ -240,9 +272,60 @@ std::string_view ConsoleApp::AnswerWorkerQuestion(std::string_view bytes) {
 ConsoleApp::Flow ConsoleApp::Handle(const InputEvent& event) {
   const Reaction reaction = operator_.Handle(event);
   if (!reaction.echo.empty()) services_.Echo(reaction.echo);
-  if (!reaction.note.empty()) services_.Note(reaction.note);
+  if (reaction.expectationUnreadable) {
+    ++failures_;
+    services_.Echo(reaction.note + "\n");
+  } else if (!reaction.note.empty()) {
+    services_.Note(reaction.note);
+  }
   if (reaction.endOfInput) inputEnded_ = true;
-  return {reaction.exit, reaction.waitMs};
+  return {reaction.exit, reaction.waitMs, reaction.expect, reaction.expectationUnreadable};
+}
+
+ConsoleApp::ExpectOutcome ConsoleApp::CheckExpectation() {
+  if (!expectation_) return ExpectOutcome::None;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           SteadyClock::now() - expectationStart_)
+                           .count();
+  const PendingExpectation::Verdict verdict = expectation_->Check(watch_, elapsed);
+  if (verdict == PendingExpectation::Verdict::Waiting) return ExpectOutcome::Waiting;
+  cursor_ = expectation_->NextCursor();
+  watch_.Consume(cursor_);
+  const bool held = verdict == PendingExpectation::Verdict::Held;
+  if (held) {
+    ++held_;
+  } else {
+    ++failures_;
+    services_.Echo(expectation_->FailureMessage() + "\n");
+  }
+  expectation_.reset();
+  expecting_.store(false);
+  return held ? ExpectOutcome::Held : ExpectOutcome::Failed;
+}
+
+int ConsoleApp::Finish(int status) {
+  const StatisticsSnapshot statistics = engine_.statistics.Snapshot();
+  std::string text = FormatSummaryText(statistics);
+  text += "Expectations: " + std::to_string(held_) + " held, " + std::to_string(failures_) +
+          " failed\n";
+  services_.Echo(text);
+  if (!options_.summaryPath.empty()) {
+    const std::string json =
+        FormatSummaryJson(statistics, {{"exit_status", status},
+                                       {"expectations_held", held_},
+                                       {"expectations_failed", failures_}});
+    errno = 0;
+    std::FILE* file = std::fopen(options_.summaryPath.c_str(), "w");
+    const bool written = file != nullptr && std::fwrite(json.data(), 1, json.size(), file) ==
+                                                json.size();
+    const int error = errno;
+    const bool closed = file != nullptr && std::fclose(file) == 0;
+    if (!written || !closed) {
+      services_.Echo("tarvik-host: cannot write the summary to " + options_.summaryPath + ": " +
+                     std::strerror(error != 0 ? error : errno) + "\n");
+    }
+  }
+  return status;
 }
 
 bool ConsoleApp::LineBlocked() const {
@@ -304,6 +387,7 @@ int ConsoleApp::Run() {
       options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath;
   InitialiseEngine(engine_, settingsPath);
   operator_.SetSettingsPath(settingsPath);
+  engine_.logTimestamps.store(options_.timestamps);
   if (io_.terminal && !EnterRawMode(io_.input)) {
     // Without raw mode the terminal delivers whole lines, as a pipe does.
     io_.terminal = false;
@@ -314,7 +398,7 @@ int ConsoleApp::Run() {
   if (!io_.terminal && engine_.state.portOpen.load() == 0) {
     // A script without its validator has nothing to run against.
     Shutdown();
-    return kExitPortUnavailable;
+    return Finish(kExitPortUnavailable);
   }
 
   std::deque<InputEvent> pending;
@@ -325,28 +409,50 @@ int ConsoleApp::Run() {
   bool paused = false;
   SteadyClock::time_point pausedUntil{};
   bool inputFinished = false;
+  bool failedFast = false;
   while (true) {
     const auto now = SteadyClock::now();
     if (paused && now >= pausedUntil) paused = false;
-    while (!paused && !pending.empty()) {
+    if (CheckExpectation() == ExpectOutcome::Failed && options_.failFast) {
+      // As at the end of input: the open exchange may finish, nothing more is read.
+      failedFast = true;
+      break;
+    }
+    while (!paused && !expectation_ && !pending.empty()) {
       const InputEvent event = std::move(pending.front());
       pending.pop_front();
       // A script's keys arrive faster than any hand types: each waits until the one before it
       // has been sent and answered, so none overwrites another in the one-slot hand-over, and a
       // value typed for the next command cannot replace the one a queued command still carries.
-      if (!io_.terminal && (event.kind == InputKind::Key || event.kind == InputKind::DisplayMode)) {
+      if (!io_.terminal && (event.kind == InputKind::Key || event.kind == InputKind::DisplayMode ||
+                            (event.kind == InputKind::Command && IsSendCommand(event.text)))) {
         WaitUntilIdle();
       }
-      const Flow flow = Handle(event);
+      Flow flow = Handle(event);
       if (flow.exit) {
         Shutdown();
-        return services_.LogOutputFailed() ? kExitOutputFailed : 0;
+        return Finish(RunStatus());
       }
       if (flow.waitMs >= 0) {
         paused = true;
         pausedUntil = SteadyClock::now() + std::chrono::milliseconds(flow.waitMs);
       }
+      if (flow.failed && options_.failFast) {
+        failedFast = true;
+        break;
+      }
+      if (flow.expect) {
+        expectationStart_ = SteadyClock::now();
+        expectation_.emplace(std::move(*flow.expect), cursor_);
+        expecting_.store(true);
+        // An entry already logged may settle it at once.
+        if (CheckExpectation() == ExpectOutcome::Failed && options_.failFast) {
+          failedFast = true;
+          break;
+        }
+      }
     }
+    if (failedFast) break;
     if (inputEnded_ && !inputFinished && leftover_.empty()) {
       // A last command line without its line end still counts.
       parsed.clear();
@@ -355,8 +461,9 @@ int ConsoleApp::Run() {
       for (InputEvent& event : parsed) pending.push_back(std::move(event));
       continue;
     }
-    // A script may end on a `:wait`: it is kept before the end of input is acted on.
-    if (inputFinished && pending.empty() && leftover_.empty() && !paused) break;
+    // A script may end on a `:wait` or an expectation: it is kept before the end of input is
+    // acted on.
+    if (inputFinished && pending.empty() && leftover_.empty() && !paused && !expectation_) break;
 
     bool questionOpen = false;
     {
@@ -368,7 +475,12 @@ int ConsoleApp::Run() {
       waitMs =
           static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());
     }
-    const bool readMore = questionOpen || (pending.empty() && !paused);
+    if (expectation_) {
+      const auto due = expectationStart_ + std::chrono::milliseconds(expectation_->Ms());
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+      waitMs = std::min(waitMs, static_cast<int>(left));
+    }
+    const bool readMore = questionOpen || (pending.empty() && !paused && !expectation_);
     std::string bytes = leftover_.empty() ? Pump(waitMs, readMore) : std::move(leftover_);
     leftover_.clear();
     parsed.clear();
@@ -379,7 +491,7 @@ int ConsoleApp::Run() {
   WaitUntilIdle();
   CloseLogFile(engine_);
   Shutdown();
-  return services_.LogOutputFailed() ? kExitOutputFailed : 0;
+  return Finish(RunStatus());
 }
 
 }  // namespace

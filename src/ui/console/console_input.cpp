@@ -29,6 +29,18 @@ void InputParser::Finish(std::vector<InputEvent>& events) {
 }
 
 void InputParser::FeedByte(char c, std::vector<InputEvent>& events) {
+  // A script's comment line is skipped whole, up to its line end.
+  if (inComment_) {
+    if (c == '\n') {
+      inComment_ = false;
+      ++lineNumber_;
+    }
+    return;
+  }
+  if (!terminal_ && lineStart_ && c == '#' && !inCommand_ && escape_ == Escape::None) {
+    inComment_ = true;
+    return;
+  }
   // A command line from a pipe is taken byte for byte; escape sequences are keys only.
   if (inCommand_ && !terminal_) {
     FeedCommandByte(c, events);
@@ -79,10 +91,12 @@ void InputParser::FeedByte(char c, std::vector<InputEvent>& events) {
   }
   if (IsLineEnd(c)) {
     lineStart_ = true;
+    if (c == '\n') ++lineNumber_;
     return;
   }
   if (c == ':' && (lineStart_ || terminal_)) {
     inCommand_ = true;
+    commandLine_ = lineNumber_;
     commandTooLong_ = false;
     command_.clear();
     if (terminal_) events.push_back({InputKind::Echo, 0, ":"});
@@ -102,11 +116,12 @@ void InputParser::FeedCommandByte(char c, std::vector<InputEvent>& events) {
     lineStart_ = true;
     if (terminal_) events.push_back({InputKind::Echo, 0, "\n"});
     if (commandTooLong_) {
-      events.push_back({InputKind::CommandTooLong, 0, {}});
+      events.push_back({InputKind::CommandTooLong, 0, {}, commandLine_});
     } else {
-      events.push_back({InputKind::Command, 0, command_});
+      events.push_back({InputKind::Command, 0, command_, commandLine_});
     }
     command_.clear();
+    if (c == '\n') ++lineNumber_;
     return;
   }
   if (terminal_) {

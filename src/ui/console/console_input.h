@@ -22,6 +22,7 @@ struct InputEvent {
   InputKind kind;
   char key = 0;
   std::string text;
+  int line = 0;  // Command: the input line it began on, counted from 1 (for messages)
 
   bool operator==(const InputEvent&) const = default;
 };
@@ -33,7 +34,8 @@ class InputParser {
  public:
   // `terminal`: keys come from a person at a terminal. Then ':' starts a command line wherever
   // it is typed, the line is echoed and can be edited with Backspace, and Ctrl-D ends the input.
-  // From a pipe a command line is a line whose first character is ':'.
+  // From a pipe a command line is a line whose first character is ':', and a line whose first
+  // character is '#' is a comment.
   explicit InputParser(bool terminal) : terminal_(terminal) {}
 
   // Appends the events of `bytes` to `events`. Escape sequences and command lines may be split
@@ -52,6 +54,9 @@ class InputParser {
   bool lineStart_ = true;
   bool inCommand_ = false;
   bool commandTooLong_ = false;
+  bool inComment_ = false;
+  int lineNumber_ = 1;
+  int commandLine_ = 0;
   std::string command_;
   Escape escape_ = Escape::None;
   std::size_t sequenceLength_ = 0;

@@ -1,11 +1,14 @@
 #include "ui/console/console_operator.h"
 
 #include <charconv>
+#include <optional>
+#include <vector>
 
 #include "engine/comm_log.h"
 #include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
+#include "engine/raw_frames.h"
 #include "engine/properties.h"
 
 namespace tarvik::console {
@@ -69,7 +72,23 @@ std::string_view TakeWord(std::string_view& text) {
   return word;
 }
 
-CommandOutcome Error(std::string text) { return {CommandOutcome::Kind::Error, 0, std::move(text)}; }
+bool IsExpectCommand(std::string_view command) {
+  return command == "expect" || command == "expect-not";
+}
+
+CommandOutcome Error(std::string text) {
+  return {CommandOutcome::Kind::Error, 0, std::move(text), {}};
+}
+
+// One byte in hexadecimal: one or two digits, "0x" allowed in front.
+std::optional<std::uint8_t> ParseHexByte(std::string_view word) {
+  if (word.starts_with("0x") || word.starts_with("0X")) word.remove_prefix(2);
+  unsigned value = 0;
+  if (word.empty() || word.size() > 2) return std::nullopt;
+  const auto [end, status] = std::from_chars(word.data(), word.data() + word.size(), value, 16);
+  if (status != std::errc() || end != word.data() + word.size()) return std::nullopt;
+  return static_cast<std::uint8_t>(value);
+}
 
 // The list position whose text is `word`, or no selection when the list has no such entry.
 template <std::size_t N>
@@ -172,9 +191,16 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
       return Error(":wait needs milliseconds from 0 to 3600000, not \"" + std::string(number) +
                    "\"");
     }
-    return {CommandOutcome::Kind::Wait, ms, {}};
+    return {CommandOutcome::Kind::Wait, ms, {}, {}};
   }
-  if (command == "quit") return {CommandOutcome::Kind::Quit, 0, {}};
+  if (command == "quit") return {CommandOutcome::Kind::Quit, 0, {}, {}};
+  if (IsExpectCommand(command)) {
+    std::string error;
+    std::optional<Expectation> expectation = ParseExpectation(rest, command == "expect-not", error);
+    if (!expectation) return Error(error);
+    return {CommandOutcome::Kind::Expect, 0, {}, std::move(*expectation)};
+  }
+  if (command == "send" || command == "send-bytes") return Send(rest, command == "send-bytes");
   if (command == "log-browse") {
     // The rest of the line is the path; nothing is the file dialog cancelled.
     BrowseLogFile(engine_, logTab_,
@@ -184,7 +210,43 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
   if (command == "log-button") return LogButton();
   if (command == "properties") return Properties(rest);
   return Error("unknown command \":" + std::string(command) +
-               "\" (value, wait, quit, log-browse, log-button, properties)");
+               "\" (value, wait, expect, expect-not, send, send-bytes, quit, log-browse, "
+               "log-button, properties)");
+}
+
+bool IsSendCommand(std::string_view line) {
+  const std::string_view command = TakeWord(line);
+  return command == "send" || command == "send-bytes";
+}
+
+CommandOutcome ConsoleOperator::Send(std::string_view arguments, bool raw) {
+  const char* name = raw ? ":send-bytes" : ":send";
+  std::vector<std::uint8_t> bytes;
+  for (std::string_view word = TakeWord(arguments); !word.empty(); word = TakeWord(arguments)) {
+    const std::optional<std::uint8_t> byte = ParseHexByte(word);
+    if (!byte) {
+      return Error(std::string(name) + " takes bytes in hexadecimal (00 to FF), not \"" +
+                   std::string(word) + "\"");
+    }
+    bytes.push_back(*byte);
+  }
+  if (bytes.empty()) {
+    return Error(raw ? ":send-bytes needs the bytes to write" : ":send needs a command code");
+  }
+  std::string logName;
+  if (raw) {
+    if (bytes.size() > kFrameBufferSize) return Error(":send-bytes takes at most 256 bytes");
+    logName = kRawBytesLogName;
+  } else {
+    if (bytes.size() - 1 > kMaxRawFrameData) return Error(":send takes at most 250 data bytes");
+    const std::uint8_t code = bytes.front();
+    const auto address = static_cast<std::uint8_t>(engine_.state.deviceAddress.load() & 0xFF);
+    bytes = BuildRawFrame(address, code, std::span<const std::uint8_t>(bytes).subspan(1));
+    logName = RawFrameLogName(code);
+  }
+  const std::string refused = PostRawFrame(engine_, std::move(bytes), std::move(logName));
+  if (!refused.empty()) return Error(std::string(name) + " refused: " + refused);
+  return {};
 }
 
 CommandOutcome ConsoleOperator::LogButton() {
@@ -251,6 +313,14 @@ Reaction ConsoleOperator::Handle(const InputEvent& event) {
       break;
     case CommandOutcome::Kind::Error:
       reaction.note = outcome.error;
+      if (std::string_view rest = event.text; IsExpectCommand(TakeWord(rest))) {
+        reaction.expectationUnreadable = true;
+        reaction.note = "EXPECT FAILED: line " + std::to_string(event.line) + ": " + outcome.error;
+      }
+      break;
+    case CommandOutcome::Kind::Expect:
+      reaction.expect = outcome.expect;
+      reaction.expect->line = event.line;
       break;
     case CommandOutcome::Kind::Quit:
       // Exit as if its question had been answered Yes.

@@ -5,12 +5,14 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/engine.h"
 #include "engine/log_tab.h"
 #include "engine/value_entry.h"
+#include "ui/console/console_expectations.h"
 #include "ui/console/console_input.h"
 
 namespace tarvik::console {
@@ -40,11 +42,16 @@ enum class ExitOutcome { Stay, Exit };
 ExitOutcome RunExitCommand(Engine& engine, bool ask);
 
 struct CommandOutcome {
-  enum class Kind { Done, Wait, Quit, Error };
+  enum class Kind { Done, Wait, Quit, Error, Expect };
   Kind kind = Kind::Done;
   int waitMs = 0;     // Wait: how long to stop reading input
   std::string error;  // Error: what was wrong with the line
+  Expectation expect;  // Expect: what to wait for (its line is set by Handle)
 };
+
+// True for a command line that sends a frame (`:send`, `:send-bytes`): a script lets the exchange
+// before it finish first, as it does for a key.
+bool IsSendCommand(std::string_view line);
 
 // What the front-end has to do after an input event.
 struct Reaction {
@@ -53,6 +60,10 @@ struct Reaction {
   bool endOfInput = false;  // Ctrl-D at the terminal
   std::string note;         // a console line for standard error
   std::string echo;         // text to echo as it is
+  std::optional<Expectation> expect;  // `:expect`, `:expect-not`: wait and judge
+  // An `:expect` or `:expect-not` line that could not be read: it counts as failed, so a typo
+  // never lets a run pass unchecked. `note` then holds the failure line.
+  bool expectationUnreadable = false;
 };
 
 class ConsoleOperator {
@@ -80,6 +91,7 @@ class ConsoleOperator {
 
  private:
   void ChangeCommand(char key);
+  CommandOutcome Send(std::string_view arguments, bool raw);
   CommandOutcome LogButton();
   CommandOutcome Properties(std::string_view arguments);
 

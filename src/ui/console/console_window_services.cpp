@@ -173,6 +173,7 @@ void ConsoleWindowServices::AppendLogText(std::string_view text) {
     // A full disk or a closed stream would lose the recording without a word otherwise.
     ReportLogOutputFailureLocked(std::strerror(errno));
   }
+  if (logHook_) logHook_(text);
 }
 
 void ConsoleWindowServices::ReportLogOutputFailure(std::string_view why) {

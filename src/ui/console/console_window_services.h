@@ -75,6 +75,9 @@ class ConsoleWindowServices final : public WindowServices {
   // Records a failure found before the first write (standard output closed at the start).
   void ReportLogOutputFailure(std::string_view why);
   void SetEndHook(std::function<void()> hook) { endHook_ = std::move(hook); }
+  // Called with every log entry as it is written (box form), from the thread that logs it. The
+  // hook must not call back into these services. Set before the worker starts.
+  void SetLogHook(std::function<void(std::string_view)> hook) { logHook_ = std::move(hook); }
 
   // A line of the console's own on standard error ("CONSOLE: text").
   void Note(std::string_view text);
@@ -98,6 +101,7 @@ class ConsoleWindowServices final : public WindowServices {
   QuestionHandler questionHandler_;
   std::function<void()> timerChanged_;
   std::function<void()> endHook_;
+  std::function<void(std::string_view)> logHook_;
 
   // Guards the two streams and everything shown, so lines keep the order of the calls.
   mutable std::mutex outputMutex_;

@@ -31,6 +31,7 @@
 #include "ui/qt/log_box.h"
 #include "ui/qt/properties_dlg.h"
 #include "ui/qt/qt_window_services.h"
+#include "ui/qt/statistics_dlg.h"
 #include "ui/qt/ui_texts.h"
 
 namespace tarvik::qt {
@@ -275,9 +276,18 @@ QMenuBar* HostSimulatorDlg::BuildMenus(QVBoxLayout* layout) {
   QMenu* connection = bar->addMenu(Text(kConnectionMenu));
   propertiesAction_ = connection->addAction(Text(kPropertiesItem));
   connect(propertiesAction_, &QAction::triggered, this, &HostSimulatorDlg::OnProperties);
+  // Off by default, so the log box keeps its usual form; on, every line starts with the time.
+  connection->addSeparator();
+  showTimestampsAction_ = connection->addAction(Text(kShowTimestampsItem));
+  showTimestampsAction_->setCheckable(true);
+  showTimestampsAction_->setChecked(engine_.logTimestamps.load());
+  connect(showTimestampsAction_, &QAction::toggled, this,
+          [this](bool on) { engine_.logTimestamps.store(on); });
   QMenu* help = bar->addMenu(Text(kHelpMenu));
   connect(help->addAction(Text(kVersionItem)), &QAction::triggered, this,
           &HostSimulatorDlg::OnVersion);
+  statisticsAction_ = help->addAction(Text(kStatisticsItem));
+  connect(statisticsAction_, &QAction::triggered, this, &HostSimulatorDlg::OnStatistics);
   // There is no system menu to extend here, so the About entry joins the Help menu.
   help->addSeparator();
   connect(help->addAction(Text(kAboutMenuText)), &QAction::triggered, this,
@@ -428,6 +438,14 @@ void HostSimulatorDlg::OnExit() {
 
 void HostSimulatorDlg::OnVersion() {
   services_.ShowMessage(kVersionText, MessageIcon::Information, MessageButtons::Ok);
+}
+
+void HostSimulatorDlg::OnStatistics() {
+  auto* statistics = new StatisticsDlg(engine_, this);
+  statistics->setAttribute(Qt::WA_DeleteOnClose);
+  // Sized before it has a window of its own, so the size is settled once.
+  statistics->adjustSize();
+  statistics->show();
 }
 
 void HostSimulatorDlg::OnAbout() {

@@ -68,6 +68,8 @@ class HostSimulatorDlg : public QDialog {
   LogBox* logBox() const { return logBox_; }
   QTabWidget* tabs() const { return tabs_; }
   QAction* propertiesAction() const { return propertiesAction_; }
+  QAction* showTimestampsAction() const { return showTimestampsAction_; }
+  QAction* statisticsAction() const { return statisticsAction_; }
   // The value box that last had the focus; Enter clicks the set button beside it.
   QLineEdit* lastValueBox() const { return lastValueBox_; }
 
@@ -76,6 +78,8 @@ class HostSimulatorDlg : public QDialog {
   void OnOk();
   void OnVersion();
   void OnAbout();
+  // Opens the "Statistics" window (not modal, so the log goes on while it is read).
+  void OnStatistics();
   void OnProperties();
 
  protected:
@@ -104,6 +108,8 @@ class HostSimulatorDlg : public QDialog {
   InfoBasicTab* infoTab_ = nullptr;
   InfoLogTab* logTab_ = nullptr;
   QAction* propertiesAction_ = nullptr;
+  QAction* showTimestampsAction_ = nullptr;
+  QAction* statisticsAction_ = nullptr;
   std::string settingsPath_;
   // `propertiesOpen`: set while the modeless dialog exists.
   QPointer<PropertiesDlg> propertiesDlg_;

@@ -61,6 +61,7 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   qt::QtWindowServices services;
   Engine engine(services, port, clock);
   services.Attach(&engine);
+  engine.logTimestamps.store(options.timestamps);
 
   qt::HostSimulatorDlg::Options windowOptions;
   windowOptions.settingsPath = options.settingsPath;

@@ -38,6 +38,12 @@ inline constexpr const char* kConnectionMenu = "&Connection";
 inline constexpr const char* kPropertiesItem = "&Properties";
 inline constexpr const char* kHelpMenu = "&Help";
 inline constexpr const char* kVersionItem = "&Version";
+inline constexpr const char* kShowTimestampsItem = "Show Timestamps";
+inline constexpr const char* kStatisticsItem = "Statistics";
+
+// The "Statistics" window.
+inline constexpr const char* kStatisticsTitle = "Statistics";
+inline constexpr const char* kRefreshButton = "Refresh";
 
 // Tab pages.
 inline constexpr const char* kInfoTabTitle = "Validator Information";
