@@ -1,5 +1,6 @@
 #include "app/host_options.h"
 
+#include <charconv>
 #include <string_view>
 
 namespace tarvik {
@@ -18,7 +19,8 @@ const char* const kHostUsage =
     "                     validator that supports acceptance-data reading; a reading saves\n"
     "                     LOG.dat, Ad data go to ADDATA.dat (both in the working directory)\n"
     "  --screenshot FILE  save a picture of the window shortly after the start, then exit\n"
-    "  --screenshot-view window|log|properties  what --screenshot pictures (default window)\n"
+    "  --screenshot-view window|log|properties|download:FILE  what --screenshot pictures\n"
+    "  --global-download-waits A,B,C,D  global download waits in ms (3000,10000,60000,1000)\n"
     "  --version          print the version and exit\n"
     "  --timestamps       start every log line (standard output, log file) with HH:MM:SS.mmm\n"
     "  --fail-fast        end a script at its first failed expectation\n"
@@ -32,6 +34,9 @@ const char* const kHostUsage =
     "  :value NAME TEXT   set the value box NAME (disable, security, mode, inhibit, direction,\n"
     "                     function, machine, barcode-func, barcode-inhibit)\n"
     "  :wait MS           stop reading input for MS milliseconds\n"
+    "  :browse PATH       the Download tab's Browse with PATH chosen\n"
+    "  :normal-download   the Download tab's Normal Download button\n"
+    "  :global-download   the Download tab's Global Download button\n"
     "  :expect TEXT [MS]  wait until a log entry after the one the last :expect matched\n"
     "                     contains TEXT, at most MS ms (default 2000); a last word of digits\n"
     "                     is MS, so give MS when TEXT ends in a number\n"
@@ -44,6 +49,9 @@ const char* const kHostUsage =
     "                     set the Properties dialog (PORT 1-20, BAUD 9600/19200/38400,\n"
     "                     MODE Normal/Test) and press OK\n"
     "  :quit              exit\n"
+    "At the end of input a running download is let finish (a global download too: leaving\n"
+    "it half-way would leave every validator on the line without a program), then the program\n"
+    "exits.\n"
     "Standard output carries the communication log; everything else goes to standard error,\n"
     "a failed expectation as \"EXPECT FAILED: line N: TEXT (waited MS ms; last entry: ...)\",\n"
     "the run summary at the end.\n"
@@ -54,6 +62,29 @@ const char* const kHostUsage =
     "  2   the port did not open (input not a terminal), or the demo validator did not start\n"
     "  64  a wrong command line\n"
     "  74  the communication log could not be written to standard output\n";
+
+namespace {
+
+// "A,B,C,D": four waits of 0 to 600000 ms.
+std::optional<std::array<int, 4>> ParseWaits(std::string_view text) {
+  constexpr int kMaxWaitMs = 600000;
+  std::array<int, 4> waits{};
+  for (std::size_t i = 0; i < waits.size(); ++i) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    const auto [end, status] = std::from_chars(item.data(), item.data() + item.size(), waits[i]);
+    if (item.empty() || status != std::errc() || end != item.data() + item.size() || waits[i] < 0 ||
+        waits[i] > kMaxWaitMs) {
+      return std::nullopt;
+    }
+    const bool last = i + 1 == waits.size();
+    if (last != (comma == std::string_view::npos)) return std::nullopt;
+    if (!last) text.remove_prefix(comma + 1);
+  }
+  return waits;
+}
+
+}  // namespace
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
@@ -117,6 +148,14 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
           options.answer = Answer::No;
         } else {
           parsed.error = "--answer takes yes or no, not \"" + std::string(answer) + "\"";
+        }
+      }
+    } else if (arg == "--global-download-waits") {
+      if (const char* v = value()) {
+        options.globalDownloadWaitsMs = ParseWaits(v);
+        if (!options.globalDownloadWaitsMs) {
+          parsed.error = "--global-download-waits takes four waits of 0 to 600000 ms, as "
+                         "3000,10000,60000,1000, not \"" + std::string(v) + "\"";
         }
       }
     } else {

@@ -1,6 +1,8 @@
 // Command-line options of tarvik-host, shared by the console and the window front-ends.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,9 @@ struct HostOptions {
   std::string device;           // --device PATH: this serial device instead of the COM mapping
   std::string settingsPath;     // --settings FILE: empty for the default location
   Answer answer = Answer::Yes;  // --answer yes|no: Yes/No questions when stdin is not a terminal
+  // --global-download-waits A,B,C,D: the global download's fixed waits in ms (after INHIBIT SET,
+  // after the start, after the first and after every later data frame); none: the usual ones.
+  std::optional<std::array<int, 4>> globalDownloadWaitsMs;
   bool timestamps = false;      // --timestamps: every log line starts with the wall-clock time
   bool failFast = false;        // --fail-fast: a script ends at its first failed expectation
   std::string summaryPath;      // --summary FILE: the run summary as JSON

@@ -63,13 +63,28 @@ struct CommLogFile {
   bool writeFailed = false;   // a write of this recording failed and was reported
 };
 
+// The fixed waits of a global download, in milliseconds. Nobody answers a broadcast, so these
+// are the validators' time to get ready; a test (or a bench loader known to be quick) shortens
+// them.
+struct GlobalDownloadWaits {
+  int afterInhibitMs = 3000;
+  int afterStartMs = 10000;
+  int afterFirstDataMs = 60000;
+  int afterDataMs = 1000;
+};
+
 // The target file of a download and what was learned about it.
 struct DownloadContext {
-  std::FILE* targetFile = nullptr;  // worker thread after the start hand-over
+  // Guards targetFile, targetFileName and packetSize: a download button opens the file on the
+  // window thread while the worker may still be answering a late status of an earlier download.
+  std::mutex mutex;
+  std::FILE* targetFile = nullptr;
   std::string targetFileName;
   std::int32_t packetSize = kDefaultPacketSize;
   std::string targetFilePath;  // chosen on the Download tab (window thread)
   std::atomic<std::uint32_t> targetFileCrc{0};
+  GlobalDownloadWaits globalWaits;        // set before the worker starts
+  int refusedWrites = 0;                  // worker thread: refusals of the frame now queued
 };
 
 // A frame the operator typed in full (`:send`, `:send-bytes`), handed from the window thread to the

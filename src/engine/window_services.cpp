@@ -67,6 +67,8 @@ void WindowServices::ShowSettings(const SettingsSnapshot& store) {
   for (const auto& row : rows) ShowSettingValue(row.field, FormatSettingValue(row.field, row.value));
 }
 
+void WindowServices::ShowDownloadProgress(const DownloadProgress&) {}
+
 void AppendToLogBoxText(std::string& box, std::string_view text, std::size_t limit) {
   box.append(text);
   std::size_t cut = 0;

@@ -48,6 +48,23 @@ enum class SettingField {
 
 enum class DownloadButton { Normal = 1121, Global = 1007 };
 
+// How far a download has come, for the Download tab's progress bar and count-down.
+struct DownloadProgress {
+  enum class Kind { Normal, Global };
+  enum class Stage {
+    Sending,   // a data packet has gone out; `bytesSent` counts it
+    Waiting,   // a global download's fixed wait of `waitMs` begins now
+    Finished,  // the download is over (the check result, or the last broadcast frame)
+    Stopped,   // the download ended without its end
+  };
+  Kind kind = Kind::Normal;
+  Stage stage = Stage::Sending;
+  std::uint32_t bytesSent = 0;
+  std::uint32_t totalBytes = 0;
+  int waitMs = 0;       // Waiting: the length of the wait beginning now
+  int laterWaitMs = 0;  // global download: the fixed waits still to come after this one
+};
+
 // A copy of the settings store, so a front-end never reads engine fields from its own thread.
 struct SettingsSnapshot {
   std::int32_t disableSetting = 0;
@@ -106,6 +123,8 @@ class WindowServices {
   virtual void ClearLogBox() = 0;
 
   virtual void EnableDownloadButton(DownloadButton which, bool on) = 0;
+  // A download's progress; the front-ends draw it, a front-end without a tab may ignore it.
+  virtual void ShowDownloadProgress(const DownloadProgress& progress);
 
   // Ends the process with exit status 0 at once.
   virtual void EndProgram() = 0;

@@ -15,6 +15,7 @@
 #include "engine/exchange_watch.h"
 #include "engine/operator_dispatch.h"
 #include "engine/port_control.h"
+#include "engine/program_download.h"
 #include "engine/response_dispatch.h"
 #include "protocol/line_codes.h"
 
@@ -23,6 +24,18 @@ namespace tarvik {
 namespace {
 
 constexpr std::int32_t kDownloadStartCharacter = 'F';
+
+// A normal download moves on only when its frame reaches the validator, and the port refuses a
+// write while received bytes wait. The frame stays queued: the next pass receives what waits and
+// then writes it. A line that never clears gives up after this many passes, and timer 1 (armed
+// by the refusal) ends the download.
+constexpr int kMaxRefusedDownloadWrites = 100;
+
+bool KeepRefusedDownloadFrame(Engine& engine) {
+  const EngineState& s = engine.state;
+  if (s.normalDownloadActive.load() == 0 || s.portOpen.load() == 0) return false;
+  return ++engine.download.refusedWrites <= kMaxRefusedDownloadWrites;
+}
 
 // The send step: the Display Mode button's status request first, then the queued command.
 // Returns true when anything was handed to the sender.
@@ -35,8 +48,9 @@ bool SendStep(Engine& engine) {
   }
   std::uint8_t code = 0;
   if (PeekQueuedCommand(engine, code)) {
-    SendCommand(engine, code);
-    // Cleared whatever the sender reports: a refused write is not retried.
+    if (SendCommand(engine, code) == 0 && KeepRefusedDownloadFrame(engine)) return true;
+    engine.download.refusedWrites = 0;
+    // Cleared whatever the sender reports: outside a download a refused write is not retried.
     std::lock_guard lock(s.queueMutex);
     s.commandQueued.store(0);
     sent = true;
@@ -81,7 +95,11 @@ bool WorkerCycle(Engine& engine) {
     return true;
   }
 
-  if (ReceiveAndDispatch(engine) == 1) s.awaitingResponse.store(0);
+  if (ReceiveAndDispatch(engine) == 1) {
+    // A download whose exchange ended before its check result has nothing left to drive it.
+    if (s.awaitingResponse.load() != 0) StopUnfinishedDownload(engine);
+    s.awaitingResponse.store(0);
+  }
   const bool sent = SendStep(engine);
   if (s.awaitingResponse.load() != 0) return sent;
 

@@ -287,6 +287,27 @@ INSTANTIATE_TEST_SUITE_P(
                   false},
         DriveCase{
             "Wait", ":wait 250\n:wait 0\n", Setup::PortClosed, {}, "", {}, {}, {250, 0}, false},
+        // The Download tab's buttons, with their checks; a path that cannot be read is the
+        // file dialog cancelled, so no file is chosen and no message comes from Browse.
+        DriveCase{"DownloadButtonsPortClosed",
+                  ":normal-download\n:global-download\n:normal-download now\n",
+                  Setup::PortClosed,
+                  {},
+                  "",
+                  {"Message: The COM port has not been opened.",
+                   "Message: The COM port has not been opened."},
+                  {":normal-download takes nothing after it"},
+                  {},
+                  false},
+        DriveCase{"BrowseOfAMissingPathIsCancel",
+                  ":browse /nonexistent/target.bin\n:browse /\n:global-download\n",
+                  Setup::PortOpenIdle,
+                  {},
+                  "",
+                  {"Message: A target file has not yet been selected."},
+                  {},
+                  {},
+                  false},
         DriveCase{"BadCommands",
                   ":wait -1\n:wait x\n:bogus\n:value nobox 1\n:properties 1 9600 200 Normal\n"
                   ":properties 1 9600 200 Normal 246 7\n:log-button\n",
@@ -297,7 +318,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {":wait needs milliseconds from 0 to 3600000, not \"-1\"",
                    ":wait needs milliseconds from 0 to 3600000, not \"x\"",
                    "unknown command \":bogus\" (value, wait, expect, expect-not, send, "
-                   "send-bytes, quit, log-browse, log-button, properties)",
+                   "send-bytes, quit, browse, normal-download, global-download, log-browse, "
+                   "log-button, properties)",
                    "no value box \"nobox\" (disable, security, mode, inhibit, direction, "
                    "function, machine, barcode-func, barcode-inhibit)",
                    ":properties needs PORT BAUD POLLING MODE PACKET, for example :properties 1 "

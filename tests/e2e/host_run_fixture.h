@@ -165,9 +165,18 @@ class HostProcess {
     in_ = -1;
   }
 
+  // Reads what the host writes for `ms` milliseconds.
+  void ReadFor(int ms) {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ms);
+    while (SteadyClock::now() < deadline && ReadSome(deadline)) {
+    }
+  }
+
   // Reads what the host writes until `done` holds; false when the limit passed first.
-  bool WaitUntil(const std::function<bool()>& done) {
-    const auto deadline = SteadyClock::now() + kWaitLimit;
+  bool WaitUntil(const std::function<bool()>& done,
+                 std::chrono::seconds limit =
+                     std::chrono::duration_cast<std::chrono::seconds>(kWaitLimit)) {
+    const auto deadline = SteadyClock::now() + limit;
     while (!done()) {
       if (SteadyClock::now() >= deadline || !ReadSome(deadline)) return done();
     }
@@ -262,7 +271,7 @@ class HostRunTest : public ::testing::Test {
 
   // The validator with its mechanism sped up, and the host on its line.
   // `initializeMs`: how long the validator reports INITIALIZE after a reset; a test that must
-  // see it on a loaded machine gives it longer. `hostArgs`: options for the host besides its line.
+  // see it on a loaded machine gives it longer. `hostArgs`: more options for the host.
   ::testing::AssertionResult StartBoth(int initializeMs = kInitializeMs,
                                        std::vector<std::string> hostArgs = {}) {
     RunnerOptions options;
@@ -280,7 +289,16 @@ class HostRunTest : public ::testing::Test {
       return ::testing::AssertionFailure() << "the validator did not start: " << why;
     }
     hostArgs.insert(hostArgs.end(), {"--device", validator_.SlavePath()});
-    return StartHost(std::move(hostArgs));
+    return StartHost(hostArgs);
+  }
+
+  // Whether the validator's trace has a line containing `text`.
+  bool TraceHas(std::string_view text) {
+    std::lock_guard lock(traceMutex_);
+    for (const std::string& line : trace_) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
   }
 
   // Waits until the log holds `text` at least `count` times from `from` on.

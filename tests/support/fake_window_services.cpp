@@ -133,6 +133,20 @@ void FakeWindowServices::EnableDownloadButton(DownloadButton which, bool on) {
          (which == DownloadButton::Normal ? "Normal " : "Global ") + (on ? "on" : "off"));
 }
 
+void FakeWindowServices::ShowDownloadProgress(const DownloadProgress& progress) {
+  static constexpr const char* kStages[] = {"Sending", "Waiting", "Finished", "Stopped"};
+  std::lock_guard lock(mutex_);
+  std::string call = std::string("Progress ") +
+                     (progress.kind == DownloadProgress::Kind::Normal ? "Normal " : "Global ") +
+                     kStages[static_cast<int>(progress.stage)] + " " +
+                     std::to_string(progress.bytesSent) + "/" + std::to_string(progress.totalBytes);
+  if (progress.stage == DownloadProgress::Stage::Waiting) {
+    call += " wait " + std::to_string(progress.waitMs) + " then " +
+            std::to_string(progress.laterWaitMs);
+  }
+  Record(std::move(call));
+}
+
 void FakeWindowServices::EndProgram() {
   std::lock_guard lock(mutex_);
   endProgram_ = true;

@@ -42,6 +42,8 @@ class FakeWindowServices : public WindowServices {
   std::string GetLogText() override;
   void ClearLogBox() override;
   void EnableDownloadButton(DownloadButton which, bool on) override;
+  // "Progress Normal Sending 246/1000", "Progress Global Waiting 0/0 wait 3000 then 70000"
+  void ShowDownloadProgress(const DownloadProgress& progress) override;
   void EndProgram() override;
 
   // --- For the test ---

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "engine/comm_log.h"
+#include "engine/program_download.h"
 #include "engine/run_summary.h"
 #include "engine/settings.h"
 #include "engine/worker_loop.h"
@@ -111,6 +112,10 @@ class ConsoleApp {
     services_.SetTimerChangedHook([this] { wake_.Wake(); });
     services_.SetQuestionHandler([this](std::string_view text) { return Ask(text); });
     services_.SetEndHook(RestoreTerminal);
+    engine_.runGlobalDownload = RunGlobalDownload;
+    if (const auto& waits = options.globalDownloadWaitsMs) {
+      engine_.download.globalWaits = {(*waits)[0], (*waits)[1], (*waits)[2], (*waits)[3]};
+    }
     services_.SetLogHook([this](std::string_view entry) {
       watch_.Add(entry);
       // A script waiting on an expectation looks again at once.
@@ -278,6 +283,7 @@ ConsoleApp::Flow ConsoleApp::Handle(const InputEvent& event) {
   } else if (!reaction.note.empty()) {
     services_.Note(reaction.note);
   }
+  for (const auto& [caption, text] : reaction.fields) services_.ShowPageField(caption, text);
   if (reaction.endOfInput) inputEnded_ = true;
   return {reaction.exit, reaction.waitMs, reaction.expect, reaction.expectationUnreadable};
 }
@@ -346,7 +352,7 @@ bool ConsoleApp::EngineIdle() const {
 void ConsoleApp::WaitUntilIdle() {
   // Idle must hold before and after a whole pass of the worker that began after the first look:
   // a character the worker has just taken is neither pending nor an open exchange yet.
-  const auto deadline = SteadyClock::now() + kDrainLimit;
+  auto deadline = SteadyClock::now() + kDrainLimit;
   while (SteadyClock::now() < deadline) {
     if (LineBlocked()) {
       // Nothing the worker waits for can come while the line takes no data.
@@ -357,6 +363,13 @@ void ConsoleApp::WaitUntilIdle() {
         lineBlockedNoted_ = true;
       }
       return;
+    }
+    // A download is let finish: a normal one ends by its check result or within 20 s of a
+    // silent validator (timer 1), a global one after its fixed waits.
+    const EngineState& s = engine_.state;
+    if ((s.normalDownloadActive.load() != 0 && s.awaitingResponse.load() != 0) ||
+        s.globalDownloadActive.load() != 0) {
+      deadline = SteadyClock::now() + kDrainLimit;
     }
     if (EngineIdle()) {
       const std::uint64_t seen = worker_.CompletedCycles();

@@ -4,7 +4,11 @@
 #include <optional>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/comm_log.h"
+#include "engine/download_tab.h"
 #include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
@@ -201,6 +205,29 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
     return {CommandOutcome::Kind::Expect, 0, {}, std::move(*expectation)};
   }
   if (command == "send" || command == "send-bytes") return Send(rest, command == "send-bytes");
+  if (command == "browse") {
+    // The rest of the line is the path, blanks and all; a path that is not a readable file is
+    // Browse cancelled in the file dialog, which could not have offered it.
+    const std::string path(rest);
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::access(path.c_str(), R_OK) != 0) {
+      return {};
+    }
+    if (const auto fields = BrowseTargetFile(engine_, path)) {
+      fields_ = {{"Target File", fields->path}, {"CRC", fields->crc}, {"Header", fields->header}};
+    }
+    return {};
+  }
+  if (command == "normal-download" || command == "global-download") {
+    if (!rest.empty()) return Error(":" + std::string(command) + " takes nothing after it");
+    if (command == "normal-download") {
+      PressNormalDownload(engine_);
+    } else {
+      PressGlobalDownload(engine_);
+    }
+    return {};
+  }
   if (command == "log-browse") {
     // The rest of the line is the path; nothing is the file dialog cancelled.
     BrowseLogFile(engine_, logTab_,
@@ -210,8 +237,8 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
   if (command == "log-button") return LogButton();
   if (command == "properties") return Properties(rest);
   return Error("unknown command \":" + std::string(command) +
-               "\" (value, wait, expect, expect-not, send, send-bytes, quit, log-browse, "
-               "log-button, properties)");
+               "\" (value, wait, expect, expect-not, send, send-bytes, quit, browse, "
+               "normal-download, global-download, log-browse, log-button, properties)");
 }
 
 bool IsSendCommand(std::string_view line) {
@@ -307,6 +334,7 @@ Reaction ConsoleOperator::Handle(const InputEvent& event) {
   const CommandOutcome outcome = Command(event.text);
   switch (outcome.kind) {
     case CommandOutcome::Kind::Done:
+      reaction.fields = std::exchange(fields_, {});
       break;
     case CommandOutcome::Kind::Wait:
       reaction.waitMs = outcome.waitMs;

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/log_tab.h"
@@ -60,6 +62,8 @@ struct Reaction {
   bool endOfInput = false;  // Ctrl-D at the terminal
   std::string note;         // a console line for standard error
   std::string echo;         // text to echo as it is
+  // Tab page fields to show ("Target File", "CRC", "Header" after `:browse`), caption and text.
+  std::vector<std::pair<std::string, std::string>> fields;
   std::optional<Expectation> expect;  // `:expect`, `:expect-not`: wait and judge
   // An `:expect` or `:expect-not` line that could not be read: it counts as failed, so a typo
   // never lets a run pass unchecked. `note` then holds the failure line.
@@ -98,6 +102,8 @@ class ConsoleOperator {
   Engine& engine_;
   bool acceptanceLog_;
   std::array<std::string, kValueBoxes.size()> boxes_{};
+  // Page fields a command filled, handed to the next reaction.
+  std::vector<std::pair<std::string, std::string>> fields_;
   std::string settingsPath_;
   LogTabState logTab_;
 };

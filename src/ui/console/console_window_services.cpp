@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/download_progress.h"
+
 namespace tarvik::console {
 
 namespace {
@@ -209,6 +211,39 @@ void ConsoleWindowServices::EnableDownloadButton(DownloadButton which, bool on) 
   WriteEffect(std::string("BUTTON ") +
               (which == DownloadButton::Normal ? "Normal Download" : "Global Download") + ": " +
               (on ? "on" : "off"));
+}
+
+void ConsoleWindowServices::ShowDownloadProgress(const DownloadProgress& progress) {
+  // Each per cent once, and only the long fixed waits: a line per packet or per second of a
+  // long transfer would bury the other effects.
+  constexpr int kShownWaitMs = 3000;
+  std::lock_guard lock(outputMutex_);
+  const SteadyClock::time_point now = SteadyClock::now();
+  long long elapsedMs = 0;
+  switch (progress.stage) {
+    case DownloadProgress::Stage::Sending: {
+      if (downloadPercent_ < 0) downloadStart_ = now;
+      const int percent = ProgressPercent(progress.bytesSent, progress.totalBytes);
+      if (percent == downloadPercent_) return;
+      downloadPercent_ = percent;
+      elapsedMs =
+          std::chrono::duration_cast<std::chrono::milliseconds>(now - downloadStart_).count();
+      break;
+    }
+    case DownloadProgress::Stage::Waiting:
+      if (progress.waitMs < kShownWaitMs) return;
+      break;
+    case DownloadProgress::Stage::Finished:
+    case DownloadProgress::Stage::Stopped:
+      downloadPercent_ = -1;
+      break;
+  }
+  WriteEffect("DOWNLOAD: " + DescribeDownloadProgress(progress, elapsedMs));
+}
+
+void ConsoleWindowServices::ShowPageField(std::string_view caption, std::string_view text) {
+  std::lock_guard lock(outputMutex_);
+  ShowField(caption, text);
 }
 
 void ConsoleWindowServices::EndProgram() {

@@ -7,6 +7,7 @@
 //   FIELD caption: text            a Validator Information field
 //   LABEL caption: text            a main-window label (modes, device address, ...)
 //   BUTTON caption: on|off         a download button enabled or disabled
+//   DOWNLOAD: text                 a download's progress (per cent steps, long waits, the end)
 //
 // Timers are kept here and fired by the console's event loop (`FireDueTimers`), which is the
 // console's window thread: every expiry runs HandleTimer there.
@@ -66,6 +67,9 @@ class ConsoleWindowServices final : public WindowServices {
   std::string GetLogText() override;
   void ClearLogBox() override;
   void EnableDownloadButton(DownloadButton which, bool on) override;
+  void ShowDownloadProgress(const DownloadProgress& progress) override;
+  // A field of a tab page the console shows itself (the Download tab's path, CRC and header).
+  void ShowPageField(std::string_view caption, std::string_view text);
   // Runs the end hook (terminal restore), flushes both streams and ends the process with 0, or
   // with kExitOutputFailed when the communication log could not be written.
   void EndProgram() override;
@@ -111,6 +115,9 @@ class ConsoleWindowServices final : public WindowServices {
   std::string commStatus_;
   bool validatorStatusShown_ = false;
   bool commStatusShown_ = false;
+  // The download being shown: when its first packet went, the last per cent written.
+  SteadyClock::time_point downloadStart_{};
+  int downloadPercent_ = -1;
   bool logOutputFailed_ = false;
 
   struct Timer {

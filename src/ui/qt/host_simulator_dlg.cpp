@@ -20,6 +20,7 @@
 #include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
+#include "engine/program_download.h"
 #include "engine/properties.h"
 #include "engine/settings.h"
 #include "engine/value_entry.h"
@@ -27,6 +28,7 @@
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/info_basic_tab.h"
+#include "ui/qt/info_download_tab.h"
 #include "ui/qt/info_log_tab.h"
 #include "ui/qt/log_box.h"
 #include "ui/qt/properties_dlg.h"
@@ -247,6 +249,12 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
 
   services_.BindLogBox(logBox_);
   services_.BindInfoTab(infoTab_);
+  services_.BindDownloadTab(downloadTab_);
+  services_.BindDownloadButton(DownloadButton::Normal,
+                               downloadTab_->button(InfoDownloadTab::Control::NormalDownload));
+  services_.BindDownloadButton(DownloadButton::Global,
+                               downloadTab_->button(InfoDownloadTab::Control::GlobalDownload));
+  engine_.runGlobalDownload = RunGlobalDownload;
   for (const LabelRow& row : kLabels) {
     if (row.engineLabel) services_.BindLabel(*row.engineLabel, labels_.at(row.id));
   }
@@ -307,7 +315,8 @@ void HostSimulatorDlg::BuildClient(QWidget* client) {
   tabs_->setGeometry(du.Rect(237, 3, 290, 130));
   infoTab_ = new InfoBasicTab;
   tabs_->addTab(infoTab_, Text(kInfoTabTitle));
-  tabs_->addTab(new QWidget, Text(kDownloadTabTitle));
+  downloadTab_ = new InfoDownloadTab(engine_);
+  tabs_->addTab(downloadTab_, Text(kDownloadTabTitle));
   logTab_ = new InfoLogTab(engine_);
   tabs_->addTab(logTab_, Text(kLogTabTitle));
 

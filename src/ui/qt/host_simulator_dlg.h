@@ -28,6 +28,7 @@ class Worker;
 namespace tarvik::qt {
 
 class InfoBasicTab;
+class InfoDownloadTab;
 class InfoLogTab;
 class LogBox;
 class PropertiesDlg;
@@ -62,6 +63,7 @@ class HostSimulatorDlg : public QDialog {
   QLineEdit* valueBox(int id) const;
   QLabel* label(int id) const;
   InfoBasicTab* infoTab() const { return infoTab_; }
+  InfoDownloadTab* downloadTab() const { return downloadTab_; }
   InfoLogTab* logTab() const { return logTab_; }
   // The open Properties dialog, or nullptr.
   PropertiesDlg* propertiesDlg() const;
@@ -106,6 +108,7 @@ class HostSimulatorDlg : public QDialog {
   LogBox* logBox_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   InfoBasicTab* infoTab_ = nullptr;
+  InfoDownloadTab* downloadTab_ = nullptr;
   InfoLogTab* logTab_ = nullptr;
   QAction* propertiesAction_ = nullptr;
   QAction* showTimestampsAction_ = nullptr;

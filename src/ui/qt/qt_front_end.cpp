@@ -1,15 +1,18 @@
 #include "ui/qt/qt_front_end.h"
 
 #include <QApplication>
+#include <QPushButton>
 #include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/engine.h"
 #include "transport/serial_port.h"
 #include "ui/qt/host_simulator_dlg.h"
+#include "ui/qt/info_download_tab.h"
 #include "ui/qt/info_log_tab.h"
 #include "ui/qt/properties_dlg.h"
 #include "ui/qt/qt_window_services.h"
@@ -31,12 +34,21 @@ QString OptionValue(const QStringList& arguments, const QString& option) {
 
 // What a screenshot shows: the window as it starts, with its Log page in front, or the
 // Properties dialog opened from the menu.
-enum class ScreenshotView { Window, LogPage, Properties, Unknown };
+enum class ScreenshotView { Window, LogPage, Properties, Download, Unknown };
+
+// "download:FILE" pictures the Download page during a normal download of FILE.
+constexpr auto kDownloadViewPrefix = "download:";
+// The download starts once the worker has opened the line; the picture follows a second later.
+constexpr int kDownloadStartDelayMs = 500;
 
 ScreenshotView ViewOf(const QString& name) {
   if (name.isEmpty() || name == QLatin1String("window")) return ScreenshotView::Window;
   if (name == QLatin1String("log")) return ScreenshotView::LogPage;
   if (name == QLatin1String("properties")) return ScreenshotView::Properties;
+  if (name.startsWith(QLatin1String(kDownloadViewPrefix)) &&
+      name.size() > qsizetype(std::strlen(kDownloadViewPrefix))) {
+    return ScreenshotView::Download;
+  }
   return ScreenshotView::Unknown;
 }
 
@@ -50,7 +62,7 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
       OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-view"));
   const ScreenshotView view = ViewOf(viewName);
   if (view == ScreenshotView::Unknown) {
-    std::fprintf(stderr, "tarvik-host: --screenshot-view takes window, log or properties, not %s\n",
+    std::fprintf(stderr, "tarvik-host: --screenshot-view takes window, log, properties or download:FILE, not %s\n",
                  qPrintable(viewName));
     return 64;
   }
@@ -61,6 +73,9 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   qt::QtWindowServices services;
   Engine engine(services, port, clock);
   services.Attach(&engine);
+  if (const auto& waits = options.globalDownloadWaitsMs) {
+    engine.download.globalWaits = {(*waits)[0], (*waits)[1], (*waits)[2], (*waits)[3]};
+  }
   engine.logTimestamps.store(options.timestamps);
 
   qt::HostSimulatorDlg::Options windowOptions;
@@ -71,6 +86,21 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
 
   if (!screenshot.isEmpty()) {
     if (view == ScreenshotView::LogPage) window.tabs()->setCurrentWidget(window.logTab());
+    if (view == ScreenshotView::Download) {
+      window.tabs()->setCurrentWidget(window.downloadTab());
+      // The picture's download is confirmed without asking; every box is answered.
+      services.SetMessageHook([](const qt::QtWindowServices::MessageRequest& request,
+                                 std::function<void(MessageResult)> answer) {
+        answer(request.buttons == MessageButtons::YesNo ? MessageResult::Yes : MessageResult::Ok);
+      });
+      const QString file = viewName.mid(qsizetype(std::strlen(kDownloadViewPrefix)));
+      QTimer::singleShot(kDownloadStartDelayMs, &window, [&window, file] {
+        qt::InfoDownloadTab* tab = window.downloadTab();
+        tab->SetFileChooser([file] { return file; });
+        tab->button(qt::InfoDownloadTab::Control::Browse)->click();
+        tab->button(qt::InfoDownloadTab::Control::NormalDownload)->click();
+      });
+    }
     if (view == ScreenshotView::Properties) {
       QTimer::singleShot(0, &window, [&window] { window.OnProperties(); });
     }

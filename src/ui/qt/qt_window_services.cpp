@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "ui/qt/info_basic_tab.h"
+#include "ui/qt/info_download_tab.h"
 #include "ui/qt/log_box.h"
 #include "ui/qt/ui_texts.h"
 
@@ -76,6 +77,8 @@ void QtWindowServices::BindLabel(Label label, QLabel* widget) {
 void QtWindowServices::BindDownloadButton(DownloadButton which, QAbstractButton* button) {
   downloadButtons_[which] = button;
 }
+
+void QtWindowServices::BindDownloadTab(InfoDownloadTab* tab) { downloadTab_ = tab; }
 
 void QtWindowServices::Shutdown() {
   std::lock_guard lock(waitMutex_);
@@ -291,6 +294,12 @@ void QtWindowServices::EnableDownloadButton(DownloadButton which, bool on) {
   Run([this, which, on] {
     const auto it = downloadButtons_.find(which);
     if (it != downloadButtons_.end() && !it->second.isNull()) it->second->setEnabled(on);
+  });
+}
+
+void QtWindowServices::ShowDownloadProgress(const DownloadProgress& progress) {
+  Run([this, progress] {
+    if (!downloadTab_.isNull()) downloadTab_->ShowProgress(progress);
   });
 }
 

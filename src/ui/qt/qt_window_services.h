@@ -32,6 +32,7 @@ class QWidget;
 namespace tarvik::qt {
 
 class InfoBasicTab;
+class InfoDownloadTab;
 class LogBox;
 
 class QtWindowServices : public QObject, public WindowServices {
@@ -63,6 +64,7 @@ class QtWindowServices : public QObject, public WindowServices {
   void BindInfoTab(InfoBasicTab* tab);
   void BindLabel(Label label, QLabel* widget);
   void BindDownloadButton(DownloadButton which, QAbstractButton* button);
+  void BindDownloadTab(InfoDownloadTab* tab);
   // The window that owns message boxes shown on the window thread.
   void SetMessageParent(QWidget* parent) { messageParent_ = parent; }
 
@@ -95,6 +97,7 @@ class QtWindowServices : public QObject, public WindowServices {
   std::string GetLogText() override;
   void ClearLogBox() override;
   void EnableDownloadButton(DownloadButton which, bool on) override;
+  void ShowDownloadProgress(const DownloadProgress& progress) override;
   void EndProgram() override;
 
  private:
@@ -121,6 +124,7 @@ class QtWindowServices : public QObject, public WindowServices {
   QPointer<InfoBasicTab> infoTab_;
   std::map<Label, QPointer<QLabel>> labelWidgets_;
   std::map<DownloadButton, QPointer<QAbstractButton>> downloadButtons_;
+  QPointer<InfoDownloadTab> downloadTab_;
   QPointer<QWidget> messageParent_;
   std::vector<QPointer<QMessageBox>> openBoxes_;  // boxes shown for another thread
   MessageHook messageHook_;

@@ -65,6 +65,17 @@ inline constexpr const char* kDeviceAddressCaption = "Device Address";
 inline constexpr const char* kPortCaption = "Port";
 inline constexpr const char* kExitButton = "Exit ( &X )";
 
+// Download page.
+inline constexpr const char* kTargetFileCaption = "Target File";
+inline constexpr const char* kCrcCaption = "CRC";
+inline constexpr const char* kHeaderCaption = "Header";
+// The Browse button shares kBrowseButton with the Log page.
+inline constexpr const char* kNormalDownloadButton = "Normal Download";
+inline constexpr const char* kGlobalDownloadButton = "Global Download";
+inline constexpr const char* kTargetFileDialogTitle = "Target File";
+inline constexpr const char* kTargetFileFilter = "All (*.*)";
+inline constexpr const char* kNoDownloadText = "No download running.";
+
 // Validator Information page.
 inline constexpr const char* kValidatorStatusCaption = "Validator Status";
 inline constexpr const char* kCommStatusCaption = "Comminucation Status";
