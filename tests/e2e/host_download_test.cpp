@@ -149,3 +149,31 @@ TEST_F(HostRunTest, NormalDownloadEndsWhenTheValidatorFallsSilent) {
 }
 
 }  // namespace
+
+namespace {
+
+// The validator loses power in the middle of a download: the host stops the download with its
+// message (the file closed, polling back), and once the validator has been reset a fresh
+// download of the same file goes through and is verified.
+TEST_F(HostRunTest, APowerCycleMidDownloadStopsItAndAFreshDownloadSucceeds) {
+  const TargetFile file = WriteTargetFile(dir_, 60 * 1024);
+  ASSERT_TRUE(StartBoth());
+  ASSERT_TRUE(validator_.Command("expect-crc " + file.crc).ok);
+  ResetValidator();
+  if (HasFatalFailure()) return;
+  host_.Type("\n:browse " + file.path + "\n:normal-download\n");
+  ASSERT_TRUE(WaitForLog("Download Data (20%)"));
+  ASSERT_TRUE(validator_.Command("powercycle").ok);
+  ASSERT_TRUE(WaitForErr("MESSAGE: The download has been stopped"));
+  EXPECT_EQ(host_.Err().find("downloaded successfully"), std::string::npos);
+
+  const std::size_t from = host_.Out().size();
+  ResetValidator();
+  if (HasFatalFailure()) return;
+  host_.Type("\n:normal-download\n");  // a command line starts a line; the reset key ended none
+  ASSERT_TRUE(WaitForLog(ReceivedText("Program Check Verified-" + file.crc), 1, from));
+  EXPECT_TRUE(WaitForErr("MESSAGE: The target file has been downloaded successfully."));
+  ExpectCleanExit();
+}
+
+}  // namespace
