@@ -316,7 +316,8 @@ INSTANTIATE_TEST_SUITE_P(EchoesAndData, ResponseRowTest, ::testing::ValuesIn(Ech
 // code, and placeholders that a frame of the row's length can fill.
 TEST(ResponseTableTest, RowsAreConsistent) {
   std::map<int, std::vector<const ResponseRow*>> byCode;
-  for (const auto group : {StatusResponseRows(), EchoResponseRows(), AcceptanceResponseRows()}) {
+  for (const auto group : {StatusResponseRows(), EchoResponseRows(), AcceptanceResponseRows(),
+                           DownloadResponseRows()}) {
     for (const ResponseRow& row : group) byCode[row.code].push_back(&row);
   }
   for (const auto& [code, rows] : byCode) {
