@@ -1,4 +1,4 @@
-// The receiver runs about a thousand times a second, nearly always on an idle line; a frame's
+// The receiver runs on every pass of the worker, mostly on an idle line; a frame's
 // receive must cost little beside the line time. Measured with seams that do no work of their
 // own, so the figures are the receiver's.
 #include <benchmark/benchmark.h>
@@ -6,35 +6,14 @@
 #include <array>
 #include <cstring>
 
+#include "bench_support.h"
 #include "engine/frame_receiver.h"
 
 namespace {
 
 using namespace tarvik;
-
-// Window services that do nothing: the front-end's cost is not the receiver's.
-class NullWindow final : public WindowServices {
- public:
-  void StartTimer(int, int) override {}
-  void StopTimer(int) override {}
-  MessageResult ShowMessage(std::string_view, MessageIcon, MessageButtons,
-                            std::string_view) override {
-    return MessageResult::Ok;
-  }
-  void ShowValidatorStatus(std::string_view) override {}
-  void ShowCommStatus(std::string_view) override {}
-  void ShowVersion(std::string_view) override {}
-  void ShowBootVersion(std::string_view) override {}
-  void ShowMachineNumber(std::string_view) override {}
-  void ShowSettingValue(SettingField, std::string_view) override {}
-  void SetLabelText(Label, std::string_view) override {}
-  std::string GetLabelText(Label) override { return {}; }
-  void AppendLogText(std::string_view) override {}
-  std::string GetLogText() override { return {}; }
-  void ClearLogBox() override {}
-  void EnableDownloadButton(DownloadButton, bool) override {}
-  void EndProgram() override {}
-};
+using bench::NoWaitClock;
+using bench::NullWindow;
 
 // A line that replays one frame on demand, from a fixed buffer.
 class ReplayLink final : public SerialLink {
@@ -64,12 +43,6 @@ class ReplayLink final : public SerialLink {
   std::array<std::uint8_t, 256> bytes_{};
   std::size_t size_ = 0;
   std::size_t at_ = 0;
-};
-
-class NoWaitClock final : public Clock {
- public:
-  void Pause(int) override {}
-  std::tm LocalTime() override { return {}; }
 };
 
 void BM_ReceiveFrameIdle(benchmark::State& state) {

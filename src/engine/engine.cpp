@@ -111,7 +111,9 @@ void HandleTimer(Engine& engine, int id) {
       engine.ui.StopTimer(kPollingTimer);
       PollingDecision(engine);
       engine.ui.StartTimer(kPollingTimer, s.polling_duration.load());
-      break;
+      // A queued request has woken the worker already; with nothing queued there is nothing
+      // for it to do.
+      return;
     case kResponseTimer:
       engine.ui.StopTimer(kResponseTimer);
       s.responseTimedOut.store(1);

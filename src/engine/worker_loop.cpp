@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -117,23 +118,24 @@ bool WorkerCycle(Engine& engine) {
   return sent;
 }
 
-int WorkerWaitMs(const EngineState& s, bool lineWatched, bool answerExpected) {
+PassDue NextPassDue(const EngineState& s, bool lineWatched, bool answerExpected) {
   if (s.portOpen.load() == 0) {
     // Only a posted character has something to happen to it (it is dropped).
-    return s.pendingCommand.load() != 0 ? kBusyWaitMs : kIdleWaitMs;
+    return s.pendingCommand.load() != 0 ? PassDue::Now : PassDue::Deadline;
   }
   const bool exchangeOpen = s.awaitingResponse.load() != 0;
   const bool workWaiting = s.commandQueued.load() != 0 || s.immediateStatusRequest.load() != 0 ||
                            s.responseTimedOut.load() != 0 || s.commErrors.load() != 0 ||
                            s.globalDownloadActive.load() != 0 ||
                            (s.pendingCommand.load() != 0 && !exchangeOpen);
-  if (workWaiting) return kBusyWaitMs;
-  // An answer announces itself only on the line. When the line can wake the worker, the wait
-  // may be long; otherwise the line is polled as often as the cycle allows while an answer can
-  // come.
-  if (lineWatched) return kIdleWaitMs;
-  if (exchangeOpen || answerExpected || s.normalDownloadActive.load() != 0) return kBusyWaitMs;
-  return kIdleWaitMs;
+  if (workWaiting) return PassDue::Now;
+  // An answer announces itself only on the line. When the line can wake the worker, it sleeps
+  // until it does; otherwise the line is looked at often while an answer can come.
+  if (lineWatched) return PassDue::Deadline;
+  if (exchangeOpen || answerExpected || s.normalDownloadActive.load() != 0) {
+    return PassDue::LinePoll;
+  }
+  return PassDue::Deadline;
 }
 
 // --- Worker ------------------------------------------------------------------------------------
@@ -148,22 +150,42 @@ struct Worker::Waiter {
   Waiter& operator=(const Waiter&) = delete;
 
   void Wake() const {
+    // What the worker queues for itself it sees when its pass ends; waking itself would only buy
+    // an empty pass.
+    if (std::this_thread::get_id() == owner.load()) return;
     const std::uint64_t one = 1;
     // A full counter already means "wake"; nothing else can fail here.
     [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
   }
 
-  // Waits up to `ms` for a wake-up or, when `lineFd` is valid, for the line to become readable.
-  void Wait(int ms, int lineFd) const {
+  // Takes the wake-ups raised so far; those raised afterwards end the next wait.
+  void Drain() const {
+    std::uint64_t wakes = 0;
+    [[maybe_unused]] const ssize_t n = ::read(fd, &wakes, sizeof wakes);
+  }
+
+  // Waits until `deadline` for a wake-up or, when `lineFd` is valid, for the line to become
+  // readable (or to hang up: the pass then finds the device gone). True when it slept: nothing
+  // was there when it began, and the deadline was still ahead.
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline, int lineFd) const {
     pollfd fds[2] = {{fd, POLLIN, 0}, {lineFd, POLLIN, 0}};
     const nfds_t count = lineFd >= 0 ? 2 : 1;
-    if (::poll(fds, count, ms) > 0 && (fds[0].revents & POLLIN) != 0) {
-      std::uint64_t wakes = 0;
-      [[maybe_unused]] const ssize_t n = ::read(fd, &wakes, sizeof wakes);
-    }
+    const timespec zero{};
+    if (::ppoll(fds, count, &zero, nullptr) != 0) return false;
+    const auto now = std::chrono::steady_clock::now();
+    // Compared first: the distance to a far deadline (time_point::min or max) would overflow.
+    if (deadline <= now) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::min(deadline, now + std::chrono::milliseconds(kSafetyWakeMs)) - now);
+    timespec timeout{};
+    timeout.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+    timeout.tv_nsec = static_cast<long>(left.count() % 1000000000);
+    ::ppoll(fds, count, &timeout, nullptr);
+    return true;
   }
 
   const int fd;
+  std::atomic<std::thread::id> owner{};
 };
 
 Worker::Worker(Engine& engine) : engine_(engine), waiter_(std::make_shared<Waiter>()) {}
@@ -173,6 +195,12 @@ Worker::~Worker() { Stop(); }
 void Worker::SetLineDescriptor(std::function<int()> descriptor) {
   lineDescriptor_ = std::move(descriptor);
 }
+
+void Worker::AddDeadline(std::function<SteadyClock::time_point()> next) {
+  deadlines_.push_back(std::move(next));
+}
+
+void Worker::SetPassEndHook(std::function<void()> hook) { passEnd_ = std::move(hook); }
 
 void Worker::Start() {
   if (thread_.joinable()) return;
@@ -191,42 +219,69 @@ void Worker::Stop() {
   thread_.join();
 }
 
+Worker::SteadyClock::time_point Worker::NextDeadline(SteadyClock::time_point now,
+                                                     SteadyClock::time_point watchDeadline) const {
+  SteadyClock::time_point next =
+      std::min(now + std::chrono::milliseconds(kSafetyWakeMs), watchDeadline);
+  for (const auto& deadline : deadlines_) next = std::min(next, deadline());
+  return next;
+}
+
 void Worker::Run() {
-  using SteadyClock = std::chrono::steady_clock;
+  waiter_->owner.store(std::this_thread::get_id());
   WorkerStartUp(engine_);
   startedUp_.store(true);
+  if (passEnd_) passEnd_();
 
   SteadyClock::time_point lastTransmission{};
   bool transmitted = false;
+  SteadyClock::time_point lastPassEnd = SteadyClock::now();
+  int backToBack = 0;  // passes in a row that found work without waiting for it
   ExchangeWatch watch;
   while (!stopRequested_.load()) {
+    // Wake-ups raised so far are taken before the engine is looked at: what they announced is
+    // seen in the look, and those raised after it end the wait.
+    waiter_->Drain();
+    if (stopRequested_.load()) break;
     const int lineFd = lineDescriptor_ ? lineDescriptor_() : -1;
-    const bool answerExpected = transmitted && SteadyClock::now() - lastTransmission <
-                                                   std::chrono::milliseconds(kAnswerWindowMs);
-    int waitMs = WorkerWaitMs(engine_.state, lineFd >= 0, answerExpected);
-    // A line that stays readable (bytes the receiver leaves for a later pass) must not turn
-    // the wait into a spin: it is then watched at the cycle's own pace.
-    // The watch's deadline wakes the worker even on a line that has gone silent.
-    if (const auto deadline = watch.Deadline(); deadline != SteadyClock::time_point::max()) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-      waitMs = std::min(waitMs, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    const SteadyClock::time_point now = SteadyClock::now();
+    const bool answerExpected =
+        transmitted && now - lastTransmission < std::chrono::milliseconds(kAnswerWindowMs);
+    bool slept = false;
+    switch (NextPassDue(engine_.state, lineFd >= 0, answerExpected)) {
+      case PassDue::Now:
+        break;
+      case PassDue::LinePoll:
+        slept = waiter_->WaitUntil(now + std::chrono::milliseconds(kLinePollMs), -1);
+        break;
+      case PassDue::Deadline:
+        // The watch's deadline wakes the worker even on a line that has gone silent.
+        slept = waiter_->WaitUntil(NextDeadline(now, watch.Deadline()), lineFd);
+        break;
     }
-    if (lineFd >= 0 && waitMs > kBusyWaitMs) {
-      pollfd line{lineFd, POLLIN, 0};
-      if (::poll(&line, 1, 0) > 0) {
-        waiter_->Wait(kBusyWaitMs, -1);
-        waitMs = 0;
+    // The bounded pause: one pass per wake at most, however fast the wake-ups come. A pass that
+    // had to wait for its reason runs at once.
+    if (slept) {
+      backToBack = 0;
+    } else {
+      const auto pause = std::min<std::chrono::microseconds>(
+          kPassPause * (1 << std::min(backToBack, 8)), kMaxPassPause);
+      ++backToBack;
+      if (SteadyClock::now() < lastPassEnd + pause) {
+        std::this_thread::sleep_until(lastPassEnd + pause);
       }
     }
-    if (waitMs > 0) waiter_->Wait(waitMs, waitMs > kBusyWaitMs ? lineFd : -1);
     if (stopRequested_.load()) break;
 
+    passSequence_.fetch_add(1);
     if (WorkerCycle(engine_)) {
       transmitted = true;
       lastTransmission = SteadyClock::now();
     }
-    watch.Check(engine_, SteadyClock::now());
-    cycles_.fetch_add(1);
+    lastPassEnd = SteadyClock::now();
+    watch.Check(engine_, lastPassEnd);
+    passSequence_.fetch_add(1);
+    if (passEnd_) passEnd_();
   }
 }
 

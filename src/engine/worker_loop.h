@@ -3,10 +3,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -19,17 +21,31 @@ void WorkerStartUp(Engine& engine);
 // command to the sender (or ran a global download), so an answer may be on its way.
 bool WorkerCycle(Engine& engine);
 
-// Pauses between passes, in milliseconds. A pass follows at most 1 ms after the last while
-// anything can be due; an idle host waits longer, and a wake-up ends any wait at once.
-inline constexpr int kBusyWaitMs = 1;
-inline constexpr int kIdleWaitMs = 20;
+// When the worker's next pass is due.
+enum class PassDue {
+  Now,       // work is waiting: a character to take, a command to send, a time-out or error
+  LinePoll,  // an answer can come on a line that cannot wake the worker: look again shortly
+  Deadline,  // nothing to do: sleep until the next deadline, a wake-up or a readable line
+};
+// `lineWatched`: the line's descriptor wakes the worker; `answerExpected`: a transmission was
+// made less than kAnswerWindowMs ago.
+PassDue NextPassDue(const EngineState& state, bool lineWatched, bool answerExpected);
+
+// Whatever wakes the worker (a readable line, its own follow-ups, a flood of posts), a pass never
+// starts sooner than kPassPause after the one before ended, so no wake-up can make it spin. While
+// passes keep finding work without having to wait for it (a flood of frames), the pause doubles
+// up to kMaxPassPause: a flood costs a bounded share of a core, and noise, which the receiver
+// takes a byte a pass, is still worked through faster than the classic 1 ms cycle did. A pass
+// that had to wait for its reason runs at once, and a follow-up that an answer asks for goes out
+// in the pass that took the answer, so the escrow to Stack turnaround waits for no pause.
+inline constexpr auto kPassPause = std::chrono::microseconds(250);
+inline constexpr auto kMaxPassPause = std::chrono::microseconds(500);
+// How often a line that cannot wake the worker is looked at while an answer can come.
+inline constexpr int kLinePollMs = 1;
+// The longest sleep: a safety net only, every deadline the worker keeps wakes it on time.
+inline constexpr int kSafetyWakeMs = 2000;
 // After a transmission the line is watched closely this long when its descriptor is unknown.
 inline constexpr int kAnswerWindowMs = 300;
-
-// How long the worker may wait before its next pass. `lineWatched`: the wait also ends when the
-// serial line becomes readable; `answerExpected`: a transmission was made less than
-// kAnswerWindowMs ago.
-int WorkerWaitMs(const EngineState& state, bool lineWatched, bool answerExpected);
 
 // Runs the start-up and then the cycle on a thread of its own until stopped. Stopping is "set
 // flag, wake, join"; the destructor stops a running worker. Start sets `engine.wakeWorker`.
@@ -40,10 +56,19 @@ class Worker {
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
+  using SteadyClock = std::chrono::steady_clock;
+
   // The serial line's descriptor for the idle wait (-1 while none is open); called on the
   // worker thread before each wait. Without it the worker watches the line by polling. Set
   // before Start.
   void SetLineDescriptor(std::function<int()> descriptor);
+  // A further deadline the worker wakes for: called on the worker thread before each sleep, it
+  // returns when the next pass is due (time_point::max() when nothing is). Add before Start.
+  void AddDeadline(std::function<SteadyClock::time_point()> next);
+  // Called on the worker thread once the start-up is over and at the end of every pass, so a
+  // front-end waiting for the engine learns of it without polling. Keep it short; set before
+  // Start.
+  void SetPassEndHook(std::function<void()> hook);
 
   void Start();
   void Stop();
@@ -51,16 +76,24 @@ class Worker {
   // For front-ends that wait for the worker: the start-up is over (the port open or refused),
   // and the number of passes completed since.
   bool StartedUp() const { return startedUp_.load(); }
-  std::uint64_t CompletedCycles() const { return cycles_.load(); }
+  std::uint64_t CompletedCycles() const { return passSequence_.load() / 2; }
+  // Counts up once as a pass begins and once as it ends: odd while a pass runs. A look at the
+  // engine between two equal, even readings saw a state no pass was changing.
+  std::uint64_t PassSequence() const { return passSequence_.load(); }
 
  private:
   void Run();
+  // The earliest of the worker's deadlines after `now`, capped by the safety wake.
+  SteadyClock::time_point NextDeadline(SteadyClock::time_point now,
+                                       SteadyClock::time_point watchDeadline) const;
 
   Engine& engine_;
   std::function<int()> lineDescriptor_;
+  std::vector<std::function<SteadyClock::time_point()>> deadlines_;
+  std::function<void()> passEnd_;
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> startedUp_{false};
-  std::atomic<std::uint64_t> cycles_{0};
+  std::atomic<std::uint64_t> passSequence_{0};
   std::thread thread_;
   // The wake-up event. Shared with `engine.wakeWorker`, which may outlive this object.
   struct Waiter;

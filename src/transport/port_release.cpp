@@ -6,6 +6,8 @@
 #include <array>
 #include <atomic>
 
+#include "transport/low_latency.h"
+
 namespace tarvik {
 
 namespace {
@@ -19,6 +21,7 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads t
 
 extern "C" void ReleaseAndDie(int signal) {
   ReleaseExclusivePortsForSignal();
+  UndoLowLatencyForSignal();
   if (void (*restore)() = gRestore.load()) restore();
   ::signal(signal, SIG_DFL);
   ::raise(signal);

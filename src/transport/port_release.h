@@ -14,9 +14,9 @@ void ForgetExclusivePort(int fd);
 void ReleaseExclusivePortsForSignal();
 
 // Installs, for SIGINT, SIGTERM, SIGHUP and SIGQUIT, a handler that releases the recorded
-// devices, runs `restore` (async-signal-safe, may be null), and then ends the process by the
-// same signal, so its exit status stays the conventional one. Call once, before any thread
-// starts.
+// devices, puts back their low-latency setting, runs `restore` (async-signal-safe, may be null),
+// and then ends the process by the same signal, so its exit status stays the conventional one. Call
+// once, before any thread starts.
 void InstallReleasingSignalHandlers(void (*restore)());
 
 }  // namespace tarvik

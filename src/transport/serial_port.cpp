@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -118,7 +119,16 @@ bool LineSettingsKept(const termios& wanted, const termios& kept, bool isPty) {
          cfgetispeed(&kept) == cfgetispeed(&wanted);
 }
 
-SerialPort::SerialPort(std::string deviceRoot) : deviceRoot_(std::move(deviceRoot)) {}
+SerialPort::SerialPort(std::string deviceRoot)
+    : deviceRoot_(std::move(deviceRoot)),
+      noticeSink_([](const std::string& device, const std::string& text) {
+        std::fprintf(stderr, "serial port %s: %s\n", device.c_str(), text.c_str());
+      }) {}
+
+void SerialPort::SetNoticeSink(NoticeSink sink) {
+  std::lock_guard lock(mutex_);
+  noticeSink_ = std::move(sink);
+}
 
 SerialPort::~SerialPort() { Close(); }
 
@@ -190,6 +200,9 @@ int SerialPort::Open(int portNumber, int baudRate) {
   fd_ = fd;
   exclusiveSet_ = exclusive;
   RecordExclusivePort(fd_);
+  std::string report;
+  lowLatency_ = EnterLowLatency(fd_, path, deviceRoot_, report);
+  if (noticeSink_) noticeSink_(path, report);
   {
     std::lock_guard info(infoMutex_);
     openDevice_ = path;
@@ -222,6 +235,12 @@ int SerialPort::Close() {
 
 void SerialPort::CloseLocked() {
   if (fd_ < 0) return;
+  const std::string notRestored = LeaveLowLatency(fd_, lowLatency_);
+  lowLatency_ = {};
+  if (!notRestored.empty() && noticeSink_) {
+    std::lock_guard info(infoMutex_);
+    noticeSink_(openDevice_, notRestored);
+  }
   // The exclusive mode belongs to the terminal, not the descriptor: left set, it would outlive
   // this descriptor whenever another one stays open, and shut out the next open.
   ForgetExclusivePort(fd_);

@@ -7,9 +7,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
+#include "transport/low_latency.h"
 #include "transport/serial_link.h"
 
 namespace tarvik {
@@ -71,6 +73,11 @@ class SerialPort final : public SerialLink {
 
   void SetTimeouts(const TransferTimeouts& timeouts);
 
+  // Where the port says what it did about low-latency mode on open, and a failure to put it back
+  // on close: one sentence about `device`. By default a line on standard error. Set before Open.
+  using NoticeSink = std::function<void(const std::string& device, const std::string& text)>;
+  void SetNoticeSink(NoticeSink sink);
+
   // The open device's descriptor, -1 when closed, for a reader that waits for input with poll()
   // instead of asking on a fixed beat. Only for waiting: it may be stale by the time it is used
   // (a wait then ends early or runs to its time-out); every transfer goes through Read and Write.
@@ -94,10 +101,12 @@ class SerialPort final : public SerialLink {
 
   // Transfers hold `mutex_` while they wait on the device (a write may wait out its whole
   // time-out), so what the window thread asks about lives outside it.
-  mutable std::mutex mutex_;  // guards fd_, exclusiveSet_, timeouts_
+  mutable std::mutex mutex_;  // guards fd_, exclusiveSet_, timeouts_, lowLatency_, noticeSink_
   int fd_ = -1;
   bool exclusiveSet_ = false;  // TIOCEXCL is ours to clear before closing
   TransferTimeouts timeouts_;
+  LowLatencyChange lowLatency_;  // undone before the descriptor is closed
+  NoticeSink noticeSink_;
 
   // Records why Open failed; returns 0 for Open to pass on.
   int RefuseOpen(std::string reason);

@@ -1,6 +1,8 @@
 #include "ui/console/console_window_services.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/timerfd.h>
 
 #include <cstdio>
 #include <string>
@@ -136,6 +138,35 @@ TEST_F(ConsoleWindowServicesTest, TimersFireOnTheLoopThatAsks) {
   services.FireDueTimers(start + milliseconds(20000));
   EXPECT_EQ(engine.state.responseTimedOut, 0);
   EXPECT_EQ(services.MsUntilNextTimer(start), -1);
+}
+
+// The loop sleeps on one timerfd: it is armed for the earliest running timer, follows every start
+// and stop, and is disarmed when no timer runs, so an idle console has nothing to wake it.
+TEST_F(ConsoleWindowServicesTest, TheTimerDescriptorIsArmedForTheEarliestTimer) {
+  const auto armedMs = [this] {
+    itimerspec spec{};
+    EXPECT_EQ(::timerfd_gettime(services.TimerDescriptor(), &spec), 0);
+    return spec.it_value.tv_sec * 1000 + spec.it_value.tv_nsec / 1000000;
+  };
+  EXPECT_EQ(armedMs(), 0) << "disarmed at first";
+  services.StartTimer(kPollingTimer, 10000);
+  EXPECT_GT(armedMs(), 9000);
+  services.StartTimer(kResponseTimer, 300);
+  EXPECT_GT(armedMs(), 0);
+  EXPECT_LE(armedMs(), 300);
+  services.StopTimer(kResponseTimer);
+  EXPECT_GT(armedMs(), 9000) << "back to the polling timer";
+  services.StopTimer(kPollingTimer);
+  EXPECT_EQ(armedMs(), 0);
+
+  // A due timer makes the descriptor readable; firing it clears that and arms the next period.
+  services.StartTimer(kResponseTimer, 1);
+  pollfd fd{services.TimerDescriptor(), POLLIN, 0};
+  ASSERT_EQ(::poll(&fd, 1, 5000), 1);
+  services.FireDueTimers(ConsoleWindowServices::SteadyClock::now());
+  EXPECT_EQ(engine.state.responseTimedOut, 1);
+  EXPECT_EQ(::poll(&fd, 1, 0), 0);
+  EXPECT_EQ(armedMs(), 0) << "timer 3 stopped itself";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // line, the log's form and the run summary.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -442,10 +443,12 @@ TEST_F(RegressionTest, TheSummaryCountsExchangesErrorsAndNotes) {
   ASSERT_TRUE(Contains(host_.Out(), "<--- Sync Byte Error.\n                   [00]\n"));
   ASSERT_TRUE(validator_.Command("insert 61").ok);
   // Stack1 mode stacks the note as soon as a poll finds it in escrow; the host's own ACK to the
-  // vend follows. Polls by hand until the note is stacked.
-  for (int polls = 0; polls < 100 && !Contains(host_.Out(), "<--- STACKED"); ++polls) {
+  // vend follows. Polls by hand until the note is stacked: a poll is answered within a
+  // millisecond, so the mechanism's time (600 ms stacking) is counted by the clock, not by polls.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < until && !Contains(host_.Out(), "<--- STACKED")) {
     const std::size_t from = host_.Out().size();
-    host_.Type("S\n");
+    host_.Type(":wait 20\nS\n");
     ASSERT_TRUE(WaitForLog("              <--- ", from));
   }
   ASSERT_TRUE(Contains(host_.Out(), "<--- STACKED"));

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "engine/port_control.h"
@@ -250,58 +252,60 @@ TEST_F(WorkerCycleTest, AGlobalDownloadTakesTheWholeCycle) {
   EXPECT_EQ(engine.state.globalDownloadActive, 0);
 }
 
-// The pause before the next pass: short while anything can be due, long when the host is idle.
-TEST(WorkerWaitMs, IsShortOnlyWhileSomethingCanBeDue) {
+// When the next pass is due: at once while work waits, soon while an answer can come on a line
+// that cannot wake the worker, otherwise at the next deadline or wake-up.
+TEST(NextPassDue, IsImmediateOnlyWhileWorkWaits) {
   struct Case {
     const char* name;
     void (*setUp)(EngineState&);
     bool lineWatched;
     bool answerExpected;
-    int expected;
+    PassDue expected;
   };
   const Case cases[] = {
-      {"IdleOpenPort", [](EngineState&) {}, false, false, kIdleWaitMs},
-      {"ClosedPortIdle", [](EngineState& s) { s.portOpen = 0; }, false, false, kIdleWaitMs},
+      {"IdleOpenPort", [](EngineState&) {}, false, false, PassDue::Deadline},
+      {"ClosedPortIdle", [](EngineState& s) { s.portOpen = 0; }, false, false, PassDue::Deadline},
       {"ClosedPortWithAPostToDrop",
        [](EngineState& s) {
          s.portOpen = 0;
          s.pendingCommand = 'A';
        },
-       false, false, kBusyWaitMs},
+       false, false, PassDue::Now},
       {"ClosedPortIgnoresALeftQueue",
        [](EngineState& s) {
          s.portOpen = 0;
          s.commandQueued = 1;
        },
-       false, false, kIdleWaitMs},
-      {"CommandQueued", [](EngineState& s) { s.commandQueued = 1; }, true, false, kBusyWaitMs},
+       false, false, PassDue::Deadline},
+      {"CommandQueued", [](EngineState& s) { s.commandQueued = 1; }, true, false, PassDue::Now},
       {"ImmediateStatus", [](EngineState& s) { s.immediateStatusRequest = 1; }, true, false,
-       kBusyWaitMs},
-      {"TimedOut", [](EngineState& s) { s.responseTimedOut = 1; }, true, false, kBusyWaitMs},
-      {"CommError", [](EngineState& s) { s.commErrors = kRxTimeOutBit; }, true, false, kBusyWaitMs},
+       PassDue::Now},
+      {"TimedOut", [](EngineState& s) { s.responseTimedOut = 1; }, true, false, PassDue::Now},
+      {"CommError", [](EngineState& s) { s.commErrors = kRxTimeOutBit; }, true, false,
+       PassDue::Now},
       {"PostWithNoExchange", [](EngineState& s) { s.pendingCommand = 'A'; }, true, false,
-       kBusyWaitMs},
+       PassDue::Now},
       // A held post waits for the answer or the time-out, which both wake the worker.
       {"PostHeldByExchangeWatched",
        [](EngineState& s) {
          s.pendingCommand = 'A';
          s.awaitingResponse = 1;
        },
-       true, false, kIdleWaitMs},
+       true, false, PassDue::Deadline},
       {"ExchangeOpenUnwatched", [](EngineState& s) { s.awaitingResponse = 1; }, false, false,
-       kBusyWaitMs},
-      {"AnswerExpectedUnwatched", [](EngineState&) {}, false, true, kBusyWaitMs},
-      {"AnswerExpectedWatched", [](EngineState&) {}, true, true, kIdleWaitMs},
+       PassDue::LinePoll},
+      {"AnswerExpectedUnwatched", [](EngineState&) {}, false, true, PassDue::LinePoll},
+      {"AnswerExpectedWatched", [](EngineState&) {}, true, true, PassDue::Deadline},
       {"NormalDownloadUnwatched", [](EngineState& s) { s.normalDownloadActive = 1; }, false, false,
-       kBusyWaitMs},
+       PassDue::LinePoll},
       {"GlobalDownload", [](EngineState& s) { s.globalDownloadActive = 1; }, true, false,
-       kBusyWaitMs},
+       PassDue::Now},
   };
   for (const Case& c : cases) {
     EngineState state;
     state.portOpen = 1;
     c.setUp(state);
-    EXPECT_EQ(WorkerWaitMs(state, c.lineWatched, c.answerExpected), c.expected) << c.name;
+    EXPECT_EQ(NextPassDue(state, c.lineWatched, c.answerExpected), c.expected) << c.name;
   }
 }
 
@@ -350,6 +354,50 @@ TEST(WorkerThread, RunsPostedCommandsAndStopsCleanly) {
   // The engine's wake-up outlives the worker: a late post from the window is harmless.
   PostPendingCommand(engine, 'S');
   EXPECT_EQ(engine.state.pendingCommand, 'S');
+}
+
+// However fast the wake-ups come (here a deadline that is always due), passes keep their pause,
+// and a run of passes with nothing to wait for lengthens it to its bound: the worker reads the
+// line once a pass, so the reads are at least that far apart.
+TEST(WorkerThread, NeverRunsTwoPassesWithoutThePause) {
+  class ReadClockLink final : public FakeSerialLink {
+   public:
+    int Read(std::uint8_t* buffer, std::uint32_t count) override {
+      {
+        std::lock_guard lock(mutex);
+        reads.push_back(std::chrono::steady_clock::now());
+      }
+      return FakeSerialLink::Read(buffer, count);
+    }
+    std::mutex mutex;  // guards reads
+    std::vector<std::chrono::steady_clock::time_point> reads;
+  };
+  FakeWindowServices ui;
+  ReadClockLink link;
+  FakeClock clock;
+  Engine engine{ui, link, clock};
+  ui.Attach(&engine);
+  std::atomic<int> passes{0};
+  {
+    Worker worker(engine);
+    worker.AddDeadline([] { return std::chrono::steady_clock::time_point::min(); });
+    worker.SetPassEndHook([&passes] { passes.fetch_add(1); });
+    worker.Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (passes.load() < 20 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    worker.Stop();
+  }
+  ASSERT_GE(passes.load(), 20) << "the start-up and every pass end are reported";
+  std::lock_guard lock(link.mutex);
+  ASSERT_GE(link.reads.size(), 10u);
+  for (std::size_t i = 1; i < link.reads.size(); ++i) {
+    EXPECT_GE(link.reads[i] - link.reads[i - 1], kPassPause) << "pass " << i;
+  }
+  for (std::size_t i = 8; i < link.reads.size(); ++i) {
+    EXPECT_GE(link.reads[i] - link.reads[i - 1], kMaxPassPause) << "pass " << i;
+  }
 }
 
 }  // namespace

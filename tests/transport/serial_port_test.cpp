@@ -352,5 +352,18 @@ TEST(LineSettingsKeptTest, AcceptsOnlyEightEvenOneAtTheRate) {
   }
 }
 
+// Every open says what became of low-latency mode; a pseudo-terminal has none, and says why.
+TEST_F(SerialPortTest, OpenSaysWhatBecameOfLowLatencyMode) {
+  std::vector<std::string> notices;
+  port.SetNoticeSink([&notices](const std::string& device, const std::string& text) {
+    notices.push_back(device + ": " + text);
+  });
+  ASSERT_EQ(port.Open(1, kBaud9600), 1);
+  port.Close();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].rfind(pty.SlavePath() + ": low-latency mode not supported", 0), 0u)
+      << notices[0];
+}
+
 }  // namespace
 }  // namespace tarvik

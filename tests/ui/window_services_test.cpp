@@ -72,12 +72,10 @@ class WindowServicesTest : public QObject {
   // the top: after every append it holds exactly what the shared reference rule leaves.
   void logBoxKeepsWholeLinesUnderTheCap_data() {
     QTest::addColumn<std::vector<std::string>>("appends");
-    QTest::newRow("27,990 then a 40-character entry")
-        << std::vector<std::string>{Lines(999, 28) + std::string(18, 'x') + "\r\n",
-                                    std::string(38, 'n') + "\r\n"};
-    QTest::newRow("exactly at the cap keeps everything")
-        << std::vector<std::string>{Lines(998, 28) + std::string(14, 'x') + "\r\n",
-                                    std::string(38, 'n') + "\r\n"};
+    QTest::newRow("27,990 then a 40-character entry") << std::vector<std::string>{
+        Lines(999, 28) + std::string(18, 'x') + "\r\n", std::string(38, 'n') + "\r\n"};
+    QTest::newRow("exactly at the cap keeps everything") << std::vector<std::string>{
+        Lines(998, 28) + std::string(14, 'x') + "\r\n", std::string(38, 'n') + "\r\n"};
     QTest::newRow("over the cap drops whole lines from the top")
         << std::vector<std::string>{Lines(1000, 28), std::string(40, 'n') + "\r\n"};
     QTest::newRow("a line longer than the cap empties the box")
@@ -179,8 +177,8 @@ class WindowServicesTest : public QObject {
       readBack = services_->GetLabelText(Label::StackMode);
       services_->AppendLogText("one\r\n");
       services_->ShowValidatorStatus("Enable");
-      answer = services_->ShowMessage("from the worker", MessageIcon::Question,
-                                      MessageButtons::YesNo);
+      answer =
+          services_->ShowMessage("from the worker", MessageIcon::Question, MessageButtons::YesNo);
       services_->SetLabelText(Label::StackMode, "[Manual]");
       services_->AppendLogText("two\r\n");
       done = true;
@@ -197,6 +195,44 @@ class WindowServicesTest : public QObject {
     QCOMPARE(answer, MessageResult::Yes);
     QCOMPARE(stackLabel_->text(), QStringLiteral("[Manual]"));
     QCOMPARE(box_->Text(), std::string("one\r\ntwo\r\n"));
+  }
+
+  // Calls from another thread wait for the window's next turn as one batch: the box then holds
+  // exactly what appending each entry in turn would have left, and the batch that waited for it
+  // stayed within the box's size however many entries the worker made meanwhile.
+  void callsFromAnotherThreadArriveAsOneBatch_data() {
+    QTest::addColumn<std::vector<std::string>>("appends");
+    QTest::newRow("a flood of short entries")
+        << std::vector<std::string>(20000, "STATUS REQUEST --->\r\n[FC 05 11 27 56]\r\n");
+    QTest::newRow("a line longer than the box, then more lines")
+        << std::vector<std::string>{Lines(3, 10), std::string(30000, 'A'), Lines(2, 12)};
+    QTest::newRow("one entry short of the box")
+        << std::vector<std::string>{Lines(2, 10), Lines(999, 28)};
+    QTest::newRow("a line longer than the box last")
+        << std::vector<std::string>{Lines(3, 10), std::string(30000, 'A')};
+  }
+
+  void callsFromAnotherThreadArriveAsOneBatch() {
+    QFETCH(std::vector<std::string>, appends);
+    services_->AppendLogText("before\r\n");
+    std::string expected = "before\r\n";
+    std::thread worker([&] {
+      for (std::size_t i = 0; i < appends.size(); ++i) {
+        services_->AppendLogText(appends[i]);
+        if (i == appends.size() / 2) services_->SetLabelText(Label::StackMode, "[ Reject ]");
+      }
+      services_->ShowValidatorStatus("Idling");
+    });
+    worker.join();
+    for (const std::string& entry : appends) AppendToLogBoxText(expected, entry);
+    // Nothing before the window's turn.
+    QCOMPARE(box_->Text(), std::string("before\r\n"));
+
+    QCoreApplication::processEvents();
+    QVERIFY(box_->Text() == expected);
+    QVERIFY(box_->CharacterCount() <= kLogBoxLimit);
+    QCOMPARE(stackLabel_->text(), QStringLiteral("[ Reject ]"));
+    QCOMPARE(Field(1027), QStringLiteral("Idling"));
   }
 
   void logTextReadFromAnotherThreadFollowsItsAppends() {
@@ -248,15 +284,14 @@ class WindowServicesTest : public QObject {
 
   void shutdownReleasesAThreadWaitingForABox() {
     std::function<void(MessageResult)> pendingAnswer;
-    services_->SetMessageHook([&](const QtWindowServices::MessageRequest&,
-                                  std::function<void(MessageResult)> answer) {
-      pendingAnswer = std::move(answer);
-    });
+    services_->SetMessageHook(
+        [&](const QtWindowServices::MessageRequest&, std::function<void(MessageResult)> answer) {
+          pendingAnswer = std::move(answer);
+        });
     std::atomic<bool> done{false};
     MessageResult answer = MessageResult::Yes;
     std::thread worker([&] {
-      answer = services_->ShowMessage("Still there?", MessageIcon::Question,
-                                      MessageButtons::YesNo);
+      answer = services_->ShowMessage("Still there?", MessageIcon::Question, MessageButtons::YesNo);
       done = true;
     });
     QTRY_VERIFY(pendingAnswer != nullptr);

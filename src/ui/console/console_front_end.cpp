@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -35,11 +36,12 @@ using SteadyClock = std::chrono::steady_clock;
 
 // How long the end of input waits for the last exchange to finish.
 constexpr auto kDrainLimit = std::chrono::seconds(5);
+// Everything the event loop waits for wakes it (input, the worker, the timerfd); this long sleep
+// is a safety net only.
+constexpr int kSafetyWaitMs = 2000;
 // The longest frame takes 292 ms on a 9,600 baud line; a write still going after this has met a
 // line that does not take data.
 constexpr std::int64_t kBlockedWriteNs = 500'000'000;
-// The event loop never sleeps longer than this, so a forgotten wake costs little.
-constexpr int kMaxLoopWaitMs = 100;
 constexpr std::size_t kReadChunk = 4096;
 
 // --- Terminal mode ---------------------------------------------------------------------------
@@ -109,7 +111,10 @@ class ConsoleApp {
         parser_(io.terminal),
         operator_(engine_, options.acceptanceLog) {
     services_.Attach(&engine_);
-    services_.SetTimerChangedHook([this] { wake_.Wake(); });
+    // The worker tells of every pass it ends; the loop listens only while it waits for one.
+    worker_.SetPassEndHook([this] {
+      if (waitingForPass_.load()) wake_.Wake();
+    });
     services_.SetQuestionHandler([this](std::string_view text) { return Ask(text); });
     services_.SetEndHook(RestoreTerminal);
     engine_.runGlobalDownload = RunGlobalDownload;
@@ -144,13 +149,22 @@ class ConsoleApp {
   // What became of the expectation being waited on, if any.
   enum class ExpectOutcome { None, Waiting, Held, Failed };
 
-  // Waits up to `maxWaitMs` for input (when `watchInput`), a wake-up or the next timer, then
+  // Waits up to `maxWaitMs` for input (when `watchInput`), a wake-up or a due timer, then
   // fires the due timers. Returns the bytes read, empty when none; sets `inputEnded_` at EOF.
   std::string Pump(int maxWaitMs, bool watchInput);
   Flow Handle(const InputEvent& event);
   bool EngineIdle() const;
+  // EngineIdle, seen while no worker pass ran: a character the worker is taking is neither
+  // pending nor an open exchange yet, so a look during a pass proves nothing.
+  bool EngineSettled() const;
+  // Runs the loop (timers, wake-ups; no input) until `done` holds or `deadline` passes, looking
+  // again at the end of every worker pass.
+  template <typename Done>
+  void WaitForWorker(Done done, SteadyClock::time_point deadline);
   // The worker has been inside one write for longer than a whole frame can take.
   bool LineBlocked() const;
+  // Milliseconds until the write in progress would count as blocked (the safety wait if none).
+  int MsUntilLineBlocked() const;
   // Waits (at most 5 s) until no operator command is pending, queued or awaiting its answer.
   void WaitUntilIdle();
   void Shutdown();
@@ -182,6 +196,7 @@ class ConsoleApp {
   WakeEvent wake_;
   std::thread::id loopThread_;
   bool inputEnded_ = false;
+  std::atomic<bool> waitingForPass_{false};  // the pass-end hook wakes the loop
   bool lineBlockedNoted_ = false;
   std::string leftover_;  // bytes read past the answer of a question on the loop thread
 
@@ -203,17 +218,15 @@ class ConsoleApp {
 };
 
 std::string ConsoleApp::Pump(int maxWaitMs, bool watchInput) {
-  const int timerMs = services_.MsUntilNextTimer(SteadyClock::now());
-  int waitMs = std::min(maxWaitMs, kMaxLoopWaitMs);
-  if (timerMs >= 0) waitMs = std::min(waitMs, timerMs);
-  waitMs = std::max(waitMs, 0);
-
-  std::array<pollfd, 2> fds{{{wake_.fd(), POLLIN, 0}, {io_.input, POLLIN, 0}}};
-  const nfds_t count = watchInput && !inputEnded_ ? 2 : 1;
+  const int waitMs = std::clamp(maxWaitMs, 0, kSafetyWaitMs);
+  std::array<pollfd, 3> fds{
+      {{wake_.fd(), POLLIN, 0}, {services_.TimerDescriptor(), POLLIN, 0}, {io_.input, POLLIN, 0}}};
+  const nfds_t count = watchInput && !inputEnded_ ? 3 : 2;
   std::string bytes;
   if (::poll(fds.data(), count, waitMs) > 0) {
     if ((fds[0].revents & POLLIN) != 0) wake_.Drain();
-    if (count == 2 && fds[1].revents != 0) {
+    if ((fds[1].revents & POLLIN) != 0) services_.FireDueTimers(SteadyClock::now());
+    if (count == 3 && fds[2].revents != 0) {
       std::array<char, kReadChunk> buffer{};
       const ssize_t n = ::read(io_.input, buffer.data(), buffer.size());
       if (n > 0) {
@@ -223,7 +236,6 @@ std::string ConsoleApp::Pump(int maxWaitMs, bool watchInput) {
       }
     }
   }
-  services_.FireDueTimers(SteadyClock::now());
   return bytes;
 }
 
@@ -246,7 +258,7 @@ MessageResult ConsoleApp::Ask(std::string_view text) {
 MessageResult ConsoleApp::AskOnLoopThread() {
   // A modal box on the window thread: timers go on, keys go to the box until it is answered.
   while (true) {
-    std::string bytes = leftover_.empty() ? Pump(kMaxLoopWaitMs, true) : std::move(leftover_);
+    std::string bytes = leftover_.empty() ? Pump(kSafetyWaitMs, true) : std::move(leftover_);
     leftover_.clear();
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       if (!IsAnswerKey(bytes[i])) continue;
@@ -349,36 +361,64 @@ bool ConsoleApp::EngineIdle() const {
          s.globalDownloadActive.load() == 0;
 }
 
+bool ConsoleApp::EngineSettled() const {
+  const std::uint64_t before = worker_.PassSequence();
+  if (before % 2 != 0) return false;
+  return EngineIdle() && worker_.PassSequence() == before;
+}
+
+int ConsoleApp::MsUntilLineBlocked() const {
+  const std::int64_t started = engine_.state.writeStartedNs.load();
+  if (started == 0) return kSafetyWaitMs;
+  const std::int64_t now = SteadyClock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+  const std::int64_t left = started + kBlockedWriteNs - now;
+  return static_cast<int>(std::clamp<std::int64_t>((left + 999'999) / 1'000'000, 0, kSafetyWaitMs));
+}
+
+template <typename Done>
+void ConsoleApp::WaitForWorker(Done done, SteadyClock::time_point deadline) {
+  // Raised before the first look: a pass that ends after it wakes the loop.
+  waitingForPass_.store(true);
+  while (!done()) {
+    const auto now = SteadyClock::now();
+    if (now >= deadline) break;
+    const auto left = deadline == SteadyClock::time_point::max()
+                          ? std::chrono::milliseconds(kSafetyWaitMs)
+                          : std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    // A write that hangs ends no pass: the loop looks again when it would count as blocked.
+    Pump(static_cast<int>(std::min<std::int64_t>(left.count(), MsUntilLineBlocked())), false);
+  }
+  waitingForPass_.store(false);
+}
+
 void ConsoleApp::WaitUntilIdle() {
-  // Idle must hold before and after a whole pass of the worker that began after the first look:
-  // a character the worker has just taken is neither pending nor an open exchange yet.
   auto deadline = SteadyClock::now() + kDrainLimit;
-  while (SteadyClock::now() < deadline) {
-    if (LineBlocked()) {
-      // Nothing the worker waits for can come while the line takes no data.
-      if (!lineBlockedNoted_) {
-        services_.Note(
-            "the line has taken no data for a while (has the validator stopped "
-            "reading?); not waiting for the last answer");
-        lineBlockedNoted_ = true;
-      }
-      return;
-    }
+  bool blocked = false;
+  // Raised before the first look: a pass that ends after it wakes the loop.
+  waitingForPass_.store(true);
+  while (true) {
+    blocked = LineBlocked();
+    if (blocked || EngineSettled()) break;
+    const auto now = SteadyClock::now();
     // A download is let finish: a normal one ends by its check result or within 20 s of a
     // silent validator (timer 1), a global one after its fixed waits.
     const EngineState& s = engine_.state;
     if ((s.normalDownloadActive.load() != 0 && s.awaitingResponse.load() != 0) ||
         s.globalDownloadActive.load() != 0) {
-      deadline = SteadyClock::now() + kDrainLimit;
+      deadline = now + kDrainLimit;
     }
-    if (EngineIdle()) {
-      const std::uint64_t seen = worker_.CompletedCycles();
-      while (worker_.CompletedCycles() < seen + 2 && SteadyClock::now() < deadline) {
-        Pump(1, false);
-      }
-      if (EngineIdle()) return;
-    }
-    Pump(1, false);
+    if (now >= deadline) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    // A write that hangs ends no pass: the loop looks again when it would count as blocked.
+    Pump(static_cast<int>(std::min<std::int64_t>(left.count(), MsUntilLineBlocked())), false);
+  }
+  waitingForPass_.store(false);
+  if (blocked && !lineBlockedNoted_) {
+    // Nothing the worker waits for can come while the line takes no data.
+    services_.Note(
+        "the line has taken no data for a while (has the validator stopped "
+        "reading?); not waiting for the last answer");
+    lineBlockedNoted_ = true;
   }
 }
 
@@ -407,7 +447,7 @@ int ConsoleApp::Run() {
     parser_ = InputParser(false);
   }
   worker_.Start();
-  while (!worker_.StartedUp()) Pump(5, false);
+  WaitForWorker([this] { return worker_.StartedUp(); }, SteadyClock::time_point::max());
   if (!io_.terminal && engine_.state.portOpen.load() == 0) {
     // A script without its validator has nothing to run against.
     Shutdown();
@@ -483,7 +523,7 @@ int ConsoleApp::Run() {
       std::lock_guard lock(questionMutex_);
       questionOpen = workerQuestionOpen_ && !workerAnswer_;
     }
-    int waitMs = kMaxLoopWaitMs;
+    int waitMs = kSafetyWaitMs;
     if (paused) {
       waitMs =
           static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count());

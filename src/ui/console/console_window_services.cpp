@@ -1,8 +1,13 @@
 #include "ui/console/console_window_services.h"
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+#include <vector>
 
 #include "engine/download_progress.h"
 
@@ -39,7 +44,16 @@ bool ValidTimer(int id) { return id >= kDownloadTimer && id <= kResponseTimer; }
 }  // namespace
 
 ConsoleWindowServices::ConsoleWindowServices(std::FILE* log, std::FILE* effects)
-    : log_(log), effects_(effects), labels_(kInitialLabels) {}
+    : log_(log),
+      effects_(effects),
+      labels_(kInitialLabels),
+      timerFd_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+  if (timerFd_ < 0) {
+    throw std::runtime_error(std::string("timerfd_create: ") + std::strerror(errno));
+  }
+}
+
+ConsoleWindowServices::~ConsoleWindowServices() { ::close(timerFd_); }
 
 void ConsoleWindowServices::WriteEffect(const std::string& line) {
   std::fputs(line.c_str(), effects_);
@@ -49,31 +63,75 @@ void ConsoleWindowServices::WriteEffect(const std::string& line) {
 
 void ConsoleWindowServices::StartTimer(int id, int ms) {
   if (!ValidTimer(id)) return;
-  {
-    std::lock_guard lock(timerMutex_);
-    Timer& timer = timers_[static_cast<std::size_t>(id)];
-    timer.running = true;
-    // A zero or negative period would fire without pause; one millisecond is the finest step.
-    timer.periodMs = ms > 0 ? ms : 1;
-    timer.due = SteadyClock::now() + std::chrono::milliseconds(timer.periodMs);
-  }
-  if (timerChanged_) timerChanged_();
+  std::lock_guard lock(timerMutex_);
+  Timer& timer = timers_[static_cast<std::size_t>(id)];
+  timer.running = true;
+  // A zero or negative period would fire without pause; one millisecond is the finest step.
+  timer.periodMs = ms > 0 ? ms : 1;
+  timer.due = SteadyClock::now() + std::chrono::milliseconds(timer.periodMs);
+  ++timer.generation;
+  ArmLocked();
 }
 
 void ConsoleWindowServices::StopTimer(int id) {
   if (!ValidTimer(id)) return;
   std::lock_guard lock(timerMutex_);
-  timers_[static_cast<std::size_t>(id)].running = false;
+  Timer& timer = timers_[static_cast<std::size_t>(id)];
+  if (!timer.running) return;
+  timer.running = false;
+  ++timer.generation;
+  ArmLocked();
+}
+
+void ConsoleWindowServices::ArmLocked() {
+  SteadyClock::time_point earliest = SteadyClock::time_point::max();
+  for (const Timer& timer : timers_) {
+    if (timer.running && timer.due < earliest) earliest = timer.due;
+  }
+  if (earliest == armedFor_) return;
+  armedFor_ = earliest;
+  itimerspec spec{};  // all zero: disarmed
+  if (earliest != SteadyClock::time_point::max()) {
+    // steady_clock is CLOCK_MONOTONIC, so its time is the timerfd's absolute time.
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
+    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    // An absolute time of zero would disarm instead.
+    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+  }
+  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
 }
 
 void ConsoleWindowServices::FireDueTimers(SteadyClock::time_point now) {
-  std::lock_guard lock(timerMutex_);
-  for (int id = kDownloadTimer; id <= kResponseTimer; ++id) {
-    Timer& timer = timers_[static_cast<std::size_t>(id)];
-    if (!timer.running || timer.due > now) continue;
-    // The next period counts from now: a late expiry is not made up by a burst.
-    timer.due = now + std::chrono::milliseconds(timer.periodMs);
-    if (engine_ != nullptr) HandleTimer(*engine_, id);
+  std::uint64_t expirations = 0;
+  [[maybe_unused]] const ssize_t n = ::read(timerFd_, &expirations, sizeof expirations);
+
+  struct Due {
+    int id;
+    std::uint64_t generation;
+  };
+  std::vector<Due> due;
+  {
+    std::lock_guard lock(timerMutex_);
+    for (int id = kDownloadTimer; id <= kResponseTimer; ++id) {
+      Timer& timer = timers_[static_cast<std::size_t>(id)];
+      if (!timer.running || timer.due > now) continue;
+      // The next period counts from now: a late expiry is not made up by a burst.
+      timer.due = now + std::chrono::milliseconds(timer.periodMs);
+      due.push_back({id, timer.generation});
+    }
+    ArmLocked();
+  }
+  for (const Due& expiry : due) {
+    {
+      // A handler run before this one, or the worker meanwhile, may have stopped or restarted
+      // this timer; such an expiry is dropped, as a window drops a stopped timer's tick.
+      std::lock_guard lock(timerMutex_);
+      const Timer& timer = timers_[static_cast<std::size_t>(expiry.id)];
+      if (!timer.running || timer.generation != expiry.generation) continue;
+    }
+    if (engine_ != nullptr) HandleTimer(*engine_, expiry.id);
   }
 }
 

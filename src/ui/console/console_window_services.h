@@ -10,7 +10,9 @@
 //   DOWNLOAD: text                 a download's progress (per cent steps, long waits, the end)
 //
 // Timers are kept here and fired by the console's event loop (`FireDueTimers`), which is the
-// console's window thread: every expiry runs HandleTimer there.
+// console's window thread: every expiry runs HandleTimer there. One timerfd, armed for the
+// earliest due timer, tells the loop when to do so: starting or stopping a timer re-arms it
+// without waking anyone, so the loop wakes only when a timer is due.
 #pragma once
 
 #include <array>
@@ -41,14 +43,14 @@ class ConsoleWindowServices final : public WindowServices {
   using QuestionHandler = std::function<MessageResult(std::string_view text)>;
 
   ConsoleWindowServices(std::FILE* log, std::FILE* effects);
+  ~ConsoleWindowServices() override;
+  ConsoleWindowServices(const ConsoleWindowServices&) = delete;
+  ConsoleWindowServices& operator=(const ConsoleWindowServices&) = delete;
 
   // The engine whose HandleTimer the timers call. Set before any timer can fire.
   void Attach(Engine* engine) { engine_ = engine; }
   // Who answers Yes/No questions; without one every question is answered Yes.
   void SetQuestionHandler(QuestionHandler handler) { questionHandler_ = std::move(handler); }
-  // Called (from any thread) when a timer is started, so a sleeping event loop can recompute
-  // its wait.
-  void SetTimerChangedHook(std::function<void()> hook) { timerChanged_ = std::move(hook); }
 
   void StartTimer(int id, int ms) override;
   void StopTimer(int id) override;
@@ -89,7 +91,10 @@ class ConsoleWindowServices final : public WindowServices {
   void Echo(std::string_view text);
 
   // --- The event loop's side ---
-  // Runs HandleTimer for every timer that is due, on the calling thread.
+  // Readable when a timer is due (a timerfd on the monotonic clock); FireDueTimers clears it.
+  int TimerDescriptor() const { return timerFd_; }
+  // Runs HandleTimer for every timer that is due, on the calling thread, with no lock held: the
+  // handler starts and stops timers, and the worker may do so meanwhile.
   void FireDueTimers(SteadyClock::time_point now);
   // Milliseconds until the next timer is due (0 when one is due), or -1 when none runs.
   int MsUntilNextTimer(SteadyClock::time_point now) const;
@@ -103,7 +108,6 @@ class ConsoleWindowServices final : public WindowServices {
   std::FILE* const effects_;
   Engine* engine_ = nullptr;
   QuestionHandler questionHandler_;
-  std::function<void()> timerChanged_;
   std::function<void()> endHook_;
   std::function<void(std::string_view)> logHook_;
 
@@ -124,12 +128,16 @@ class ConsoleWindowServices final : public WindowServices {
     bool running = false;
     int periodMs = 0;
     SteadyClock::time_point due{};
+    std::uint64_t generation = 0;  // counts starts and stops
   };
-  // Guards `timers_`. Recursive because an expiry's HandleTimer, run under it, restarts its
-  // timer; holding it across HandleTimer means a timer stopped by the worker never fires after
-  // the stop returned.
-  mutable std::recursive_mutex timerMutex_;
+  // Arms the timerfd for the earliest running timer, or disarms it; with timerMutex_ held.
+  void ArmLocked();
+
+  // Guards `timers_`, `armedFor_` and the arming of the timerfd.
+  mutable std::mutex timerMutex_;
   std::array<Timer, 4> timers_{};
+  SteadyClock::time_point armedFor_ = SteadyClock::time_point::max();  // max: disarmed
+  const int timerFd_;
 };
 
 }  // namespace tarvik::console

@@ -30,10 +30,14 @@ QString Latin1(std::string_view text) {
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::Exclamation: return QMessageBox::Warning;
-    case MessageIcon::Question: return QMessageBox::Question;
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::None: break;
+    case MessageIcon::Exclamation:
+      return QMessageBox::Warning;
+    case MessageIcon::Question:
+      return QMessageBox::Question;
+    case MessageIcon::Information:
+      return QMessageBox::Information;
+    case MessageIcon::None:
+      break;
   }
   return QMessageBox::NoIcon;
 }
@@ -97,7 +101,42 @@ void QtWindowServices::Run(std::function<void()> action) {
     std::lock_guard lock(waitMutex_);
     if (shuttingDown_) return;
   }
-  QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+  std::lock_guard lock(batchMutex_);
+  EnqueueLocked(std::move(action), {});
+}
+
+void QtWindowServices::EnqueueLocked(std::function<void()> action, std::string logText) {
+  if (!action && !batch_.empty() && !batch_.back().action) {
+    // The box keeps only its newest lines, so neither need the text waiting for it: a window
+    // that falls behind a flood holds a bounded batch. Text trimmed here is over the limit on
+    // its own, so nothing the box held before it can remain.
+    BatchStep& pending = batch_.back();
+    if (pending.logText.size() + logText.size() > kLogBoxLimit) pending.replacesBox = true;
+    AppendToLogBoxText(pending.logText, logText, kLogBoxLimit);
+  } else {
+    batch_.push_back({std::move(action), std::move(logText), false});
+  }
+  if (batchPosted_) return;
+  batchPosted_ = true;
+  QMetaObject::invokeMethod(
+      this, [this] { RunBatch(); }, Qt::QueuedConnection);
+}
+
+void QtWindowServices::RunBatch() {
+  std::vector<BatchStep> steps;
+  {
+    std::lock_guard lock(batchMutex_);
+    steps.swap(batch_);
+    batchPosted_ = false;
+  }
+  for (BatchStep& step : steps) {
+    if (step.action) {
+      step.action();
+    } else if (!logBox_.isNull()) {
+      if (step.replacesBox) logBox_->clear();
+      if (!step.logText.empty()) logBox_->Append(step.logText);
+    }
+  }
 }
 
 template <typename T>
@@ -107,16 +146,14 @@ T QtWindowServices::Await(std::function<void(std::function<void(T)>)> start, T f
     std::lock_guard lock(waitMutex_);
     if (shuttingDown_) return fallback;
   }
-  QMetaObject::invokeMethod(
-      this,
-      [this, start = std::move(start), answer] {
-        start([this, answer](T value) {
-          std::lock_guard lock(waitMutex_);
-          *answer = std::move(value);
-          answered_.notify_all();
-        });
-      },
-      Qt::QueuedConnection);
+  // In the batch, so it comes after every call made before it.
+  Run([this, start = std::move(start), answer] {
+    start([this, answer](T value) {
+      std::lock_guard lock(waitMutex_);
+      *answer = std::move(value);
+      answered_.notify_all();
+    });
+  });
   std::unique_lock lock(waitMutex_);
   answered_.wait(lock, [&] { return answer->has_value() || shuttingDown_; });
   return answer->has_value() ? std::move(**answer) : fallback;
@@ -210,8 +247,8 @@ void QtWindowServices::ShowStatusIfChanged(std::string& remembered, int fieldId,
 }
 
 void QtWindowServices::ShowValidatorStatus(std::string_view text) {
-  ShowStatusIfChanged(lastValidatorStatus_,
-                      static_cast<int>(InfoBasicTab::Field::ValidatorStatus), text);
+  ShowStatusIfChanged(lastValidatorStatus_, static_cast<int>(InfoBasicTab::Field::ValidatorStatus),
+                      text);
 }
 
 void QtWindowServices::ShowCommStatus(std::string_view text) {
@@ -268,9 +305,16 @@ std::string QtWindowServices::GetLabelText(Label label) {
 // --- Log box -----------------------------------------------------------------------------------
 
 void QtWindowServices::AppendLogText(std::string_view text) {
-  Run([this, value = std::string(text)] {
-    if (!logBox_.isNull()) logBox_->Append(value);
-  });
+  if (OnWindowThread()) {
+    if (!logBox_.isNull()) logBox_->Append(text);
+    return;
+  }
+  {
+    std::lock_guard lock(waitMutex_);
+    if (shuttingDown_) return;
+  }
+  std::lock_guard lock(batchMutex_);
+  EnqueueLocked({}, std::string(text));
 }
 
 std::string QtWindowServices::GetLogText() {
@@ -288,7 +332,8 @@ void QtWindowServices::ClearLogBox() {
   });
 }
 
-// --- Download buttons and the end -----------------------------------------------------------------
+// --- Download buttons and the end
+// -----------------------------------------------------------------
 
 void QtWindowServices::EnableDownloadButton(DownloadButton which, bool on) {
   Run([this, which, on] {

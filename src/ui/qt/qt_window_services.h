@@ -1,11 +1,14 @@
 // The window services on Qt: the engine's calls, from the worker thread or the window thread,
 // take effect on the widgets on the window thread, in the order they were made.
 //
-// Calls made on the window thread act at once. Calls from any other thread are queued to this
-// object, which lives on the window thread; Qt delivers queued calls to one receiver in posting
-// order. Two calls wait for the window thread: ShowMessage (the operator's answer) and
-// GetLogText; both are released by Shutdown so a worker being stopped never waits for a window
-// that has stopped serving it. GetLabelText never waits: it reads a copy kept under a mutex.
+// Calls made on the window thread act at once. Calls from any other thread join one batch, in
+// call order, that a single queued call to this object (which lives on the window thread) runs
+// on the next turn of the event loop: a busy worker costs the window one wake-up and one repaint
+// per turn, not one per log entry and timer change. Log entries that follow each other in a
+// batch go into the box as one insertion. Two calls wait for the window thread: ShowMessage (the
+// operator's answer) and GetLogText; both are released by Shutdown so a worker being stopped never
+// waits for a window that has stopped serving it. GetLabelText never waits: it reads a copy kept
+// under a mutex.
 #pragma once
 
 #include <QObject>
@@ -18,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/engine.h"
@@ -102,8 +106,12 @@ class QtWindowServices : public QObject, public WindowServices {
 
  private:
   bool OnWindowThread() const;
-  // Runs `action` on the window thread: now when called there, else queued in call order.
+  // Runs `action` on the window thread: now when called there, else in the next batch.
   void Run(std::function<void()> action);
+  // Adds to the batch (with batchMutex_ held, nothing else) and asks for one run of it.
+  void EnqueueLocked(std::function<void()> action, std::string logText);
+  // Runs the batch taken so far; on the window thread.
+  void RunBatch();
   // Runs `start` on the window thread and waits until it hands over its result through the
   // callback it is given, or until Shutdown; then returns `fallback`.
   template <typename T>
@@ -134,6 +142,16 @@ class QtWindowServices : public QObject, public WindowServices {
   std::map<Label, std::string> labelTexts_;
   std::string lastValidatorStatus_;
   std::string lastCommStatus_;
+
+  // One step of a batch: an action, or (without one) log text for the box.
+  struct BatchStep {
+    std::function<void()> action;
+    std::string logText;
+    bool replacesBox;  // the text alone overflows the box: what it held before goes
+  };
+  std::mutex batchMutex_;  // guards batch_ and batchPosted_
+  std::vector<BatchStep> batch_;
+  bool batchPosted_ = false;
 
   std::mutex waitMutex_;  // guards shuttingDown_ and every pending answer of Await
   std::condition_variable answered_;

@@ -1,0 +1,80 @@
+#include "bench_support.h"
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include "engine/comm_log.h"
+#include "protocol/frame.h"
+#include "protocol/line_codes.h"
+
+namespace tarvik::bench {
+
+int AnsweringLink::Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) {
+  written = count;
+  if (count >= 3 && bytes[2] == cmd::kStatusRequest) {
+    std::array<std::uint8_t, 5> idling{kSyncByte, 5, rsp::kIdling, 0, 0};
+    AppendCrc(idling.data(), 3);
+    incoming_.insert(incoming_.end(), idling.begin(), idling.end());
+  }
+  return 1;
+}
+
+int AnsweringLink::Read(std::uint8_t* buffer, std::uint32_t count) {
+  if (count == 0 || incoming_.size() < count) return 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    buffer[i] = incoming_.front();
+    incoming_.pop_front();
+  }
+  return static_cast<int>(count);
+}
+
+long ResidentKiB() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0;
+  long resident = 0;
+  statm >> size >> resident;
+  return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+std::string StatusLogEntry() {
+  // The engine writes it, into window services that keep the text.
+  class Capture final : public WindowServices {
+   public:
+    void StartTimer(int, int) override {}
+    void StopTimer(int) override {}
+    MessageResult ShowMessage(std::string_view, MessageIcon, MessageButtons,
+                              std::string_view) override {
+      return MessageResult::Ok;
+    }
+    void ShowValidatorStatus(std::string_view) override {}
+    void ShowCommStatus(std::string_view) override {}
+    void ShowVersion(std::string_view) override {}
+    void ShowBootVersion(std::string_view) override {}
+    void ShowMachineNumber(std::string_view) override {}
+    void ShowSettingValue(SettingField, std::string_view) override {}
+    void SetLabelText(Label, std::string_view) override {}
+    std::string GetLabelText(Label) override { return {}; }
+    void AppendLogText(std::string_view text) override { entry.append(text); }
+    std::string GetLogText() override { return entry; }
+    void ClearLogBox() override {}
+    void EnableDownloadButton(DownloadButton, bool) override {}
+    void EndProgram() override {}
+    std::string entry;
+  };
+  Capture capture;
+  AnsweringLink link;
+  NoWaitClock clock;
+  Engine engine{capture, link, clock};
+  engine.state.displayMode.store(kDisplayBinaryFull);
+  std::array<std::uint8_t, 5> idling{kSyncByte, 5, rsp::kIdling, 0, 0};
+  AppendCrc(idling.data(), 3);
+  std::copy(idling.begin(), idling.end(), engine.rx.bytes.begin());
+  engine.rx.byteCount = 5;
+  FormatHex(engine.rx);
+  SetRxLogText(engine, "IDLING");
+  LogReceivedFrame(engine);
+  return capture.entry;
+}
+
+}  // namespace tarvik::bench

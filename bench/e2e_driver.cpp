@@ -1,0 +1,392 @@
+// End-to-end figures: tarvik-host on a pseudo-terminal in front of the virtual validator, each
+// figure measured in the same run for the 1 ms sleep-loop baseline host (bench/sleep_loop_host)
+// and printed as ratios against that baseline and against the target.
+//
+//   tarvik_e2e_driver [--quick] [--host PATH] [--baseline PATH]
+//
+// Turnarounds are taken where the bytes cross the line: the peer stamps the end of its write and
+// the moment it has read the host's frame whole. Wake-ups are the voluntary context switches of
+// all the program's threads (/proc/PID/task/*/status), processor time their schedstat.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/child.h"
+#include "e2e/peer.h"
+#include "protocol/line_codes.h"
+
+namespace {
+
+using namespace tarvik::bench;
+using std::chrono::milliseconds;
+
+#ifndef TARVIK_HOST_BINARY
+#define TARVIK_HOST_BINARY "tarvik-host"
+#endif
+#ifndef TARVIK_BASELINE_BINARY
+#define TARVIK_BASELINE_BINARY "tarvik_sleep_loop_host"
+#endif
+
+struct Config {
+  std::string host = TARVIK_HOST_BINARY;
+  std::string baseline = TARVIK_BASELINE_BINARY;
+  std::size_t samples = 300;
+  int idleSeconds = 20;
+  int floodSeconds = 5;
+  std::filesystem::path workDir;
+};
+
+enum class Subject { Host, Window, Baseline };
+
+// --- Results -----------------------------------------------------------------------------------
+
+struct Stats {
+  std::size_t count = 0;
+  double median = 0;
+  double p99 = 0;
+};
+
+Stats Summarise(std::vector<double> values) {
+  Stats stats;
+  stats.count = values.size();
+  if (values.empty()) return stats;
+  std::sort(values.begin(), values.end());
+  stats.median = values[values.size() / 2];
+  stats.p99 = values[std::min(values.size() - 1, (values.size() * 99 + 99) / 100 - 1)];
+  return stats;
+}
+
+struct Row {
+  std::string figure;
+  std::optional<double> host;
+  std::optional<double> baseline;
+  std::optional<double> target;  // the limit the host must stay below
+  std::string unit;
+  std::string note;
+};
+
+std::vector<Row> gRows;
+
+std::string Number(std::optional<double> value) {
+  if (!value) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", *value);
+  return text;
+}
+
+std::string Ratio(std::optional<double> value, std::optional<double> reference) {
+  if (!value || !reference || *reference <= 0) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2fx", *value / *reference);
+  return text;
+}
+
+void PrintTable() {
+  std::printf("\n%-46s %12s %12s %10s %10s %10s  %s\n", "figure", "tarvik-host", "sleep-loop",
+              "vs base", "target", "vs target", "verdict");
+  for (const Row& row : gRows) {
+    std::string verdict = "-";
+    if (row.host && row.target) verdict = *row.host < *row.target ? "met" : "NOT MET";
+    std::printf("%-46s %12s %12s %10s %10s %10s  %s%s%s\n",
+                (row.figure + " (" + row.unit + ")").c_str(), Number(row.host).c_str(),
+                Number(row.baseline).c_str(), Ratio(row.host, row.baseline).c_str(),
+                Number(row.target).c_str(), Ratio(row.host, row.target).c_str(), verdict.c_str(),
+                row.note.empty() ? "" : "  ", row.note.c_str());
+  }
+  std::fflush(stdout);
+}
+
+// --- Running a subject -------------------------------------------------------------------------
+
+std::string WriteSettings(const Config& config, int pollingMs) {
+  const std::filesystem::path path = config.workDir / ("poll" + std::to_string(pollingMs) + ".ini");
+  std::ofstream(path) << "[BEXALTOOL]\nPOLLING DURATION=" << pollingMs << "\n";
+  return path.string();
+}
+
+// Starts `subject` on `device`; polling every `pollingMs` (0: the baseline never polls).
+bool StartSubject(const Config& config, Subject subject, const std::string& device, int pollingMs,
+                  Input input, int cpu, Child& child) {
+  ChildOptions options;
+  options.input = input;
+  options.cpu = cpu;
+  options.stderrPath = (config.workDir / "subject.err").string();
+  if (subject == Subject::Baseline) {
+    options.argv = {config.baseline, "--device", device, "--poll", std::to_string(pollingMs)};
+  } else {
+    options.argv = {config.host, "--device", device, "--settings",
+                    WriteSettings(config, std::max(pollingMs, 10))};
+    if (subject == Subject::Host) {
+      options.argv.push_back("--console");
+    } else {
+      options.environment = {"QT_QPA_PLATFORM=offscreen"};
+    }
+  }
+  std::string error;
+  if (!child.Start(options, error)) {
+    std::fprintf(stderr, "tarvik_e2e_driver: cannot start %s: %s\n", options.argv[0].c_str(),
+                 error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// --- The figures -------------------------------------------------------------------------------
+
+// Escrow → STACK-1: an unsolicited ESCROW written on a quiet line (polling off), whole or one
+// byte at a time, and the subject's STACK-1 read back; in milliseconds from the ESCROW's last
+// byte. The host handles an escrow in answer to a poll on the same path.
+std::optional<Stats> EscrowTurnaround(const Config& config, Subject subject, int cpu,
+                                      bool byteByByte) {
+  Peer::Options options;
+  options.answer = false;
+  options.cpu = cpu;
+  Peer peer;
+  std::string error;
+  if (!peer.Start(options, error)) {
+    std::fprintf(stderr, "tarvik_e2e_driver: the validator did not start: %s\n", error.c_str());
+    return std::nullopt;
+  }
+  Child child;
+  if (!StartSubject(config, subject, peer.Path(), 0, Input::Pipe, cpu, child)) return std::nullopt;
+  std::this_thread::sleep_for(milliseconds(500));
+  if (subject != Subject::Baseline) child.Type(" ");  // polling off
+  std::this_thread::sleep_for(milliseconds(300));
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> gapUs(2000, 6000);
+  std::vector<double> samples;
+  for (std::size_t i = 0; i < config.samples && child.Running(); ++i) {
+    const auto sent = std::chrono::steady_clock::now();
+    peer.InjectEscrow(byteByByte);
+    std::chrono::steady_clock::time_point seen;
+    peer.WaitForHostFrame(tarvik::cmd::kStack1, sent, sent + std::chrono::seconds(1), seen);
+    std::this_thread::sleep_for(std::chrono::microseconds(gapUs(random)));
+    for (const double us : peer.TakeTurnarounds()) samples.push_back(us / 1000.0);
+  }
+  child.Stop();
+  peer.Stop();
+  if (samples.empty()) return std::nullopt;
+  return Summarise(samples);
+}
+
+// Key → frame: 'V' typed on the subject's input, its version request read off the line.
+std::optional<Stats> KeyToFrame(const Config& config, Subject subject, Input input) {
+  Peer peer;
+  std::string error;
+  if (!peer.Start({}, error)) return std::nullopt;
+  Child child;
+  // Polling off, so no status exchange stands in the key's way: the baseline is told so, the
+  // host gets its polling key (Space).
+  if (!StartSubject(config, subject, peer.Path(), 0, input, -1, child)) return std::nullopt;
+  std::this_thread::sleep_for(milliseconds(500));
+  if (subject != Subject::Baseline) child.Type(" ");
+  std::this_thread::sleep_for(milliseconds(300));
+  std::mt19937 random(42);
+  std::uniform_int_distribution<int> gapUs(3000, 8000);
+  std::vector<double> samples;
+  for (std::size_t i = 0; i < config.samples && child.Running(); ++i) {
+    const auto typed = std::chrono::steady_clock::now();
+    child.Type("V");
+    std::chrono::steady_clock::time_point seen;
+    if (peer.WaitForHostFrame(tarvik::cmd::kVersionRequest, typed, typed + std::chrono::seconds(2),
+                              seen)) {
+      samples.push_back(std::chrono::duration<double, std::milli>(seen - typed).count());
+    }
+    // The answer is taken before the next key, as an operator's next key would be.
+    std::this_thread::sleep_for(std::chrono::microseconds(gapUs(random)));
+  }
+  child.Stop();
+  peer.Stop();
+  if (samples.empty()) return std::nullopt;
+  return Summarise(samples);
+}
+
+struct Load {
+  double wakeUpsPerSecond = 0;
+  double cpuPercent = 0;
+};
+
+// Wake-ups and processor time over `seconds` of `subject` polling at `pollingMs`, or with no port
+// at all (`portOpen` false), or under a flood of unsolicited ESCROW frames.
+std::optional<Load> Idle(const Config& config, Subject subject, bool portOpen, bool flood,
+                         int seconds) {
+  Peer peer;
+  std::string error;
+  if (!peer.Start({}, error)) return std::nullopt;
+  Child child;
+  const std::string device = portOpen ? peer.Path() : (config.workDir / "no-such-port").string();
+  // With no port a script would end at once; a terminal keeps the host running.
+  const Input input = portOpen ? Input::Pipe : Input::Terminal;
+  if (!StartSubject(config, subject, device, 200, input, -1, child)) return std::nullopt;
+  std::this_thread::sleep_for(milliseconds(1500));
+  if (flood) peer.SetFlood(true);
+  if (flood) std::this_thread::sleep_for(milliseconds(200));
+  const ProcSample before = SampleProcess(child.Pid());
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  const ProcSample after = SampleProcess(child.Pid());
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const bool alive = child.Running();
+  peer.SetFlood(false);
+  child.Stop();
+  peer.Stop();
+  if (!alive) {
+    std::fprintf(stderr, "tarvik_e2e_driver: %s ended during the measurement (see %s)\n",
+                 subject == Subject::Baseline ? "the baseline" : "tarvik-host",
+                 (config.workDir / "subject.err").c_str());
+    return std::nullopt;
+  }
+  Load load;
+  load.wakeUpsPerSecond = static_cast<double>(after.wakeUps - before.wakeUps) / elapsed;
+  load.cpuPercent = 100.0 * (after.cpuSeconds - before.cpuSeconds) / elapsed;
+  return load;
+}
+
+// --- The run -----------------------------------------------------------------------------------
+
+void Turnarounds(const Config& config) {
+  const struct {
+    const char* name;
+    int cpu;
+    bool byteByByte;
+    double targetMs;
+  } cases[] = {
+      {"escrow -> Stack p99", -1, false, 0.3},
+      {"escrow -> Stack p99, pinned to one core", 0, false, 0.3},
+      {"ESCROW byte by byte: last byte -> Stack p99", -1, true, 0.5},
+  };
+  for (const auto& c : cases) {
+    std::printf("measuring %s ...\n", c.name);
+    std::fflush(stdout);
+    const auto host = EscrowTurnaround(config, Subject::Host, c.cpu, c.byteByByte);
+    const auto base = EscrowTurnaround(config, Subject::Baseline, c.cpu, c.byteByByte);
+    Row row{c.name, {}, {}, c.targetMs, "ms", {}};
+    if (host) row.host = host->p99;
+    if (base) row.baseline = base->p99;
+    if (host) {
+      char note[96];
+      std::snprintf(note, sizeof note, "median %.3f ms, %zu samples", host->median, host->count);
+      row.note = note;
+    }
+    gRows.push_back(row);
+    Row median{std::string(c.name).replace(std::string(c.name).find("p99"), 3, "median"),
+               {},
+               {},
+               {},
+               "ms",
+               {}};
+    if (host) median.host = host->median;
+    if (base) median.baseline = base->median;
+    gRows.push_back(median);
+  }
+}
+
+void Keys(const Config& config) {
+  for (const Input input : {Input::Terminal, Input::Pipe}) {
+    const std::string name =
+        std::string("key -> frame p99, from a ") + (input == Input::Pipe ? "pipe" : "terminal");
+    std::printf("measuring %s ...\n", name.c_str());
+    std::fflush(stdout);
+    const auto host = KeyToFrame(config, Subject::Host, input);
+    const auto base = KeyToFrame(config, Subject::Baseline, input);
+    Row row{name, {}, {}, 1.0, "ms", {}};
+    if (host) row.host = host->p99;
+    if (base) row.baseline = base->p99;
+    if (host) {
+      char note[96];
+      std::snprintf(note, sizeof note, "median %.3f ms, %zu samples", host->median, host->count);
+      row.note = note;
+    }
+    gRows.push_back(row);
+  }
+}
+
+void Loads(const Config& config) {
+  const struct {
+    const char* name;
+    Subject subject;
+    bool portOpen;
+    bool flood;
+    double wakeTarget;  // 0: none
+    double cpuTarget;
+  } cases[] = {
+      {"console idle, polling at 200 ms", Subject::Host, true, false, 20, 0.1},
+      {"window idle, polling at 200 ms", Subject::Window, true, false, 40, 0.3},
+      {"console, port closed", Subject::Host, false, false, 3, 0},
+      {"console under an ESCROW flood", Subject::Host, true, true, 0, 0},
+  };
+  for (const auto& c : cases) {
+    std::printf("measuring %s ...\n", c.name);
+    std::fflush(stdout);
+    const int seconds = c.flood ? config.floodSeconds : config.idleSeconds;
+    const auto host = Idle(config, c.subject, c.portOpen, c.flood, seconds);
+    const auto base = Idle(config, Subject::Baseline, c.portOpen, c.flood, seconds);
+    Row wakes{std::string(c.name) + ": wake-ups", {}, {}, {}, "1/s", {}};
+    Row cpu{std::string(c.name) + ": processor", {}, {}, {}, "% core", {}};
+    if (c.wakeTarget > 0) wakes.target = c.wakeTarget;
+    if (c.cpuTarget > 0) cpu.target = c.cpuTarget;
+    if (host) {
+      wakes.host = host->wakeUpsPerSecond;
+      cpu.host = host->cpuPercent;
+    }
+    if (base) {
+      wakes.baseline = base->wakeUpsPerSecond;
+      cpu.baseline = base->cpuPercent;
+    }
+    gRows.push_back(wakes);
+    gRows.push_back(cpu);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Config config;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--quick") {
+      config.samples = 20;
+      config.idleSeconds = 2;
+      config.floodSeconds = 1;
+    } else if (arg == "--host" && i + 1 < argc) {
+      config.host = argv[++i];
+    } else if (arg == "--baseline" && i + 1 < argc) {
+      config.baseline = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: tarvik_e2e_driver [--quick] [--host PATH] [--baseline PATH]\n");
+      return 64;
+    }
+  }
+  char dir[] = "/tmp/tarvik-bench.XXXXXX";
+  if (::mkdtemp(dir) == nullptr) {
+    std::perror("tarvik_e2e_driver: mkdtemp");
+    return 1;
+  }
+  config.workDir = dir;
+  std::printf("tarvik_e2e_driver: %u processors; host %s; baseline %s\n",
+              std::thread::hardware_concurrency(), config.host.c_str(), config.baseline.c_str());
+
+  Turnarounds(config);
+  Keys(config);
+  Loads(config);
+  PrintTable();
+
+  std::error_code ignored;
+  std::filesystem::remove_all(config.workDir, ignored);
+  bool allMet = true;
+  for (const Row& row : gRows) {
+    if (row.target && (!row.host || *row.host >= *row.target)) allMet = false;
+  }
+  std::printf("\n%s\n", allMet ? "every target met" : "some targets NOT met (see above)");
+  return 0;
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Every speed figure of the host in one run, on this machine: the in-process benchmarks (CRC,
+# receiver, console and window log, memory over a million exchanges) and the end-to-end figures
+# over a pseudo-terminal against the virtual validator, each beside the 1 ms sleep-loop baseline
+# host measured in the same run and the target. Takes about four minutes; --quick takes one.
+# Usage: scripts/bench.sh [--quick]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset release >/dev/null
+cmake --build --preset release
+
+echo "=== in-process (Google Benchmark) ==="
+build/release/bench/tarvik_bench --benchmark_counters_tabular=true
+if [ -x build/release/bench/tarvik_qt_bench ]; then
+  XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}" QT_QPA_PLATFORM=offscreen \
+    build/release/bench/tarvik_qt_bench --benchmark_counters_tabular=true
+fi
+
+echo "=== end to end (pseudo-terminal, virtual validator, sleep-loop baseline) ==="
+XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}" build/release/bench/tarvik_e2e_driver "$@"
