@@ -15,6 +15,9 @@ const char* const kHostUsage =
     "  --device PATH      use this serial device for every COM port\n"
     "  --settings FILE    the settings file (default: ~/.config/tarvik-host/BEXALTOOL.INI)\n"
     "  --answer yes|no    the answer to Yes/No questions when input is no terminal (default yes)\n"
+    "  --acceptance-log   enable Init Log ( 1 ) and Read Log ( 2 ) and their keys, for a\n"
+    "                     validator that supports acceptance-data reading; a reading saves\n"
+    "                     LOG.dat, Ad data go to ADDATA.dat (both in the working directory)\n"
     "  --screenshot FILE  save a picture of the window shortly after the start, then exit\n"
     "  --screenshot-view window|log|properties|download:FILE  what --screenshot pictures\n"
     "  --global-download-waits A,B,C,D  global download waits in ms (3000,10000,60000,1000)\n"
@@ -122,6 +125,8 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
         options.summaryPath = v;
         if (options.summaryPath.empty()) parsed.error = "--summary needs a file name";
       }
+    } else if (arg == "--acceptance-log") {
+      options.acceptanceLog = true;
     } else if (arg == "--device") {
       // An empty path would silently mean "no override", and so another port: an unset
       // variable in a script must not talk to whatever COM1 happens to be.
@@ -157,8 +162,9 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       parsed.unknown.emplace_back(argv[i]);
     }
     if (!parsed.error.empty()) break;
-    if (hasInlineValue && (arg == "--help" || arg == "--version" || arg == "--console" ||
-                           arg == "--demo" || arg == "--timestamps" || arg == "--fail-fast")) {
+    if (hasInlineValue &&
+        (arg == "--help" || arg == "--version" || arg == "--console" || arg == "--demo" ||
+         arg == "--timestamps" || arg == "--fail-fast" || arg == "--acceptance-log")) {
       parsed.error = std::string(arg) + " takes no value";
     }
   }

@@ -22,6 +22,7 @@ struct HostOptions {
   bool timestamps = false;      // --timestamps: every log line starts with the wall-clock time
   bool failFast = false;        // --fail-fast: a script ends at its first failed expectation
   std::string summaryPath;      // --summary FILE: the run summary as JSON
+  bool acceptanceLog = false;   // --acceptance-log: Init Log ( 1 ) and Read Log ( 2 ) usable
 };
 
 struct ParsedCommandLine {

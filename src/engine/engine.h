@@ -98,12 +98,17 @@ struct RawFrameHandOver {
 inline constexpr std::size_t kAcceptanceDataSize = 4536;
 inline constexpr std::size_t kAcceptanceStatsCount = 207;
 inline constexpr std::size_t kAdDataSize = 3210;
+// Where acceptance data and Ad data records are saved, in the working directory.
+inline constexpr const char* kAcceptanceFileName = "LOG.dat";
+inline constexpr const char* kAdDataFileName = "ADDATA.dat";
 
 struct AcceptanceBuffers {
   std::array<std::uint8_t, kAcceptanceDataSize> acceptanceData{};
   std::array<std::uint32_t, kAcceptanceStatsCount> acceptanceStats{};
   std::array<std::uint8_t, kAdDataSize> adData{};
-  std::string adDataFileName;
+  // The two files, relative to the working directory; a test points them elsewhere.
+  std::string acceptanceFileName = kAcceptanceFileName;
+  std::string adDataFileName = kAdDataFileName;
 };
 
 struct Engine {

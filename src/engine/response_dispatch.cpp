@@ -51,7 +51,7 @@ const ResponseRow* ResponseTable::Find(std::uint8_t code, std::uint8_t step) con
 // Each group of rows is listed here once; the download and acceptance-data groups join the list.
 const ResponseTable& Responses() {
   static const ResponseTable table{StatusResponseRows(), EchoResponseRows(),
-                                   DownloadResponseRows()};
+                                   AcceptanceResponseRows(), DownloadResponseRows()};
   return table;
 }
 

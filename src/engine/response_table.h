@@ -97,6 +97,7 @@ const ResponseTable& Responses();
 // The groups of rows.
 std::span<const ResponseRow> StatusResponseRows();  // operation statuses, ACK, ENQ
 std::span<const ResponseRow> EchoResponseRows();    // command echoes, data and hopper responses
+std::span<const ResponseRow> AcceptanceResponseRows();  // acceptance and Ad data transfers
 std::span<const ResponseRow> DownloadResponseRows();  // program download status and check
 
 // Whether a frame answered by `row` under `context` leaves the exchange open, by the row's rule.

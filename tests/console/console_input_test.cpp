@@ -398,6 +398,18 @@ TEST_F(ConsoleOperatorTest, ValueBoxesFeedTheSetCommands) {
   EXPECT_EQ(posted, "nct");
 }
 
+// Init Log and Read Log are keys only with the acceptance-log switch; the other keys of their
+// disabled groups stay dead either way.
+TEST_F(ConsoleOperatorTest, AcceptanceLogSwitchMakesOneAndTwoKeys) {
+  ConsoleOperator plain(engine);
+  for (const char key : std::string("12567Gg")) plain.Key(key);
+  EXPECT_EQ(posted, "");
+
+  ConsoleOperator switched(engine, true);
+  for (const char key : std::string("12567Gg")) switched.Key(key);
+  EXPECT_EQ(posted, "12");
+}
+
 // `:properties` fills the dialog and presses OK: refused values change nothing, accepted ones are
 // in force, saved and shown; words the lists do not have leave them without a selection.
 TEST_F(ConsoleOperatorTest, PropertiesSetsTheDialogAndPressesOk) {

@@ -114,6 +114,9 @@ class HostProcess {
     }
   }
 
+  // The directory the host runs in (where it saves "LOG.dat"); the test's own when empty.
+  void SetWorkingDirectory(std::string directory) { workingDirectory_ = std::move(directory); }
+
   // `environment`: NAME=value settings added to (or replacing) this process's own.
   ::testing::AssertionResult Start(const std::vector<std::string>& args,
                                    const std::vector<std::string>& environment = {}) {
@@ -127,6 +130,9 @@ class HostProcess {
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    if (!workingDirectory_.empty()) {
+      posix_spawn_file_actions_addchdir_np(&actions, workingDirectory_.c_str());
+    }
     std::vector<std::string> all{TARVIK_HOST_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -235,6 +241,7 @@ class HostProcess {
     return true;
   }
 
+  std::string workingDirectory_;
   pid_t pid_ = -1;
   int in_ = -1;
   int out_ = -1;
@@ -280,7 +287,7 @@ class HostRunTest : public ::testing::Test {
   // The validator with its mechanism sped up and its trace kept for the failure report.
   // `initializeMs`: how long the validator reports INITIALIZE after a reset; a test that must
   // see it on a loaded machine gives it longer.
-  RunnerOptions ValidatorOptions(int initializeMs = 150) {
+  RunnerOptions ValidatorOptions(int initializeMs = kInitializeMs) {
     RunnerOptions options;
     options.timings.initializeMs = initializeMs;
     options.timings.acceptingMs = 100;
@@ -307,7 +314,7 @@ class HostRunTest : public ::testing::Test {
   }
 
   // The validator, and the host on its line. `hostArgs`: more options for the host.
-  ::testing::AssertionResult StartBoth(int initializeMs = 150,
+  ::testing::AssertionResult StartBoth(int initializeMs = kInitializeMs,
                                        std::vector<std::string> hostArgs = {}) {
     const RunnerOptions options = ValidatorOptions(initializeMs);
     std::string why;
@@ -356,6 +363,7 @@ class HostRunTest : public ::testing::Test {
   }
 
   static constexpr std::string_view kAckFrame = "FC 05 50 AA 05";
+  static constexpr int kInitializeMs = 150;
 
   HostProcess host_;
   VirtualValidatorRunner validator_;

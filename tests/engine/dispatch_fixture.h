@@ -19,6 +19,11 @@ class DispatchFixture {
     link.Open(1, 9600);
     engine.state.portOpen.store(1);
     engine.state.stackMode.store(kStack1);  // the window's start mode
+    // Acceptance and Ad data frames save nothing into the test's working directory: the
+    // directory named here does not exist, so a save ends in "File Open Error".
+    const std::string nowhere = ::testing::TempDir() + "tarvik-no-such-directory/";
+    engine.acceptance.acceptanceFileName = nowhere + kAcceptanceFileName;
+    engine.acceptance.adDataFileName = nowhere + kAdDataFileName;
   }
 
   // Delivers `bytes` on the line and runs one receive-and-dispatch pass.

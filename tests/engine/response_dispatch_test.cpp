@@ -316,7 +316,8 @@ INSTANTIATE_TEST_SUITE_P(EchoesAndData, ResponseRowTest, ::testing::ValuesIn(Ech
 // code, and placeholders that a frame of the row's length can fill.
 TEST(ResponseTableTest, RowsAreConsistent) {
   std::map<int, std::vector<const ResponseRow*>> byCode;
-  for (const auto group : {StatusResponseRows(), EchoResponseRows()}) {
+  for (const auto group : {StatusResponseRows(), EchoResponseRows(), AcceptanceResponseRows(),
+                           DownloadResponseRows()}) {
     for (const ResponseRow& row : group) byCode[row.code].push_back(&row);
   }
   for (const auto& [code, rows] : byCode) {
@@ -397,9 +398,15 @@ TEST_F(DispatchTest, AnyFrameGetsOneLineFromItsOwnBytes) {
         const std::int32_t flag =
             Receive(MakeFrame(static_cast<std::uint8_t>(code), Repeat(n, 'a')));
         const auto lines = ArrowTexts();
-        ASSERT_EQ(lines.size(), 1U) << "code " << code << " length " << n << " step " << int(step);
-        EXPECT_EQ(lines[0].find_first_of("~"), std::string::npos) << lines[0];
-        EXPECT_EQ(lines[0].find("7E"), std::string::npos) << lines[0];
+        // The ends of the acceptance and Ad data transfers log their checksum and save too.
+        const std::size_t most = code == 0xE2 || code == 0xE5 ? 4 : 1;
+        ASSERT_GE(lines.size(), 1U) << "code " << code << " length " << n << " step " << int(step);
+        ASSERT_LE(lines.size(), most)
+            << "code " << code << " length " << n << " step " << int(step);
+        for (const std::string& line : lines) {
+          EXPECT_EQ(line.find_first_of("~"), std::string::npos) << line;
+          EXPECT_EQ(line.find("7E"), std::string::npos) << line;
+        }
         EXPECT_TRUE(flag == 0 || flag == 1);
         ASSERT_EQ(link.Queued(), 0U);
       }

@@ -21,6 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::FuzzClock clock;
   Engine engine{ui, link, clock};
   ui.Attach(&engine);
+  // Acceptance and Ad data saves end in "File Open Error" instead of writing into the working
+  // directory on every run.
+  engine.acceptance.acceptanceFileName.clear();
+  engine.acceptance.adDataFileName.clear();
   link.Open(1, 9600);
   EngineState& s = engine.state;
   s.portOpen = 1;

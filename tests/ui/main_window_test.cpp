@@ -91,6 +91,8 @@ class MainWindowTest : public QObject {
     // Only the test of Exit with a running worker starts one.
     options.startWorker =
         QLatin1String(QTest::currentTestFunction()) == QLatin1String("exitStopsTheRunningWorker");
+    options.acceptanceLog = QLatin1String(QTest::currentTestFunction()) ==
+                            QLatin1String("acceptanceLogSwitchEnablesInitAndReadLog");
     dlg_ = std::make_unique<HostSimulatorDlg>(*engine_, *services_, options);
     dlg_->SetTerminateHook([this] { terminated_ = true; });
     dlg_->show();
@@ -173,6 +175,27 @@ class MainWindowTest : public QObject {
     button->click();
     TypeChar(NeutralFocus(), character);
     QCOMPARE(Pending(), std::int32_t{0});
+  }
+
+  // With the acceptance-log switch Init Log and Read Log post by click and key; the rest of
+  // their group, and the hopper buttons, stay out of reach.
+  void acceptanceLogSwitchEnablesInitAndReadLog() {
+    for (const auto& [id, character] : {std::pair{1118, '1'}, std::pair{1119, '2'}}) {
+      QPushButton* button = dlg_->button(id);
+      QVERIFY(button != nullptr && button->isEnabled());
+      button->click();
+      QCOMPARE(Pending(), std::int32_t{character});
+      engine_->state.pendingCommand = 0;
+      TypeChar(NeutralFocus(), character);
+      QCOMPARE(Pending(), std::int32_t{character});
+      engine_->state.pendingCommand = 0;
+    }
+    for (const auto& [id, character] :
+         {std::pair{1043, 'G'}, std::pair{1044, 'g'}, std::pair{1115, '5'}}) {
+      QVERIFY(!dlg_->button(id)->isEnabled());
+      TypeChar(NeutralFocus(), character);
+      QCOMPARE(Pending(), std::int32_t{0});
+    }
   }
 
   // The mode buttons, their character shortcuts, Space and Up; Space and Up act even in a value

@@ -117,6 +117,31 @@ TEST(TransferTest, HostRequestStartsTheAcceptanceTransfer) {
   EXPECT_TRUE(first[0].starts_with("E1 00 00 ")) << first[0];
 }
 
+// Init Log brings the Ad data, as Read Log brings the acceptance data.
+TEST(TransferTest, HostInitStartsTheAdTransfer) {
+  VirtualValidator validator;
+  const std::vector<std::uint8_t> dateAndMachine(28, 0x30);
+  EXPECT_EQ(Answers(validator.Feed(HostFrame(0xE0, dateAndMachine), 0)),
+            std::vector<std::string>{"E3"});
+  const auto block = Answers(validator.Feed(HostFrame(0x50), 0));
+  ASSERT_EQ(block.size(), 1u);
+  EXPECT_TRUE(block[0].starts_with("E4 00 00 ")) << block[0];
+}
+
+TEST(TransferTest, BadChecksumTransferFailsTheHostCheck) {
+  for (const char* command : {"acceptance", "acceptance bad"}) {
+    SCOPED_TRACE(command);
+    VirtualValidator validator;
+    ASSERT_TRUE(validator.Command(command, 0).ok);
+    const auto image = ReceiveTransfer(validator, false, 24, 0);
+    ASSERT_EQ(image.size(), kAcceptanceImageSize);
+    EXPECT_EQ(HostAcceptsChecksum(image), std::string_view(command) == "acceptance");
+  }
+  VirtualValidator validator;
+  EXPECT_FALSE(validator.Command("acceptance worse", 0).ok);
+  EXPECT_FALSE(validator.Command("ad bad", 0).ok);
+}
+
 TEST(TransferTest, UnacknowledgedFrameIsSentAgainThenGivenUp) {
   ValidatorTimings timings;
   timings.blockAckTimeoutMs = 1000;

@@ -209,7 +209,7 @@ const Scenario kScenarios[] = {
       {"> CC 41", "4B"}}},
     {"WaitBookmarkAndIdleAckAreAcknowledged",
      true,
-     {{"> 45", "50"}, {"> 4A", "50"}, {"> 50", "50"}, {"> E0 " + std::string(56, '0'), "50"}}},
+     {{"> 45", "50"}, {"> 4A", "50"}, {"> 50", "50"}}},
     {"ErrorStatusesUntilClearedOrReset",
      true,
      {{"! error stacker-full", ""},

@@ -59,6 +59,10 @@ bool SealAcceptanceImage(std::span<std::uint8_t> image) {
   return false;
 }
 
+void SpoilAcceptanceChecksum(std::span<std::uint8_t> image) {
+  if (image.size() == kAcceptanceImageSize) image[kAcceptanceImageSize - 1] ^= 0x01u;
+}
+
 std::vector<std::uint8_t> BuildAcceptanceImage(std::uint32_t seed, std::uint32_t notesStacked) {
   std::vector<std::uint8_t> image(kAcceptanceImageSize, 0);
   Numbers numbers(seed);

@@ -28,6 +28,10 @@ inline std::uint32_t HostSlotConversion(std::uint32_t v) { return v * 256u + v /
 // byte allows one, which the tests show does not happen for images the validator builds.
 bool SealAcceptanceImage(std::span<std::uint8_t> image);
 
+// Changes the last byte of the checksum slot, which the host's sum leaves out but its
+// conversion does not, so the check fails whatever the image holds.
+void SpoilAcceptanceChecksum(std::span<std::uint8_t> image);
+
 // Counts as the validator keeps them: `seed` varies the numbers, `notesStacked` is recorded in
 // the first slot. Each count is 16 bits, high byte first, in the first two bytes of its slot.
 std::vector<std::uint8_t> BuildAcceptanceImage(std::uint32_t seed, std::uint32_t notesStacked);

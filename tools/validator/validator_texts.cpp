@@ -138,6 +138,7 @@ const std::string_view kHelpText =
     "  powercycle [acceptor|stacker]   power up again (optionally with a bill inside)\n"
     "  enq                  send ENQ\n"
     "  acceptance | ad      send the acceptance data or the Ad data, a block per host Ack\n"
+    "  acceptance bad       send acceptance data whose checksum the host must reject\n"
     "  busy N               answer the next N download status requests with BUSY\n"
     "  expect-crc XXXX|none the program CRC the download check must find\n"
     "  fault crc | length | cut | drop | stray N | delay MS   spoil the next answer\n"

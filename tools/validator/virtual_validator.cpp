@@ -598,20 +598,22 @@ std::uint16_t VirtualValidator::ProgramCrc(std::uint16_t seed) const {
 // ---- Acceptance and Ad data ------------------------------------------------------------------
 
 // Clearing the acceptance data restarts the counts; the date and machine number it carries are
-// not kept. Acknowledged like the other operation commands.
+// not kept. The validator hands over its Ad data record in answer, so the host's Init Log
+// exercises the Ad data transfer as Read Log does the acceptance data.
 void VirtualValidator::OnAcceptanceInit(const HostFrame&) {
   notesStacked_ = 0;
-  Send(rsp::kAck);
+  StartTransfer(true);
 }
 
 void VirtualValidator::OnAcceptanceRequest(const HostFrame&) { StartTransfer(false); }
 
-void VirtualValidator::StartTransfer(bool ad) {
+void VirtualValidator::StartTransfer(bool ad, bool badChecksum) {
   transfer_ = {};
   transfer_.active = true;
   transfer_.ad = ad;
   transfer_.image =
       ad ? BuildAdImage(transfersSent_) : BuildAcceptanceImage(transfersSent_, notesStacked_);
+  if (badChecksum) SpoilAcceptanceChecksum(transfer_.image);
   transfer_.stage = ad ? TransferStage::Start : TransferStage::Blocks;
   ++transfersSent_;
   SendTransferFrame();
@@ -831,9 +833,12 @@ CommandReply VirtualValidator::RunCommand(std::string_view line) {
     return {};
   }
   if (word == "acceptance" || word == "ad") {
+    // "acceptance bad": the same transfer with a checksum the host must reject.
+    const bool bad = word == "acceptance" && rest == "bad";
+    if (bad) rest = {};
     if (auto refused = noMore()) return *refused;
     if (transfer_.active) return Fail("refused: a transfer is running");
-    StartTransfer(word == "ad");
+    StartTransfer(word == "ad", bad);
     return {};
   }
   if (word == "busy") {

@@ -174,7 +174,7 @@ class VirtualValidator {
   void Send(std::uint8_t code, std::initializer_list<std::uint8_t> data) {
     Send(code, std::span<const std::uint8_t>(data.begin(), data.size()));
   }
-  void StartTransfer(bool ad);
+  void StartTransfer(bool ad, bool badChecksum = false);
   void SendTransferFrame();
   void AdvanceTransfer();
   void InsertNote(std::uint8_t code, std::string_view text, bool refuse);

@@ -109,7 +109,7 @@ class ConsoleApp {
         engine_(services_, link, clock_),
         worker_(engine_),
         parser_(io.terminal),
-        operator_(engine_) {
+        operator_(engine_, options.acceptanceLog) {
     services_.Attach(&engine_);
     // The worker tells of every pass it ends; the loop listens only while it waits for one.
     worker_.SetPassEndHook([this] {

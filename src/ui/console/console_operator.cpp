@@ -122,7 +122,8 @@ std::string FieldText(std::string_view word, int limit) {
 
 }  // namespace
 
-KeyAction ClassifyKey(char key) {
+KeyAction ClassifyKey(char key, bool acceptanceLog) {
+  if (acceptanceLog && (key == '1' || key == '2')) return KeyAction::Post;
   for (const KeyRow& row : kKeyTable) {
     if (row.key == key) return row.action;
   }
@@ -134,7 +135,7 @@ ExitOutcome RunExitCommand(Engine& engine, bool ask) {
 }
 
 ExitOutcome ConsoleOperator::Key(char key) {
-  switch (ClassifyKey(key)) {
+  switch (ClassifyKey(key, acceptanceLog_)) {
     case KeyAction::None:
     case KeyAction::Consumed:
       break;

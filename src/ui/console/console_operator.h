@@ -32,7 +32,9 @@ enum class KeyAction {
   Exit,         // 'x' and 'X'
 };
 
-KeyAction ClassifyKey(char key);
+// `acceptanceLog`: the keys '1' and '2' (Init Log, Read Log) post their characters, as they
+// do in the window when its acceptance-log switch enables those buttons.
+KeyAction ClassifyKey(char key, bool acceptanceLog = false);
 
 // How the Exit command ended.
 enum class ExitOutcome { Stay, Exit };
@@ -70,7 +72,8 @@ struct Reaction {
 
 class ConsoleOperator {
  public:
-  explicit ConsoleOperator(Engine& engine) : engine_(engine) {}
+  explicit ConsoleOperator(Engine& engine, bool acceptanceLog = false)
+      : engine_(engine), acceptanceLog_(acceptanceLog) {}
 
   // Runs one input event: a key, the Up arrow or a command line.
   Reaction Handle(const InputEvent& event);
@@ -97,6 +100,7 @@ class ConsoleOperator {
   CommandOutcome Properties(std::string_view arguments);
 
   Engine& engine_;
+  bool acceptanceLog_;
   std::array<std::string, kValueBoxes.size()> boxes_{};
   // Page fields a command filled, handed to the next reaction.
   std::vector<std::pair<std::string, std::string>> fields_;

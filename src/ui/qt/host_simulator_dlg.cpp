@@ -189,6 +189,9 @@ constexpr Shortcut kShortcuts[] = {
     {'u', 1107}, {'v', 1109}, {'x', 1032},
 };
 
+// Init Log and Read Log with their keys, reachable only with the acceptance-log switch.
+constexpr Shortcut kAcceptanceLogShortcuts[] = {{'1', 1118}, {'2', 1119}};
+
 // Characters swallowed without action, so they never reach a button's own key handling.
 constexpr std::string_view kSwallowed = "hjlopqsw";
 
@@ -242,6 +245,12 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
   client_ = new QWidget(this);
   layout->addWidget(client_);
   BuildClient(client_);
+  if (options.acceptanceLog) {
+    acceptanceLog_ = true;
+    for (const Shortcut& shortcut : kAcceptanceLogShortcuts) {
+      button(shortcut.buttonId)->setEnabled(true);
+    }
+  }
   const QSize layoutSize(client_->minimumWidth(),
                          menuBar->sizeHint().height() + client_->minimumHeight());
   resize(layoutSize);
@@ -607,6 +616,12 @@ bool HostSimulatorDlg::HandleKey(const QKeyEvent& key, QWidget* target) {
   const char character = static_cast<char>(text[0].unicode());
   for (const Shortcut& shortcut : kShortcuts) {
     if (shortcut.character == character) {
+      ClickButton(shortcut.buttonId);
+      return true;
+    }
+  }
+  for (const Shortcut& shortcut : kAcceptanceLogShortcuts) {
+    if (acceptanceLog_ && shortcut.character == character) {
       ClickButton(shortcut.buttonId);
       return true;
     }

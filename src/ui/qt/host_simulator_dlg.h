@@ -45,6 +45,9 @@ class HostSimulatorDlg : public QDialog {
     bool startWorker = true;   // a test drives the engine itself
     // The line's descriptor (-1 when closed), so the worker sleeps until an answer arrives.
     std::function<int()> lineDescriptor;
+    // Enables Init Log ( 1 ) and Read Log ( 2 ) with their keys, for validators that support
+    // the acceptance-data exchange; otherwise they stay disabled like the rest of their group.
+    bool acceptanceLog = false;
   };
 
   // Builds the window, binds it to `services`, initialises the engine and, last, starts the
@@ -123,6 +126,7 @@ class HostSimulatorDlg : public QDialog {
   std::map<int, QLineEdit*> valueBoxes_;
   std::map<int, QLabel*> labels_;
   QLineEdit* lastValueBox_ = nullptr;
+  bool acceptanceLog_ = false;
 };
 
 }  // namespace tarvik::qt

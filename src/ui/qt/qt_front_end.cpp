@@ -86,6 +86,7 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
 
   qt::HostSimulatorDlg::Options windowOptions;
   windowOptions.settingsPath = options.settingsPath;
+  windowOptions.acceptanceLog = options.acceptanceLog;
   windowOptions.lineDescriptor = [&port] { return port.WaitDescriptor(); };
   qt::HostSimulatorDlg window(engine, services, windowOptions);
 
