@@ -39,27 +39,10 @@ long ResidentKiB() {
 
 std::string StatusLogEntry() {
   // The engine writes it, into window services that keep the text.
-  class Capture final : public WindowServices {
+  class Capture final : public NullWindow {
    public:
-    void StartTimer(int, int) override {}
-    void StopTimer(int) override {}
-    MessageResult ShowMessage(std::string_view, MessageIcon, MessageButtons,
-                              std::string_view) override {
-      return MessageResult::Ok;
-    }
-    void ShowValidatorStatus(std::string_view) override {}
-    void ShowCommStatus(std::string_view) override {}
-    void ShowVersion(std::string_view) override {}
-    void ShowBootVersion(std::string_view) override {}
-    void ShowMachineNumber(std::string_view) override {}
-    void ShowSettingValue(SettingField, std::string_view) override {}
-    void SetLabelText(Label, std::string_view) override {}
-    std::string GetLabelText(Label) override { return {}; }
     void AppendLogText(std::string_view text) override { entry.append(text); }
     std::string GetLogText() override { return entry; }
-    void ClearLogBox() override {}
-    void EnableDownloadButton(DownloadButton, bool) override {}
-    void EndProgram() override {}
     std::string entry;
   };
   Capture capture;

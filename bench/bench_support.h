@@ -13,7 +13,7 @@
 namespace tarvik::bench {
 
 // Window services that do nothing: the front-end's cost is not the engine's.
-class NullWindow final : public WindowServices {
+class NullWindow : public WindowServices {
  public:
   void StartTimer(int, int) override {}
   void StopTimer(int) override {}

@@ -168,8 +168,9 @@ int SerialPort::Open(int portNumber, int baudRate) {
     // A regular file or a FIFO named by mistake opens fine; only here does it show.
     if (errno == ENOTTY) {
       return refuse([&path](int) {
-        return path + ": not a serial device (a file, a FIFO or another non-terminal). Give the "
-                      "validator's serial device, e.g. /dev/ttyUSB0.";
+        return path +
+               ": not a serial device (a file, a FIFO or another non-terminal). Give the "
+               "validator's serial device, e.g. /dev/ttyUSB0.";
       });
     }
     return refuse(failedStep("exclusive use refused"));
@@ -332,17 +333,21 @@ int SerialPort::Write(const std::uint8_t* bytes, std::uint32_t count, std::uint3
   return 1;
 }
 
-int SerialPort::Read(std::uint8_t* buffer, std::uint32_t count) {
-  if (closeRequested_.load()) return 0;
-  std::lock_guard lock(mutex_);
-  if (fd_ < 0 || count == 0 || buffer == nullptr) return 0;
-  if (DropIfHungUpLocked()) return 0;
+int SerialPort::ReadableLocked() {
+  if (fd_ < 0 || DropIfHungUpLocked()) return 0;
   const int queued = QueuedLocked();
   if (queued < 0) {
     CloseLocked();
     return 0;
   }
-  if (static_cast<std::uint32_t>(queued) < count) return 0;
+  return queued;
+}
+
+int SerialPort::Read(std::uint8_t* buffer, std::uint32_t count) {
+  if (closeRequested_.load()) return 0;
+  std::lock_guard lock(mutex_);
+  if (count == 0 || buffer == nullptr) return 0;
+  if (static_cast<std::uint32_t>(ReadableLocked()) < count) return 0;
 
   // The bytes are already counted in the queue, so this loop normally ends at its first read;
   // the time-out only bounds a driver that hands them over in pieces.
@@ -357,14 +362,8 @@ int SerialPort::Read(std::uint8_t* buffer, std::uint32_t count) {
 int SerialPort::ReadAvailable(std::uint8_t* buffer, std::uint32_t count) {
   if (closeRequested_.load()) return 0;
   std::lock_guard lock(mutex_);
-  if (fd_ < 0 || count == 0 || buffer == nullptr) return 0;
-  if (DropIfHungUpLocked()) return 0;
-  const int queued = QueuedLocked();
-  if (queued < 0) {
-    CloseLocked();
-    return 0;
-  }
-  const std::uint32_t wanted = std::min(count, static_cast<std::uint32_t>(queued));
+  if (count == 0 || buffer == nullptr) return 0;
+  const std::uint32_t wanted = std::min(count, static_cast<std::uint32_t>(ReadableLocked()));
   if (wanted == 0) return 0;
   // Counted in the queue already: one read normally takes them all. Whatever it took is handed
   // over, so no received byte is ever dropped here.

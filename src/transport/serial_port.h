@@ -88,6 +88,9 @@ class SerialPort final : public SerialLink {
   void CloseLocked();
   // True when the device hung up (unplugged, far end of a pty closed); the port is then closed.
   bool DropIfHungUpLocked();
+  // Bytes ready to read; 0 when closed, and after closing a device that hung up or no longer
+  // answers.
+  int ReadableLocked();
   // Bytes waiting in the receive queue, or -1 when the device no longer answers.
   int QueuedLocked() const;
   // Moves `count` bytes in pieces with `step` (a read or a write of what is left), waiting for
@@ -111,7 +114,8 @@ class SerialPort final : public SerialLink {
   // Records why Open failed; returns 0 for Open to pass on.
   int RefuseOpen(std::string reason);
 
-  mutable std::mutex infoMutex_;  // guards deviceOverride_, openDevice_, openBaudRate_, openFailure_
+  mutable std::mutex
+      infoMutex_;  // guards deviceOverride_, openDevice_, openBaudRate_, openFailure_
   std::string deviceOverride_;
   std::string openFailure_;
   std::string openDevice_;

@@ -1,7 +1,8 @@
 // Any bytes a terminal or a script can send through the console's input parser (keys, escape
 // sequences, command lines), and any words through the command-line option parser. (The
-// operator's reactions are left out: command lines open and write files by name.) Input: a flag byte (terminal or pipe), then the bytes; for the
-// option parser the same bytes split at zero bytes into arguments.
+// operator's reactions are left out: command lines open and write files by name.) Input: a flag
+// byte (terminal or pipe), then the bytes; for the option parser the same bytes split at zero bytes
+// into arguments.
 #include <cstddef>
 #include <cstdint>
 #include <string>

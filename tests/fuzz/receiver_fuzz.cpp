@@ -11,20 +11,13 @@
 #include "engine/command_sender.h"
 #include "engine/response_dispatch.h"
 #include "fuzz_clock.h"
-#include "support/fake_window_services.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;
   if (size < 4) return 0;
-  testing::FakeWindowServices ui;
-  testing::FakeSerialLink link;
-  fuzz::FuzzClock clock;
-  Engine engine{ui, link, clock};
-  ui.Attach(&engine);
-  // Acceptance and Ad data saves end in "File Open Error" instead of writing into the working
-  // directory on every run.
-  engine.acceptance.acceptanceFileName.clear();
-  engine.acceptance.adDataFileName.clear();
+  fuzz::FuzzEngine f;
+  Engine& engine = f.engine;
+  testing::FakeSerialLink& link = f.link;
   link.Open(1, 9600);
   EngineState& s = engine.state;
   s.portOpen = 1;

@@ -1,9 +1,6 @@
 // Any settings file text through the settings-file reader, and any value-box text through the
 // value entry, for every set command. Input: one byte choosing the value box's command and
 // length, then the text (read from an in-memory file for the reader).
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,16 +9,12 @@
 #include "engine/settings.h"
 #include "engine/value_entry.h"
 #include "fuzz_clock.h"
-#include "support/fake_window_services.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;
   if (size < 1) return 0;
-  testing::FakeWindowServices ui;
-  testing::FakeSerialLink link;
-  fuzz::FuzzClock clock;
-  Engine engine{ui, link, clock};
-  ui.Attach(&engine);
+  fuzz::FuzzEngine f;
+  Engine& engine = f.engine;
 
   static constexpr std::uint8_t kSetCommands[] = {0xC0, 0xC1, 0xC2, 0xC3, 0xC4,
                                                   0xC5, 0xC6, 0xC7, 0xCC};
@@ -31,11 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int result = 0;
   ParseSettingValue(engine, text, maxLength, code, result);
 
-  const int fd = ::memfd_create("settings", MFD_CLOEXEC);
-  if (fd < 0) return 0;
-  if (::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
-    LoadSettings(engine, "/proc/self/fd/" + std::to_string(fd));
-  }
-  ::close(fd);
+  const fuzz::MemoryFile file(data + 1, size - 1);
+  if (!file.path().empty()) LoadSettings(engine, file.path());
   return 0;
 }

@@ -1,9 +1,6 @@
 // Any target file through the Download tab's Browse (its header text and file CRC) and then
 // packet by packet through the download's reader, with a packet size from the first byte. Input:
 // that byte, then the file (an in-memory file).
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,20 +8,15 @@
 #include "engine/download_tab.h"
 #include "engine/program_download.h"
 #include "fuzz_clock.h"
-#include "support/fake_window_services.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;
   if (size < 1) return 0;
-  testing::FakeWindowServices ui;
-  testing::FakeSerialLink link;
-  fuzz::FuzzClock clock;
-  Engine engine{ui, link, clock};
-  ui.Attach(&engine);
-  const int fd = ::memfd_create("target", MFD_CLOEXEC);
-  if (fd < 0) return 0;
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
-  if (::write(fd, data + 1, size - 1) == static_cast<ssize_t>(size - 1)) {
+  fuzz::FuzzEngine f;
+  Engine& engine = f.engine;
+  const fuzz::MemoryFile file(data + 1, size - 1);
+  const std::string path = file.path();
+  if (!path.empty()) {
     BrowseTargetFile(engine, path);
     // Sizes outside 1..246 included: the reader brings them into range.
     const std::int32_t packetSize = static_cast<std::int8_t>(data[0]) * 2;
@@ -37,6 +29,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       CloseTargetFile(engine);
     }
   }
-  ::close(fd);
   return 0;
 }
