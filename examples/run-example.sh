@@ -6,10 +6,18 @@
 #
 #   examples/run-example.sh [--bin BUILD_DIR] HOST_SCRIPT VALIDATOR_SCRIPT [tarvik-host options]
 #
-# BUILD_DIR defaults to build/dev. The host polls every 100 ms with a settings file of its own.
+# BUILD_DIR defaults to the first of build/release (what ./scripts/run.sh builds) and build/dev
+# (./scripts/test.sh) that holds both programs. The host polls every 100 ms with a settings file
+# of its own.
 set -eu
 
 bin=build/dev
+for candidate in build/release build/dev; do
+  if [ -x "$candidate/src/app/tarvik-host" ] && [ -x "$candidate/tools/validator/tarvik-validator" ]; then
+    bin=$candidate
+    break
+  fi
+done
 if [ "${1:-}" = "--bin" ]; then
   bin=$2
   shift 2
@@ -23,7 +31,7 @@ validator_script=$2
 shift 2
 for program in "$bin/tools/validator/tarvik-validator" "$bin/src/app/tarvik-host"; do
   if [ ! -x "$program" ]; then
-    echo "$0: $program not found; build first (cmake --build --preset dev)" >&2
+    echo "$0: $program not found; build first (./scripts/run.sh, or cmake --build --preset dev)" >&2
     exit 64
   fi
 done
