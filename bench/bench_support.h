@@ -9,32 +9,12 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "support/null_window_services.h"
 
 namespace tarvik::bench {
 
 // Window services that do nothing: the front-end's cost is not the engine's.
-class NullWindow : public WindowServices {
- public:
-  void StartTimer(int, int) override {}
-  void StopTimer(int) override {}
-  MessageResult ShowMessage(std::string_view, MessageIcon, MessageButtons,
-                            std::string_view) override {
-    return MessageResult::Ok;
-  }
-  void ShowValidatorStatus(std::string_view) override {}
-  void ShowCommStatus(std::string_view) override {}
-  void ShowVersion(std::string_view) override {}
-  void ShowBootVersion(std::string_view) override {}
-  void ShowMachineNumber(std::string_view) override {}
-  void ShowSettingValue(SettingField, std::string_view) override {}
-  void SetLabelText(Label, std::string_view) override {}
-  std::string GetLabelText(Label) override { return {}; }
-  void AppendLogText(std::string_view) override {}
-  std::string GetLogText() override { return {}; }
-  void ClearLogBox() override {}
-  void EnableDownloadButton(DownloadButton, bool) override {}
-  void EndProgram() override {}
-};
+using NullWindow = testing::NullWindowServices;
 
 class NoWaitClock final : public Clock {
  public:

@@ -5,7 +5,8 @@
 #   scripts/fuzz.sh 3600 docs/fuzz-runs.txt
 # Each run works in a scratch copy of the corpus, so the checked-in seeds stay small; a crash
 # leaves its input in build/fuzz/crashes/ and fails the script.
-# With FUZZ_RUNS=N in the environment each target runs N inputs instead, however long that takes.
+# With FUZZ_RUNS=N in the environment each target runs N inputs instead, however long that takes;
+# FUZZ_TARGETS picks the targets.
 # Usage: scripts/fuzz.sh [seconds-per-target] [figures-file]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,8 @@ record="${2:-}"
 targets=(receiver_fuzz settings_fuzz file_crc_fuzz console_input_fuzz)
 [ -f tests/fuzz/acceptance_fuzz.cpp ] && targets+=(acceptance_fuzz)
 [ -f tests/fuzz/target_header_fuzz.cpp ] && targets+=(target_header_fuzz)
+# FUZZ_TARGETS="a_fuzz b_fuzz" runs only those (several lanes can then run side by side).
+[ -n "${FUZZ_TARGETS:-}" ] && read -r -a targets <<<"$FUZZ_TARGETS"
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
