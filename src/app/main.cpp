@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/host_options.h"
+#include "ui/host_options.h"
 #include "tarvik_version.h"
 #include "transport/port_release.h"
 #include "transport/serial_port.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/host_options.h"
+#include "ui/host_options.h"
 #include "ui/console/console_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

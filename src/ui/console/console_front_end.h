@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "app/host_options.h"
+#include "ui/host_options.h"
 #include "transport/serial_link.h"
 
 namespace tarvik::console {

@@ -1,7 +1,7 @@
 // The window front-end of tarvik-host.
 #pragma once
 
-#include "app/host_options.h"
+#include "ui/host_options.h"
 
 namespace tarvik {
 

@@ -1,4 +1,4 @@
-#include "app/host_options.h"
+#include "ui/host_options.h"
 
 #include <charconv>
 #include <string_view>
