@@ -156,8 +156,8 @@ TEST_F(HostRunTest, AcceptanceDataAndAdDataReachTheirFiles) {
   std::uint32_t m = 0;
   const Bytes expected = ExpectedLogDat(ImageFromBlocks(blocks, 4536), a, m);
   EXPECT_EQ(a, m);
-  EXPECT_NE(host_.Out().find("<--- Check Sum A:" + Hex4(a) + ",M:" + Hex4(m) + "\n", from),
-            std::string::npos);
+  // The file may be in place before the host's output of the same moment has been read.
+  EXPECT_TRUE(WaitForLog("<--- Check Sum A:" + Hex4(a) + ",M:" + Hex4(m) + "\n", 1, from));
   const Bytes saved = ReadBinary(logDat);
   EXPECT_TRUE(saved == expected) << "LOG.dat differs from the expected file";
 
