@@ -144,9 +144,9 @@ TEST_F(ConsoleWindowServicesTest, TimersFireOnTheLoopThatAsks) {
 // and stop, and is disarmed when no timer runs, so an idle console has nothing to wake it.
 TEST_F(ConsoleWindowServicesTest, TheTimerDescriptorIsArmedForTheEarliestTimer) {
   const auto armedMs = [this] {
-    itimerspec spec{};
-    EXPECT_EQ(::timerfd_gettime(services.TimerDescriptor(), &spec), 0);
-    return spec.it_value.tv_sec * 1000 + spec.it_value.tv_nsec / 1000000;
+    itimerspec due{};
+    EXPECT_EQ(::timerfd_gettime(services.TimerDescriptor(), &due), 0);
+    return due.it_value.tv_sec * 1000 + due.it_value.tv_nsec / 1000000;
   };
   EXPECT_EQ(armedMs(), 0) << "disarmed at first";
   services.StartTimer(kPollingTimer, 10000);

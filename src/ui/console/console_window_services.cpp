@@ -90,17 +90,17 @@ void ConsoleWindowServices::ArmLocked() {
   }
   if (earliest == armedFor_) return;
   armedFor_ = earliest;
-  itimerspec spec{};  // all zero: disarmed
+  itimerspec due{};  // all zero: disarmed
   if (earliest != SteadyClock::time_point::max()) {
     // steady_clock is CLOCK_MONOTONIC, so its time is the timerfd's absolute time.
     const auto ns =
         std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    due.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
     // An absolute time of zero would disarm instead.
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+    if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0) due.it_value.tv_nsec = 1;
   }
-  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &due, nullptr);
 }
 
 void ConsoleWindowServices::FireDueTimers(SteadyClock::time_point now) {
