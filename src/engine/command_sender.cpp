@@ -109,6 +109,40 @@ void RearmTimers(Engine& engine) {
   }
 }
 
+// Starts the log record of the frame about to be sent: its bytes and their hex dump. `bytes`
+// fit the record (a frame is at most 255 bytes).
+void LoadTxRecord(Engine& engine, std::span<const std::uint8_t> bytes) {
+  FrameLogRecord& tx = engine.tx;
+  tx = FrameLogRecord{};
+  std::copy(bytes.begin(), bytes.end(), tx.bytes.begin());
+  tx.byteCount = static_cast<std::int32_t>(bytes.size());
+  FormatHex(tx);
+}
+
+// Writes the frame already in `tx` (stopping the polling timer first outside a download) and
+// records it as sent. False when the port refused it; the timers are re-armed then, so a lost
+// command neither stops polling for good nor leaves an operator exchange without its deadline.
+bool WriteTxFrame(Engine& engine, std::uint8_t code) {
+  EngineState& s = engine.state;
+  if (s.normalDownloadActive.load() == 0) engine.ui.StopTimer(kPollingTimer);
+
+  std::uint32_t written = 0;
+  const auto count = static_cast<std::uint32_t>(engine.tx.byteCount);
+  s.writeStartedNs.store(std::max<std::int64_t>(
+      1, std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1)));
+  const int wrote = engine.port.Write(engine.tx.bytes.data(), count, written);
+  s.writeStartedNs.store(0);
+  if (wrote != 1 || written != count) {
+    // Typically an answer arriving at that moment.
+    RearmTimers(engine);
+    return false;
+  }
+  // Bytes too few to carry a command byte are no command the statistics could count.
+  if (count >= 3) engine.statistics.CommandSent(code, engine.clock.Now());
+  s.lineActivity.fetch_add(1);
+  return true;
+}
+
 }  // namespace
 
 std::uint8_t* BuildCommandFrame(Engine& engine, std::uint8_t address, std::uint8_t code,
@@ -196,29 +230,10 @@ int SendCommand(Engine& engine, std::uint8_t code) {
   const CommandInfo& command = *FindCommand(code);
   s.lastCommand.store(code);
 
-  FrameLogRecord& tx = engine.tx;
-  tx = FrameLogRecord{};
-  std::memcpy(tx.bytes.data(), engine.txFrame.data(), static_cast<std::size_t>(length));
-  tx.byteCount = length;
-  FormatHex(tx);
+  LoadTxRecord(engine, {engine.txFrame.data(), static_cast<std::size_t>(length)});
   SetTxLogText(engine, command);
 
-  if (s.normalDownloadActive.load() == 0) engine.ui.StopTimer(kPollingTimer);
-
-  std::uint32_t written = 0;
-  const auto count = static_cast<std::uint32_t>(length);
-  s.writeStartedNs.store(std::max<std::int64_t>(
-      1, std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1)));
-  const int wrote = engine.port.Write(engine.txFrame.data(), count, written);
-  s.writeStartedNs.store(0);
-  if (wrote != 1 || written != count) {
-    // A refused write (typically an answer arriving at that moment) loses the command, but must
-    // not stop polling for good nor leave an operator exchange without its deadline.
-    RearmTimers(engine);
-    return 0;
-  }
-  engine.statistics.CommandSent(code, engine.clock.Now());
-  s.lineActivity.fetch_add(1);
+  if (!WriteTxFrame(engine, code)) return 0;
 
   if (code == cmd::kStatusRequest) {
     // Periodic requests would flood the limited display; there only changes are shown.
@@ -258,23 +273,11 @@ int SendFrameBytes(Engine& engine, std::span<const std::uint8_t> bytes, std::str
   const std::uint8_t code = length >= 3 ? bytes[2] : 0;
   s.lastCommand.store(code);
 
-  FrameLogRecord& tx = engine.tx;
-  tx = FrameLogRecord{};
-  std::copy_n(bytes.begin(), length, tx.bytes.begin());
-  tx.byteCount = static_cast<std::int32_t>(length);
-  FormatHex(tx);
-  const std::size_t n = std::min(logName.size(), tx.logText.size() - 1);
-  std::memcpy(tx.logText.data(), logName.data(), n);
+  LoadTxRecord(engine, bytes.first(length));
+  auto& text = engine.tx.logText;
+  std::memcpy(text.data(), logName.data(), std::min(logName.size(), text.size() - 1));
 
-  if (s.normalDownloadActive.load() == 0) engine.ui.StopTimer(kPollingTimer);
-  std::uint32_t written = 0;
-  const auto count = static_cast<std::uint32_t>(length);
-  if (engine.port.Write(tx.bytes.data(), count, written) != 1 || written != count) {
-    RearmTimers(engine);
-    return 0;
-  }
-  if (length >= 3) engine.statistics.CommandSent(code, engine.clock.Now());
-  s.lineActivity.fetch_add(1);
+  if (!WriteTxFrame(engine, code)) return 0;
   LogTransmittedFrame(engine);
   RearmTimers(engine);
   return 1;
