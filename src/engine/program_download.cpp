@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/comm_log.h"
+#include "engine/settings.h"
 #include "protocol/command_catalogue.h"
 #include "protocol/line_codes.h"
 
@@ -17,9 +18,6 @@ namespace {
 constexpr std::uint8_t kStatusReady = 0x00;
 constexpr std::uint8_t kStatusBusy = 0x80;
 constexpr std::uint8_t kCheckVerified = 0x00;
-
-constexpr std::int32_t kMinPacketSize = 1;
-constexpr auto kMaxPacketSize = static_cast<std::int32_t>(kMaxDownloadPacket);
 
 // The length of the open file in bytes; the read position is put back to the start. A stream
 // that cannot be measured counts as empty, so the progress never divides by its length.

@@ -9,11 +9,6 @@ namespace tarvik {
 
 namespace {
 
-constexpr std::int32_t kMinPollingDurationMs = 10;
-constexpr std::int32_t kMaxPollingDurationMs = 30000;
-constexpr std::int32_t kMinPacketSize = 1;
-constexpr std::int32_t kMaxPacketSize = 246;
-
 // The list position a file value selects: kNoSelection for a number the list does not have.
 int Position(const std::optional<std::string>& text, int count) {
   if (!text) return 0;

@@ -24,11 +24,6 @@ namespace {
 // A settings file is a few lines; anything bigger is not ours and is not read (or rewritten).
 constexpr std::size_t kMaxSettingsFileBytes = 1 << 20;
 
-constexpr std::int32_t kMinPollingDurationMs = 10;
-constexpr std::int32_t kMaxPollingDurationMs = 30000;
-constexpr std::int32_t kMinPacketSize = 1;
-constexpr std::int32_t kMaxPacketSize = 246;
-
 struct SettingKey {
   std::string_view key;
   std::size_t charactersRead;

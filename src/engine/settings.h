@@ -5,11 +5,19 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "protocol/command_catalogue.h"
 
 namespace tarvik {
 
 inline constexpr const char* kSettingsFileName = "BEXALTOOL.INI";
 inline constexpr const char* kSettingsSection = "BEXALTOOL";
+
+// The ranges of the two number settings: what the Properties dialog accepts, what a loaded file
+// is brought into, and (the packet size) what a download reads at a time.
+inline constexpr std::int32_t kMinPollingDurationMs = 10;
+inline constexpr std::int32_t kMaxPollingDurationMs = 30000;
+inline constexpr std::int32_t kMinPacketSize = 1;
+inline constexpr auto kMaxPacketSize = static_cast<std::int32_t>(kMaxDownloadPacket);  // 246
 
 // Where the settings file lives when no --settings option names one.
 std::string DefaultSettingsPath();
