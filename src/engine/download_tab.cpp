@@ -17,7 +17,6 @@ namespace {
 
 constexpr std::size_t kNameBytes = 6;
 constexpr std::size_t kAddressBytes = 4;
-constexpr std::int32_t kDownloadStartCharacter = 'F';
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
@@ -112,8 +111,7 @@ std::optional<TargetFileFields> BrowseTargetFile(Engine& engine, const std::stri
   std::snprintf(crc, sizeof crc, "%04X",
                 static_cast<unsigned>(engine.download.targetFileCrc.load()));
   fields.crc = crc;
-  engine.ui.EnableDownloadButton(DownloadButton::Normal, true);
-  engine.ui.EnableDownloadButton(DownloadButton::Global, true);
+  EnableDownloadButtons(engine);
   return fields;
 }
 

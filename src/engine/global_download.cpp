@@ -40,15 +40,7 @@ bool SendBroadcastFrame(Engine& engine, std::uint8_t code) {
 }
 
 void ReportStage(Engine& engine, Stage stage, int waitMs = 0, int laterWaitMs = 0) {
-  const EngineState& s = engine.state;
-  DownloadProgress progress;
-  progress.kind = Kind::Global;
-  progress.stage = stage;
-  progress.bytesSent = s.downloadOffset;
-  progress.totalBytes = s.downloadTotalSize;
-  progress.waitMs = waitMs;
-  progress.laterWaitMs = laterWaitMs;
-  engine.ui.ShowDownloadProgress(progress);
+  ReportDownloadProgress(engine, Kind::Global, stage, waitMs, laterWaitMs);
 }
 
 // A fixed wait, announced first so the window can count it down.
@@ -100,8 +92,7 @@ void RunGlobalDownload(Engine& engine) {
     // Undefined packets must never be broadcast into every validator on the line.
     ReportStage(engine, Stage::Stopped);
     engine.ui.ShowMessage(kGlobalDownloadNoFileText, MessageIcon::Exclamation, MessageButtons::Ok);
-    engine.ui.EnableDownloadButton(DownloadButton::Normal, true);
-    engine.ui.EnableDownloadButton(DownloadButton::Global, true);
+    EnableDownloadButtons(engine);
     GiveLineBack(engine);
     return;
   }
@@ -157,8 +148,7 @@ void RunGlobalDownload(Engine& engine) {
     std::snprintf(text, sizeof text, kNotAllSentFormat, refused);
     engine.ui.ShowMessage(text, MessageIcon::Exclamation, MessageButtons::Ok);
   }
-  engine.ui.EnableDownloadButton(DownloadButton::Normal, true);
-  engine.ui.EnableDownloadButton(DownloadButton::Global, true);
+  EnableDownloadButtons(engine);
   GiveLineBack(engine);
 }
 

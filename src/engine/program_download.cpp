@@ -80,8 +80,10 @@ std::string StatusText(std::uint8_t status) {
   return text;
 }
 
-void Report(Engine& engine, DownloadProgress::Kind kind, DownloadProgress::Stage stage,
-            int waitMs = 0, int laterWaitMs = 0) {
+}  // namespace
+
+void ReportDownloadProgress(Engine& engine, DownloadProgress::Kind kind,
+                            DownloadProgress::Stage stage, int waitMs, int laterWaitMs) {
   const EngineState& s = engine.state;
   DownloadProgress progress;
   progress.kind = kind;
@@ -93,13 +95,10 @@ void Report(Engine& engine, DownloadProgress::Kind kind, DownloadProgress::Stage
   engine.ui.ShowDownloadProgress(progress);
 }
 
-void EnableBothButtons(Engine& engine) {
-  // The end of a download enables the button its start disabled as well as its own.
+void EnableDownloadButtons(Engine& engine) {
   engine.ui.EnableDownloadButton(DownloadButton::Normal, true);
   engine.ui.EnableDownloadButton(DownloadButton::Global, true);
 }
-
-}  // namespace
 
 bool OpenTargetFile(Engine& engine, const std::string& path, std::int32_t packetSize) {
   DownloadContext& d = engine.download;
@@ -179,7 +178,7 @@ void HandleDownloadStatus(Engine& engine, const ResponseRow&, const ResponseCont
     EndAfterReadError(engine);
     return;
   }
-  Report(engine, DownloadProgress::Kind::Normal, DownloadProgress::Stage::Sending);
+  ReportDownloadProgress(engine, DownloadProgress::Kind::Normal, DownloadProgress::Stage::Sending);
   QueueCommand(engine, cmd::kDownloadData);
 }
 
@@ -205,7 +204,7 @@ void HandleProgramCheck(Engine& engine, const ResponseRow& row, const ResponseCo
   // A late check result of a download already reported stopped is acknowledged and logged, but
   // announces nothing: no download of this host has just ended.
   if (!running) return;
-  Report(engine, DownloadProgress::Kind::Normal, DownloadProgress::Stage::Finished);
+  ReportDownloadProgress(engine, DownloadProgress::Kind::Normal, DownloadProgress::Stage::Finished);
 
   if (verified) {
     engine.ui.ShowMessage(kDownloadSuccessText, MessageIcon::None, MessageButtons::Ok);
@@ -214,7 +213,7 @@ void HandleProgramCheck(Engine& engine, const ResponseRow& row, const ResponseCo
     std::snprintf(failed, sizeof failed, kProgramCheckFailedFormat, data[1], data[2], fileCrc);
     engine.ui.ShowMessage(failed, MessageIcon::Exclamation, MessageButtons::Ok);
   }
-  EnableBothButtons(engine);
+  EnableDownloadButtons(engine);
 }
 
 void StopUnfinishedDownload(Engine& engine) {
@@ -232,8 +231,8 @@ void StopUnfinishedDownload(Engine& engine) {
   engine.download.refusedWrites = 0;
   CloseTargetFile(engine);
   engine.ui.StartTimer(kPollingTimer, s.polling_duration.load());
-  Report(engine, DownloadProgress::Kind::Normal, DownloadProgress::Stage::Stopped);
-  EnableBothButtons(engine);
+  ReportDownloadProgress(engine, DownloadProgress::Kind::Normal, DownloadProgress::Stage::Stopped);
+  EnableDownloadButtons(engine);
   engine.ui.ShowMessage(kDownloadStoppedText, MessageIcon::Exclamation, MessageButtons::Ok);
 }
 

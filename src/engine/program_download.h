@@ -30,6 +30,9 @@ inline constexpr std::string_view kDownloadStoppedText =
 inline constexpr std::string_view kGlobalDownloadNoFileText =
     "The global download has been stopped: the target file is not open. Nothing has been sent.";
 
+// The pending command the Download button posts to start a normal download.
+inline constexpr std::int32_t kDownloadStartCharacter = 'F';
+
 // Opens `path` read-only into `targetFile`, closing one left open; keeps a copy of the path and
 // the packet size (brought into 1..246). True when the file is open.
 bool OpenTargetFile(Engine& engine, const std::string& path, std::int32_t packetSize);
@@ -55,6 +58,14 @@ void HandleProgramCheck(Engine& engine, const ResponseRow& row, const ResponseCo
 // receive error, an answer out of turn): closes the file, gives the timers back to polling,
 // re-enables the buttons and says so. Does nothing when no normal download runs.
 void StopUnfinishedDownload(Engine& engine);
+
+// Tells the window how far a download has come: the stage, the bytes sent so far of the file
+// and, for a global download's fixed wait, its length and the waits still to come.
+void ReportDownloadProgress(Engine& engine, DownloadProgress::Kind kind,
+                            DownloadProgress::Stage stage, int waitMs = 0, int laterWaitMs = 0);
+// Enables both download buttons: a target file has been chosen, or a download ended (which
+// enables the button its start disabled as well as its own).
+void EnableDownloadButtons(Engine& engine);
 
 // The whole global download, on the worker thread; clears `globalDownloadActive` at its end.
 void RunGlobalDownload(Engine& engine);

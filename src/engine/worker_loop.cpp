@@ -25,8 +25,6 @@ namespace tarvik {
 
 namespace {
 
-constexpr std::int32_t kDownloadStartCharacter = 'F';
-
 // A normal download moves on only when its frame reaches the validator, and the port refuses a
 // write while received bytes wait. The frame stays queued: the next pass receives what waits and
 // then writes it. A line that never clears gives up after this many passes, and timer 1 (armed
