@@ -17,11 +17,10 @@ std::uint32_t Microseconds(RunStatistics::TimePoint from, RunStatistics::TimePoi
   return us > static_cast<long long>(UINT32_MAX) ? UINT32_MAX : static_cast<std::uint32_t>(us);
 }
 
+// The frame is exactly LNG bytes long, so its own length is the one it is checked against.
 bool GoodCrc(std::span<const std::uint8_t> frame) {
-  if (frame.size() < static_cast<std::size_t>(kMinFrameLength)) return false;
-  const std::size_t n = frame.size() - 2;
-  const std::uint16_t crc = CalcCrc(frame.first(n));
-  return frame[n] == (crc & 0xFF) && frame[n + 1] == (crc >> 8);
+  FrameCheckResult result;
+  return CheckFrame(frame, static_cast<int>(frame.size()), result) == 0;
 }
 
 }  // namespace
