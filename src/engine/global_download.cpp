@@ -2,7 +2,7 @@
 // a broadcast, so the validators are given fixed times to get ready, and the line is not read.
 #include <sys/stat.h>
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>

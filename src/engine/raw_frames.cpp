@@ -1,5 +1,6 @@
 #include "engine/raw_frames.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/command_sender.h"

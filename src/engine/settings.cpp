@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -166,8 +165,6 @@ std::optional<std::string_view> FindValue(const std::vector<std::string_view>& l
 
 std::string UserSettingText(std::int32_t value) { return std::to_string(value); }
 
-std::string ErrnoText(int error) { return std::strerror(error); }
-
 // Writes `text` to a new file beside `target`, forces it to the disk and renames it over
 // `target`: a crash at any moment leaves either the old file or the new one, never a part.
 bool ReplaceFileAtomically(const std::filesystem::path& target, std::string_view text,
@@ -175,7 +172,7 @@ bool ReplaceFileAtomically(const std::filesystem::path& target, std::string_view
   std::string temporary = target.string() + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
-    why = "cannot create a file beside " + target.string() + ": " + ErrnoText(errno);
+    why = "cannot create a file beside " + target.string() + ": " + std::strerror(errno);
     return false;
   }
   // The new file keeps the old one's permissions; a first file is readable by all, as usual.
@@ -183,7 +180,7 @@ bool ReplaceFileAtomically(const std::filesystem::path& target, std::string_view
   const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
   ::fchmod(fd, mode);
   auto fail = [&](const std::string& what) {
-    why = what + " " + temporary + ": " + ErrnoText(errno);
+    why = what + " " + temporary + ": " + std::strerror(errno);
     ::close(fd);
     ::unlink(temporary.c_str());
     return false;
@@ -197,12 +194,12 @@ bool ReplaceFileAtomically(const std::filesystem::path& target, std::string_view
   }
   if (::fsync(fd) != 0) return fail("cannot write");
   if (::close(fd) != 0) {
-    why = "cannot write " + temporary + ": " + ErrnoText(errno);
+    why = "cannot write " + temporary + ": " + std::strerror(errno);
     ::unlink(temporary.c_str());
     return false;
   }
   if (::rename(temporary.c_str(), target.c_str()) != 0) {
-    why = "cannot replace " + target.string() + ": " + ErrnoText(errno);
+    why = "cannot replace " + target.string() + ": " + std::strerror(errno);
     ::unlink(temporary.c_str());
     return false;
   }
