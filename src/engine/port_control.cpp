@@ -18,15 +18,18 @@ constexpr std::string_view kPortUnavailableText =
     "This COM port is not available. Use another COM port.";
 
 void ReportOpenFailure(const Engine& engine) {
-  const int portNumber = PortNumberFromIndex(engine.state.com_port_index.load());
   std::string reason = engine.port.OpenFailureReason();
   if (reason.empty()) reason = "the device did not open";
-  std::fprintf(stderr, "tarvik-host: %s is not available: %s\n",
-               engine.port.DisplayTextForPort(portNumber).c_str(), reason.c_str());
+  std::fprintf(stderr, "tarvik-host: %s is not available: %s\n", ConfiguredPortText(engine).c_str(),
+               reason.c_str());
   std::fflush(stderr);
 }
 
 }  // namespace
+
+std::string ConfiguredPortText(const Engine& engine) {
+  return engine.port.DisplayTextForPort(PortNumberFromIndex(engine.state.com_port_index.load()));
+}
 
 int OpenPortFromSettings(Engine& engine) {
   const EngineState& s = engine.state;

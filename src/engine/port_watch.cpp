@@ -4,17 +4,8 @@
 
 #include "engine/comm_log.h"
 #include "engine/port_control.h"
-#include "transport/serial_port.h"
 
 namespace tarvik {
-
-namespace {
-
-std::string PortText(Engine& engine) {
-  return engine.port.DisplayTextForPort(PortNumberFromIndex(engine.state.com_port_index.load()));
-}
-
-}  // namespace
 
 PortWatch::SteadyClock::time_point PortWatch::Check(Engine& engine, SteadyClock::time_point now) {
   EngineState& s = engine.state;
@@ -55,7 +46,7 @@ void PortWatch::DeclareLost(Engine& engine, SteadyClock::time_point now) {
   // Lost only once, and not when the operator closed the port in the meantime.
   if (!s.portOpen.compare_exchange_strong(open, 0)) return;
   lost_ = true;
-  device_ = PortText(engine);
+  device_ = ConfiguredPortText(engine);
   lastReason_.clear();
   nextAttempt_ = now + std::chrono::milliseconds(kPortReopenIntervalMs);
 
@@ -89,7 +80,7 @@ bool PortWatch::TryReopen(Engine& engine) {
   lost_ = false;
   s.portOpen.store(1);
   engine.ui.StartTimer(kPollingTimer, s.polling_duration.load());
-  LogHostEvent(engine, "Port reopened: " + PortText(engine) + ". Polling resumes.");
+  LogHostEvent(engine, "Port reopened: " + ConfiguredPortText(engine) + ". Polling resumes.");
   return true;
 }
 
