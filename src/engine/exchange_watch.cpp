@@ -27,27 +27,25 @@ bool ExchangeWatch::Check(Engine& engine, SteadyClock::time_point now) {
   const EngineState& s = engine.state;
   if (s.portOpen.load() == 0 || s.awaitingResponse.load() == 0 ||
       s.globalDownloadActive.load() != 0) {
-    watching_ = false;
+    deadline_ = SteadyClock::time_point::max();
     return false;
   }
   const std::uint32_t activity = s.lineActivity.load();
   const int quietMs = s.normalDownloadActive.load() != 0 ? kStuckDownloadMs : kStuckExchangeMs;
   // A queued follow-up is about to go out; the quiet time counts from the last thing that
   // happened on the line.
-  if (!watching_ || activity != seenActivity_ || s.commandQueued.load() != 0) {
-    watching_ = true;
+  if (deadline_ == SteadyClock::time_point::max() || activity != seenActivity_ ||
+      s.commandQueued.load() != 0) {
     seenActivity_ = activity;
     deadline_ = now + std::chrono::milliseconds(quietMs);
     return false;
   }
   if (now < deadline_) return false;
-  watching_ = false;
+  deadline_ = SteadyClock::time_point::max();
   EndStuckExchange(engine, quietMs);
   return true;
 }
 
-ExchangeWatch::SteadyClock::time_point ExchangeWatch::Deadline() const {
-  return watching_ ? deadline_ : SteadyClock::time_point::max();
-}
+ExchangeWatch::SteadyClock::time_point ExchangeWatch::Deadline() const { return deadline_; }
 
 }  // namespace tarvik

@@ -29,9 +29,9 @@ class ExchangeWatch {
   SteadyClock::time_point Deadline() const;
 
  private:
-  bool watching_ = false;
   std::uint32_t seenActivity_ = 0;
-  SteadyClock::time_point deadline_{};
+  // When the watched exchange ends if nothing happens; max() while none is watched.
+  SteadyClock::time_point deadline_ = SteadyClock::time_point::max();
 };
 
 }  // namespace tarvik
