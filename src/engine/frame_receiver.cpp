@@ -76,10 +76,7 @@ ReceiveResult EndExchange(Engine& engine, std::int32_t& transaction_end_flag, st
 // not reported a second time when that deadline passes.
 ReceiveResult EndExchangeOnError(Engine& engine, std::int32_t& transaction_end_flag,
                                  std::string_view text, const std::uint8_t* bytes, int count) {
-  EngineState& s = engine.state;
-  engine.ui.StopTimer(kResponseTimer);
-  s.responseTimerCancelled.store(1);
-  s.responseTimedOut.store(0);
+  CancelResponseTimer(engine);
   return EndExchange(engine, transaction_end_flag, text, bytes, count);
 }
 
@@ -221,6 +218,13 @@ void TrackStatusChange(Engine& engine, std::uint8_t code) {
 
 void StopResponseTimer(Engine& engine, std::uint8_t code) {
   if (AnswersCommand(engine.state.lastCommand.load(), code)) engine.ui.StopTimer(kResponseTimer);
+}
+
+void CancelResponseTimer(Engine& engine) {
+  EngineState& s = engine.state;
+  engine.ui.StopTimer(kResponseTimer);
+  s.responseTimerCancelled.store(1);
+  s.responseTimedOut.store(0);
 }
 
 }  // namespace tarvik

@@ -17,5 +17,8 @@ bool CheckCommErrors(Engine& engine, std::uint32_t bits);
 void TrackStatusChange(Engine& engine, std::uint8_t code);
 // Stops timer 3 when `code` answers `lastCommand`.
 void StopResponseTimer(Engine& engine, std::uint8_t code);
+// Stops timer 3 for an exchange that ended otherwise (a receive error, a lost port): an expiry
+// already on its way is then not reported as a time-out of an exchange that is over.
+void CancelResponseTimer(Engine& engine);
 
 }  // namespace tarvik

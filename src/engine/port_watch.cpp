@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/comm_log.h"
+#include "engine/frame_receiver.h"
 #include "engine/port_control.h"
 
 namespace tarvik {
@@ -54,10 +55,8 @@ void PortWatch::DeclareLost(Engine& engine, SteadyClock::time_point now) {
   // deadline keeps running to report a silence the operator already knows the reason for. The
   // download watchdog stays, so a normal download still ends by its own time-out.
   engine.ui.StopTimer(kPollingTimer);
-  engine.ui.StopTimer(kResponseTimer);
   // An expiry of timer 3 already on its way must not surface as a time-out after the reopen.
-  s.responseTimerCancelled.store(1);
-  s.responseTimedOut.store(0);
+  CancelResponseTimer(engine);
   s.awaitingResponse.store(0);
   s.armResponseTimer.store(0);
   s.transactionStep.store(kStepNone);
