@@ -56,8 +56,6 @@ constexpr const char* kErrorKeys[kReceiveErrorKinds] = {"sync", "length", "crc",
 
 }  // namespace
 
-std::string SummaryCommandName(std::uint8_t code) { return RawFrameLogName(code); }
-
 std::string FormatSummaryText(const StatisticsSnapshot& statistics) {
   std::string out = "Run summary\n";
   char line[160];
@@ -71,8 +69,8 @@ std::string FormatSummaryText(const StatisticsSnapshot& statistics) {
     const std::string p99 = times.any ? Ms(times.p99) : "-";
     const std::string max = times.any ? Ms(times.max) : "-";
     std::snprintf(line, sizeof line, "%-4s  %-28.28s %6u %8u %9u %9s %9s %9s\n", Hex(code).c_str(),
-                  SummaryCommandName(code).c_str(), command.sent, command.answered,
-                  command.timedOut, p50.c_str(), p99.c_str(), max.c_str());
+                  RawFrameLogName(code).c_str(), command.sent, command.answered, command.timedOut,
+                  p50.c_str(), p99.c_str(), max.c_str());
     out += line;
   }
   out += "Receive errors:";
@@ -105,7 +103,7 @@ std::string FormatSummaryJson(const StatisticsSnapshot& statistics, const Summar
     out += first ? "\n" : ",\n";
     first = false;
     out += "    {\"code\": " + JsonString(Hex(code)) +
-           ", \"name\": " + JsonString(SummaryCommandName(code)) +
+           ", \"name\": " + JsonString(RawFrameLogName(code)) +
            ", \"sent\": " + std::to_string(command.sent) +
            ", \"answered\": " + std::to_string(command.answered) +
            ", \"timed_out\": " + std::to_string(command.timedOut) + ", \"answer_ms\": ";

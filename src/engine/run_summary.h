@@ -11,10 +11,8 @@
 
 namespace tarvik {
 
-// The name a command code goes by in the summary: its log name, or "Raw Frame 0xCC".
-std::string SummaryCommandName(std::uint8_t code);
-
-// The table: exchanges per command with answer times (ms), receive errors, notes.
+// The table: exchanges per command (by its log name, or "Raw Frame 0xCC") with answer times
+// (ms), receive errors, notes.
 std::string FormatSummaryText(const StatisticsSnapshot& statistics);
 
 // Top-level numbers a front-end adds to the JSON, before the statistics (exit status, ...).
