@@ -22,6 +22,7 @@ namespace {
 
 // A settings file is a few lines; anything bigger is not ours and is not read (or rewritten).
 constexpr std::size_t kMaxSettingsFileBytes = 1 << 20;
+constexpr const char* kTooLargeText = "it is larger than 1 MiB, too large for a settings file";
 
 struct SettingKey {
   std::string_view key;
@@ -126,7 +127,7 @@ SettingsText ReadSettingsText(const std::string& path) {
   if (S_ISDIR(info.st_mode)) return {std::nullopt, "it is a directory"};
   if (!S_ISREG(info.st_mode)) return {std::nullopt, "it is not a regular file"};
   if (static_cast<std::uintmax_t>(info.st_size) > kMaxSettingsFileBytes) {
-    return {std::nullopt, "it is larger than 1 MiB, too large for a settings file"};
+    return {std::nullopt, kTooLargeText};
   }
   std::string text;
   std::array<char, 4096> chunk{};
@@ -137,7 +138,7 @@ SettingsText ReadSettingsText(const std::string& path) {
     if (n == 0) break;
     text.append(chunk.data(), static_cast<std::size_t>(n));
     if (text.size() > kMaxSettingsFileBytes) {
-      return {std::nullopt, "it is larger than 1 MiB, too large for a settings file"};
+      return {std::nullopt, kTooLargeText};
     }
   }
   if (text.find('\0') != std::string::npos) {
