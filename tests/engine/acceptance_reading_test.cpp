@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 
 #include "dispatch_fixture.h"
 #include "engine/acceptance_data.h"
+#include "support/scratch_dir.h"
 
 namespace tarvik {
 namespace {
@@ -52,14 +52,8 @@ Bytes GoodImage() {
 class AcceptanceReadingTest : public ::testing::Test, public testing::DispatchFixture {
  protected:
   AcceptanceReadingTest() {
-    std::string pattern = ::testing::TempDir() + "acceptance-XXXXXX";
-    dir_ = ::mkdtemp(pattern.data());
     engine.acceptance.acceptanceFileName = (dir_ / "LOG.dat").string();
     engine.acceptance.adDataFileName = (dir_ / "ADDATA.dat").string();
-  }
-  ~AcceptanceReadingTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   // Sends the image in blocks of `blockSize`, then the end frame; each frame is acknowledged and
@@ -81,7 +75,8 @@ class AcceptanceReadingTest : public ::testing::Test, public testing::DispatchFi
 
   std::filesystem::path LogDat() const { return dir_ / "LOG.dat"; }
 
-  std::filesystem::path dir_;
+  testing::ScratchDir scratch_{"acceptance"};
+  const std::filesystem::path dir_ = scratch_.Path();
 };
 
 TEST_F(AcceptanceReadingTest, BlocksAreStoredWithinTheBufferLoggedAndAcknowledged) {

@@ -1,7 +1,6 @@
 #include "engine/log_tab.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include "engine/comm_log.h"
 #include "engine/main_window_operations.h"
 #include "support/fake_window_services.h"
+#include "support/scratch_dir.h"
 
 namespace tarvik {
 namespace {
@@ -48,17 +48,11 @@ const std::string kCloseFirst = "Message: Close log file before exiting the prog
 class LogTabTest : public ::testing::TestWithParam<LogTabCase> {
  protected:
   LogTabTest() {
-    std::string pattern = ::testing::TempDir() + "logtab-XXXXXX";
-    dir = mkdtemp(pattern.data());
     // As the worker does when it starts.
     engine.state.logRecordingStopped = 1;
     engine.state.displayMode = kDisplayTextLimited;
   }
-  ~LogTabTest() override {
-    CloseLogFile(engine);
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
+  ~LogTabTest() override { CloseLogFile(engine); }
 
   void Log(const std::string& text) {
     engine.tx = FrameLogRecord{};
@@ -72,7 +66,8 @@ class LogTabTest : public ::testing::TestWithParam<LogTabCase> {
     return text.str();
   }
 
-  fs::path dir;
+  testing::ScratchDir scratch{"logtab"};
+  const fs::path dir = scratch.Path();
   FakeWindowServices ui;
   FakeSerialLink link;
   FakeClock clock;

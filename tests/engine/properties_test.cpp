@@ -1,7 +1,6 @@
 #include "engine/properties.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include "engine/port_control.h"
 #include "engine/settings.h"
 #include "support/fake_window_services.h"
+#include "support/scratch_dir.h"
 
 namespace tarvik {
 namespace {
@@ -29,16 +29,9 @@ const std::string kStartFile =
 class PropertiesTest : public ::testing::Test {
  protected:
   PropertiesTest() {
-    std::string pattern = ::testing::TempDir() + "properties-XXXXXX";
-    dir = mkdtemp(pattern.data());
     path = (dir / "BEXALTOOL.INI").string();
     ui.Attach(&engine);
   }
-  ~PropertiesTest() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-
   void Write(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
   std::string Read() const {
     std::ifstream in(path, std::ios::binary);
@@ -53,7 +46,8 @@ class PropertiesTest : public ::testing::Test {
     ui.ClearCalls();
   }
 
-  fs::path dir;
+  testing::ScratchDir scratch{"properties"};
+  const fs::path dir = scratch.Path();
   std::string path;
   FakeWindowServices ui;
   FakeSerialLink link;

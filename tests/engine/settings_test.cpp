@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "support/fake_window_services.h"
+#include "support/scratch_dir.h"
 
 namespace tarvik {
 namespace {
@@ -25,16 +26,7 @@ namespace fs = std::filesystem;
 // A fresh directory per test, removed afterwards.
 class SettingsFileTest : public ::testing::Test {
  protected:
-  SettingsFileTest() {
-    std::string pattern = ::testing::TempDir() + "settings-XXXXXX";
-    dir = mkdtemp(pattern.data());
-    path = (dir / "BEXALTOOL.INI").string();
-  }
-  ~SettingsFileTest() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-
+  SettingsFileTest() { path = (dir / "BEXALTOOL.INI").string(); }
   void Write(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
   std::string Read() const {
     std::ifstream in(path, std::ios::binary);
@@ -43,7 +35,8 @@ class SettingsFileTest : public ::testing::Test {
     return text.str();
   }
 
-  fs::path dir;
+  testing::ScratchDir scratch{"settings"};
+  const fs::path dir = scratch.Path();
   std::string path;
   FakeWindowServices ui;
   FakeSerialLink link;
