@@ -97,15 +97,15 @@ void QtWindowServices::Run(std::function<void()> action) {
     action();
     return;
   }
+  Enqueue(std::move(action), {});
+}
+
+void QtWindowServices::Enqueue(std::function<void()> action, std::string logText) {
   {
     std::lock_guard lock(waitMutex_);
     if (shuttingDown_) return;
   }
   std::lock_guard lock(batchMutex_);
-  EnqueueLocked(std::move(action), {});
-}
-
-void QtWindowServices::EnqueueLocked(std::function<void()> action, std::string logText) {
   if (!action && !batch_.empty() && !batch_.back().action) {
     // The box keeps only its newest lines, so neither need the text waiting for it: a window
     // that falls behind a flood holds a bounded batch. Text trimmed here is over the limit on
@@ -309,12 +309,7 @@ void QtWindowServices::AppendLogText(std::string_view text) {
     if (!logBox_.isNull()) logBox_->Append(text);
     return;
   }
-  {
-    std::lock_guard lock(waitMutex_);
-    if (shuttingDown_) return;
-  }
-  std::lock_guard lock(batchMutex_);
-  EnqueueLocked({}, std::string(text));
+  Enqueue({}, std::string(text));
 }
 
 std::string QtWindowServices::GetLogText() {
@@ -332,8 +327,7 @@ void QtWindowServices::ClearLogBox() {
   });
 }
 
-// --- Download buttons and the end
-// -----------------------------------------------------------------
+// --- Download buttons and the end ------------------------------------------------------------
 
 void QtWindowServices::EnableDownloadButton(DownloadButton which, bool on) {
   Run([this, which, on] {
