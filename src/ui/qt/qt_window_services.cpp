@@ -11,6 +11,7 @@
 
 #include "ui/qt/info_basic_tab.h"
 #include "ui/qt/info_download_tab.h"
+#include "ui/qt/latin1_text.h"
 #include "ui/qt/log_box.h"
 #include "ui/qt/ui_texts.h"
 
@@ -23,10 +24,6 @@ namespace {
 constexpr std::size_t kStatusTextMax = 79;
 constexpr std::size_t kVersionTextMax = 255;
 constexpr std::size_t kMachineNumberMax = 20;
-
-QString Latin1(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
   switch (icon) {
