@@ -21,6 +21,8 @@ namespace tarvik {
 
 namespace {
 
+// A wrong command line ends the program as it does before the window starts (EX_USAGE).
+constexpr int kExitUsage = 64;
 // Long enough for the worker's start-up (port open, first polls) to show.
 constexpr int kScreenshotDelayMs = 1500;
 
@@ -68,9 +70,11 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
       OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-view"));
   const ScreenshotView view = ViewOf(viewName);
   if (view == ScreenshotView::Unknown) {
-    std::fprintf(stderr, "tarvik-host: --screenshot-view takes window, log, properties or download:FILE, not %s\n",
+    std::fprintf(stderr,
+                 "tarvik-host: --screenshot-view takes window, log, properties or download:FILE, "
+                 "not %s\n",
                  qPrintable(viewName));
-    return 64;
+    return kExitUsage;
   }
 
   SerialPort port;
