@@ -239,8 +239,8 @@ void SerialPort::CloseLocked() {
   const std::string notRestored = LeaveLowLatency(fd_, lowLatency_);
   lowLatency_ = {};
   if (!notRestored.empty() && noticeSink_) {
-    std::lock_guard info(infoMutex_);
-    noticeSink_(openDevice_, notRestored);
+    // The sink is the caller's code: it runs without infoMutex_, so it may ask about the port.
+    noticeSink_(OpenDevice(), notRestored);
   }
   // The exclusive mode belongs to the terminal, not the descriptor: left set, it would outlive
   // this descriptor whenever another one stays open, and shut out the next open.
