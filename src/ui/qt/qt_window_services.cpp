@@ -130,7 +130,7 @@ void QtWindowServices::RunBatch() {
     if (step.action) {
       step.action();
     } else if (!logBox_.isNull()) {
-      if (step.replacesBox) logBox_->clear();
+      if (step.replacesBox) logBox_->Clear();
       if (!step.logText.empty()) logBox_->Append(step.logText);
     }
   }
