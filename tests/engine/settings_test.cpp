@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 
+#include "engine/settings_fixture.h"
 #include "support/fake_window_services.h"
 
 namespace tarvik {
@@ -22,34 +23,7 @@ using testing::FakeWindowServices;
 
 namespace fs = std::filesystem;
 
-// A fresh directory per test, removed afterwards.
-class SettingsFileTest : public ::testing::Test {
- protected:
-  SettingsFileTest() {
-    std::string pattern = ::testing::TempDir() + "settings-XXXXXX";
-    dir = mkdtemp(pattern.data());
-    path = (dir / "BEXALTOOL.INI").string();
-  }
-  ~SettingsFileTest() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-
-  void Write(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
-  std::string Read() const {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  fs::path dir;
-  std::string path;
-  FakeWindowServices ui;
-  FakeSerialLink link;
-  FakeClock clock;
-  Engine engine{ui, link, clock};
-};
+using testing::SettingsFileTest;
 
 struct LoadCase {
   const char* name;
