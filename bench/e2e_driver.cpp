@@ -76,6 +76,20 @@ struct Row {
 
 std::vector<Row> gRows;
 
+// The p99 row of a latency figure (with the median in its note), host against baseline.
+Row LatencyRow(std::string figure, const std::optional<Stats>& host,
+               const std::optional<Stats>& base, double targetMs) {
+  Row row{std::move(figure), {}, {}, targetMs, "ms", {}};
+  if (base) row.baseline = base->p99;
+  if (host) {
+    row.host = host->p99;
+    char note[96];
+    std::snprintf(note, sizeof note, "median %.3f ms, %zu samples", host->median, host->count);
+    row.note = note;
+  }
+  return row;
+}
+
 std::string Number(std::optional<double> value) {
   if (!value) return "-";
   char text[32];
@@ -270,15 +284,7 @@ void Turnarounds(const Config& config) {
     std::fflush(stdout);
     const auto host = EscrowTurnaround(config, Subject::Host, c.cpu, c.byteByByte);
     const auto base = EscrowTurnaround(config, Subject::Baseline, c.cpu, c.byteByByte);
-    Row row{c.name, {}, {}, c.targetMs, "ms", {}};
-    if (host) row.host = host->p99;
-    if (base) row.baseline = base->p99;
-    if (host) {
-      char note[96];
-      std::snprintf(note, sizeof note, "median %.3f ms, %zu samples", host->median, host->count);
-      row.note = note;
-    }
-    gRows.push_back(row);
+    gRows.push_back(LatencyRow(c.name, host, base, c.targetMs));
     Row median{std::string(c.name).replace(std::string(c.name).find("p99"), 3, "median"),
                {},
                {},
@@ -299,15 +305,7 @@ void Keys(const Config& config) {
     std::fflush(stdout);
     const auto host = KeyToFrame(config, Subject::Host, input);
     const auto base = KeyToFrame(config, Subject::Baseline, input);
-    Row row{name, {}, {}, 1.0, "ms", {}};
-    if (host) row.host = host->p99;
-    if (base) row.baseline = base->p99;
-    if (host) {
-      char note[96];
-      std::snprintf(note, sizeof note, "median %.3f ms, %zu samples", host->median, host->count);
-      row.note = note;
-    }
-    gRows.push_back(row);
+    gRows.push_back(LatencyRow(name, host, base, 1.0));
   }
 }
 

@@ -144,7 +144,11 @@ std::string DescribeHolders(const std::vector<DeviceHolder>& holders) {
 AccessFacts GatherAccessFacts(const std::string& devicePath) {
   AccessFacts facts;
   facts.device = devicePath;
-  if (const passwd* pw = ::getpwuid(::geteuid())) facts.user = pw->pw_name;
+  std::optional<gid_t> userGroup;  // the user's primary group, for the group database's list
+  if (const passwd* pw = ::getpwuid(::geteuid())) {
+    facts.user = pw->pw_name;
+    userGroup = pw->pw_gid;
+  }
   struct stat st {};
   if (::stat(devicePath.c_str(), &st) != 0) return facts;
   facts.mode = st.st_mode & 07777u;
@@ -158,12 +162,12 @@ AccessFacts GatherAccessFacts(const std::string& devicePath) {
   facts.processHasGroup = ::getegid() == st.st_gid ||
                           std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
 
-  if (const passwd* pw = ::getpwuid(::geteuid())) {
+  if (userGroup) {
     int listed = 64;
     std::vector<gid_t> userGroups(static_cast<std::size_t>(listed));
-    if (::getgrouplist(pw->pw_name, pw->pw_gid, userGroups.data(), &listed) < 0) {
+    if (::getgrouplist(facts.user.c_str(), *userGroup, userGroups.data(), &listed) < 0) {
       userGroups.resize(static_cast<std::size_t>(listed));
-      ::getgrouplist(pw->pw_name, pw->pw_gid, userGroups.data(), &listed);
+      ::getgrouplist(facts.user.c_str(), *userGroup, userGroups.data(), &listed);
     }
     userGroups.resize(static_cast<std::size_t>(std::max(listed, 0)));
     facts.userListedInGroup =

@@ -239,8 +239,8 @@ void SerialPort::CloseLocked() {
   const std::string notRestored = LeaveLowLatency(fd_, lowLatency_);
   lowLatency_ = {};
   if (!notRestored.empty() && noticeSink_) {
-    std::lock_guard info(infoMutex_);
-    noticeSink_(openDevice_, notRestored);
+    // The sink is the caller's code: it runs without infoMutex_, so it may ask about the port.
+    noticeSink_(OpenDevice(), notRestored);
   }
   // The exclusive mode belongs to the terminal, not the descriptor: left set, it would outlive
   // this descriptor whenever another one stays open, and shut out the next open.
@@ -314,15 +314,9 @@ int SerialPort::Write(const std::uint8_t* bytes, std::uint32_t count, std::uint3
   std::lock_guard lock(mutex_);
   if (fd_ < 0 || (bytes == nullptr && count > 0)) return 0;
   // The termios driver keeps no error latch to clear: parity and framing faults arrive as bytes
-  // in the queue, so asking for the queue level is all that precedes a transfer.
-  if (DropIfHungUpLocked()) return 0;
-  const int queued = QueuedLocked();
-  if (queued < 0) {
-    CloseLocked();
-    return 0;
-  }
-  // The host never sends while a frame from the validator is still unread.
-  if (queued > 0) return 0;
+  // in the queue, so asking for the queue level is all that precedes a transfer. The host never
+  // sends while a frame from the validator is still unread; a device found gone is closed.
+  if (ReadableLocked() > 0 || fd_ < 0) return 0;
 
   const auto deadline = DeadlineFor(count, timeouts_.writePerByteMs, timeouts_.writeBaseMs);
   const bool done = TransferLocked(count, POLLOUT, deadline, [&](std::uint32_t sent) {

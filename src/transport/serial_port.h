@@ -88,6 +88,8 @@ class SerialPort final : public SerialLink {
   void CloseLocked();
   // True when the device hung up (unplugged, far end of a pty closed); the port is then closed.
   bool DropIfHungUpLocked();
+  // Records why Open failed; returns 0 for Open to pass on.
+  int RefuseOpen(std::string reason);
   // Bytes ready to read; 0 when closed, and after closing a device that hung up or no longer
   // answers.
   int ReadableLocked();
@@ -111,11 +113,8 @@ class SerialPort final : public SerialLink {
   LowLatencyChange lowLatency_;  // undone before the descriptor is closed
   NoticeSink noticeSink_;
 
-  // Records why Open failed; returns 0 for Open to pass on.
-  int RefuseOpen(std::string reason);
-
-  mutable std::mutex
-      infoMutex_;  // guards deviceOverride_, openDevice_, openBaudRate_, openFailure_
+  // Guards deviceOverride_, openFailure_, openDevice_, openBaudRate_.
+  mutable std::mutex infoMutex_;
   std::string deviceOverride_;
   std::string openFailure_;
   std::string openDevice_;

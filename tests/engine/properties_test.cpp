@@ -9,8 +9,8 @@
 
 #include "engine/port_control.h"
 #include "engine/settings.h"
+#include "engine/settings_fixture.h"
 #include "support/fake_window_services.h"
-#include "support/scratch_dir.h"
 
 namespace tarvik {
 namespace {
@@ -26,33 +26,14 @@ const std::string kStartFile =
     "DOWNLOAD PACKET SIZE=246\n";
 
 // A settings file in a fresh directory, an engine that loaded it and an open port.
-class PropertiesTest : public ::testing::Test {
+class PropertiesTest : public testing::SettingsFileTest {
  protected:
-  PropertiesTest() {
-    path = (dir / "BEXALTOOL.INI").string();
-    ui.Attach(&engine);
-  }
-  void Write(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
-  std::string Read() const {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
   void StartWithOpenPort() {
     Write(kStartFile);
     LoadSettings(engine, path);
     ASSERT_TRUE(ToggleComPort(engine));
     ui.ClearCalls();
   }
-
-  testing::ScratchDir scratch{"properties"};
-  const fs::path dir = scratch.Path();
-  std::string path;
-  FakeWindowServices ui;
-  FakeSerialLink link;
-  FakeClock clock;
-  Engine engine{ui, link, clock};
 };
 
 // --- The dialog as it opens: the file's contents, not the settings in memory -----------------

@@ -11,8 +11,8 @@
 #include <optional>
 #include <sstream>
 
+#include "engine/settings_fixture.h"
 #include "support/fake_window_services.h"
-#include "support/scratch_dir.h"
 
 namespace tarvik {
 namespace {
@@ -23,26 +23,7 @@ using testing::FakeWindowServices;
 
 namespace fs = std::filesystem;
 
-// A fresh directory per test, removed afterwards.
-class SettingsFileTest : public ::testing::Test {
- protected:
-  SettingsFileTest() { path = (dir / "BEXALTOOL.INI").string(); }
-  void Write(const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
-  std::string Read() const {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  testing::ScratchDir scratch{"settings"};
-  const fs::path dir = scratch.Path();
-  std::string path;
-  FakeWindowServices ui;
-  FakeSerialLink link;
-  FakeClock clock;
-  Engine engine{ui, link, clock};
-};
+using testing::SettingsFileTest;
 
 struct LoadCase {
   const char* name;

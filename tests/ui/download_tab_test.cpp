@@ -20,23 +20,16 @@
 #include "ui/qt/info_download_tab.h"
 #include "ui/qt/qt_window_services.h"
 #include "ui_test_registry.h"
+#include "window_fixture.h"
 
 namespace tarvik::qt {
 
-class DownloadTabTest : public QObject {
+class DownloadTabTest : public QObject, protected WindowFixture {
   Q_OBJECT
 
  private:
   using Control = InfoDownloadTab::Control;
 
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<testing::FakeSerialLink> link_;
-  std::unique_ptr<testing::FakeClock> clock_;
-  std::unique_ptr<QtWindowServices> services_;
-  std::unique_ptr<Engine> engine_;
-  std::unique_ptr<HostSimulatorDlg> dlg_;
-  std::vector<QString> messages_;
-  std::deque<MessageResult> answers_;
   QString chosen_;  // what the file dialog returns
 
   InfoDownloadTab* Tab() const { return dlg_->downloadTab(); }
@@ -62,40 +55,12 @@ class DownloadTabTest : public QObject {
 
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    messages_.clear();
-    answers_.clear();
-    link_ = std::make_unique<testing::FakeSerialLink>();
-    clock_ = std::make_unique<testing::FakeClock>();
-    services_ = std::make_unique<QtWindowServices>();
-    engine_ = std::make_unique<Engine>(*services_, *link_, *clock_);
-    services_->Attach(engine_.get());
-    services_->SetMessageHook([this](const QtWindowServices::MessageRequest& request,
-                                     std::function<void(MessageResult)> answer) {
-      messages_.push_back(request.text);
-      if (request.buttons == MessageButtons::Ok) return answer(MessageResult::Ok);
-      if (answers_.empty()) return answer(MessageResult::No);
-      answer(answers_.front());
-      answers_.pop_front();
-    });
-    HostSimulatorDlg::Options options;
-    options.settingsPath = dir_->filePath(QStringLiteral("BEXALTOOL.INI")).toStdString();
-    options.startWorker = false;
-    dlg_ = std::make_unique<HostSimulatorDlg>(*engine_, *services_, options);
+    SetUp();
+    OpenWindow(WithoutWorker());
     Tab()->SetFileChooser([this] { return chosen_; });
-    dlg_->show();
   }
 
-  void cleanup() {
-    CloseTargetFile(*engine_);
-    dlg_.reset();
-    engine_.reset();
-    services_.reset();
-    clock_.reset();
-    link_.reset();
-    dir_.reset();
-  }
+  void cleanup() { TearDown(); }
 
   void browseFillsThePageAndEnablesTheButtons() {
     QVERIFY(!Tab()->button(Control::NormalDownload)->isEnabled());
@@ -117,7 +82,7 @@ class DownloadTabTest : public QObject {
     const QString good = chosen_;
     chosen_ = MakeFile(QStringLiteral("short.bin"), std::vector<unsigned char>(13, 'A'));
     Tab()->button(Control::Browse)->click();
-    QCOMPARE(messages_, std::vector<QString>{QStringLiteral("File Size Error!\n")});
+    QCOMPARE(MessageTexts(), std::vector<QString>{QStringLiteral("File Size Error!\n")});
     QCOMPARE(Tab()->field(Control::TargetFile)->text(), good);
 
     // Cancel changes nothing and says nothing.

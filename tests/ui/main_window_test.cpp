@@ -16,8 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/command_sender.h"
 #include "engine/comm_log.h"
+#include "engine/command_sender.h"
 #include "engine/engine.h"
 #include "engine/frame_receiver.h"
 #include "engine/response_dispatch.h"
@@ -29,85 +29,40 @@
 #include "ui/qt/qt_window_services.h"
 #include "ui/qt/statistics_dlg.h"
 #include "ui_test_registry.h"
+#include "window_fixture.h"
 
 namespace tarvik::qt {
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, protected WindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<testing::FakeSerialLink> link_;
-  std::unique_ptr<testing::FakeClock> clock_;
-  std::unique_ptr<QtWindowServices> services_;
-  std::unique_ptr<Engine> engine_;
-  std::unique_ptr<HostSimulatorDlg> dlg_;
-  std::vector<QtWindowServices::MessageRequest> messages_;
-  std::deque<MessageResult> answers_;  // for Yes/No boxes; No when none is left
-  bool terminated_ = false;
-
-  std::int32_t Pending() const { return engine_->state.pendingCommand.load(); }
-
   // Gives `widget` the keyboard focus and types `key` where the focus is.
   void Type(QWidget* widget, int key, const QString& text = {}) {
     widget->setFocus(Qt::OtherFocusReason);
     QCOMPARE(QApplication::focusWidget(), widget);
-    QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), static_cast<Qt::Key>(key),
-                        text, Qt::NoModifier);
+    QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), static_cast<Qt::Key>(key), text,
+                        Qt::NoModifier);
   }
   void TypeChar(QWidget* widget, char c) {
     Type(widget, QTest::asciiToKey(c), QString(QLatin1Char(c)));
   }
   QWidget* NeutralFocus() const { return dlg_->button(1083); }
 
-  std::vector<QString> MessageTexts() const {
-    std::vector<QString> texts;
-    for (const auto& message : messages_) texts.push_back(message.text);
-    return texts;
-  }
-
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    messages_.clear();
-    answers_.clear();
-    terminated_ = false;
-    link_ = std::make_unique<testing::FakeSerialLink>();
-    clock_ = std::make_unique<testing::FakeClock>();
-    services_ = std::make_unique<QtWindowServices>();
-    engine_ = std::make_unique<Engine>(*services_, *link_, *clock_);
-    services_->Attach(engine_.get());
-    services_->SetMessageHook([this](const QtWindowServices::MessageRequest& request,
-                                     std::function<void(MessageResult)> answer) {
-      messages_.push_back(request);
-      if (request.buttons == MessageButtons::Ok) return answer(MessageResult::Ok);
-      if (answers_.empty()) return answer(MessageResult::No);
-      answer(answers_.front());
-      answers_.pop_front();
-    });
+    SetUp();
     HostSimulatorDlg::Options options;
-    options.settingsPath = dir_->filePath(QStringLiteral("BEXALTOOL.INI")).toStdString();
     // Only the test of Exit with a running worker starts one.
     options.startWorker =
         QLatin1String(QTest::currentTestFunction()) == QLatin1String("exitStopsTheRunningWorker");
     options.acceptanceLog = QLatin1String(QTest::currentTestFunction()) ==
                             QLatin1String("acceptanceLogSwitchEnablesInitAndReadLog");
-    dlg_ = std::make_unique<HostSimulatorDlg>(*engine_, *services_, options);
-    dlg_->SetTerminateHook([this] { terminated_ = true; });
-    dlg_->show();
+    OpenWindow(options);
     QVERIFY(QTest::qWaitForWindowActive(dlg_.get()));
   }
 
-  void cleanup() {
-    CloseLogFile(*engine_);
-    dlg_.reset();
-    engine_.reset();
-    services_.reset();
-    clock_.reset();
-    link_.reset();
-    dir_.reset();
-  }
+  void cleanup() { TearDown(); }
 
   // Every enabled command button posts its character when clicked, and its shortcut (the same
   // character) does the same from a button that has the focus.
@@ -118,12 +73,11 @@ class MainWindowTest : public QObject {
       int id;
       char character;
     } rows[] = {
-        {1083, 'r'}, {1084, 'A'}, {1085, 'a'}, {1086, 'J'}, {1087, 'H'}, {1089, 'W'},
-        {1090, 'K'}, {1091, 'S'}, {1092, 'R'}, {1093, 'D'}, {1094, 'E'}, {1095, 'M'},
-        {1096, 'I'}, {1097, 'T'}, {1098, 'U'}, {1099, 'N'}, {1100, 'B'}, {1101, 'C'},
-        {1102, 'd'}, {1103, 'e'}, {1104, 'm'}, {1105, 'i'}, {1106, 't'}, {1107, 'u'},
-        {1108, 'n'}, {1041, 'b'}, {1042, 'c'}, {1109, 'v'}, {1110, 'V'}, {1111, 'Q'},
-        {1112, '!'}, {1113, '3'}, {1114, 'P'},
+        {1083, 'r'}, {1084, 'A'}, {1085, 'a'}, {1086, 'J'}, {1087, 'H'}, {1089, 'W'}, {1090, 'K'},
+        {1091, 'S'}, {1092, 'R'}, {1093, 'D'}, {1094, 'E'}, {1095, 'M'}, {1096, 'I'}, {1097, 'T'},
+        {1098, 'U'}, {1099, 'N'}, {1100, 'B'}, {1101, 'C'}, {1102, 'd'}, {1103, 'e'}, {1104, 'm'},
+        {1105, 'i'}, {1106, 't'}, {1107, 'u'}, {1108, 'n'}, {1041, 'b'}, {1042, 'c'}, {1109, 'v'},
+        {1110, 'V'}, {1111, 'Q'}, {1112, '!'}, {1113, '3'}, {1114, 'P'},
     };
     for (const auto& row : rows) {
       QTest::addRow("%d '%c'", row.id, row.character) << row.id << row.character;
@@ -210,11 +164,11 @@ class MainWindowTest : public QObject {
     QTest::newRow("k") << int(Qt::Key_K) << "k" << false << 1048 << "MANU";
     QTest::newRow("O") << int(Qt::Key_O) << "O" << false << 1061 << "[ MANU ]";
     QTest::newRow("Space") << int(Qt::Key_Space) << " " << false << 1061 << "[ MANU ]";
-    QTest::newRow("Space in a value box") << int(Qt::Key_Space) << " " << true << 1061
-                                          << "[ MANU ]";
+    QTest::newRow("Space in a value box")
+        << int(Qt::Key_Space) << " " << true << 1061 << "[ MANU ]";
     QTest::newRow("Up") << int(Qt::Key_Up) << "" << false << 1088 << "Text and Limited";
-    QTest::newRow("Up in a value box") << int(Qt::Key_Up) << "" << true << 1088
-                                       << "Text and Limited";
+    QTest::newRow("Up in a value box")
+        << int(Qt::Key_Up) << "" << true << 1088 << "Text and Limited";
   }
 
   void modeButtonsAndKeys() {
@@ -289,8 +243,8 @@ class MainWindowTest : public QObject {
     QTest::addColumn<QString>("message");
     QTest::addColumn<char>("posts");
     QTest::addColumn<uint>("commandValue");
-    QTest::newRow("1G") << 1077 << "1G" << 1105 << "An inaccurate character was contained."
-                        << '\0' << 0u;
+    QTest::newRow("1G") << 1077 << "1G" << 1105 << "An inaccurate character was contained." << '\0'
+                        << 0u;
     QTest::newRow("blank") << 1075 << "12 3" << 1103 << "An inaccurate character was contained."
                            << '\0' << 0u;
     QTest::newRow("1234") << 1074 << "1234" << 1102 << "" << 'd' << 0x1234u;
@@ -320,7 +274,7 @@ class MainWindowTest : public QObject {
   void valueBoxesStopTypingAtTheirLimit() {
     const struct {
       int boxId, limit;
-    } limits[] = {{1074, 4}, {1075, 4}, {1076, 2}, {1077, 2}, {1078, 2},
+    } limits[] = {{1074, 4}, {1075, 4},  {1076, 2}, {1077, 2}, {1078, 2},
                   {1079, 4}, {1080, 20}, {1081, 4}, {1082, 2}};
     for (const auto& row : limits) {
       QLineEdit* box = dlg_->valueBox(row.boxId);
@@ -356,8 +310,9 @@ class MainWindowTest : public QObject {
       TypeChar(NeutralFocus(), how.at(0).toLatin1());
     }
     if (asks) {
-      QCOMPARE(MessageTexts(),
-               std::vector<QString>{QStringLiteral("Do you want to exit [ TARVIK Host Simulator ] ?")});
+      QCOMPARE(
+          MessageTexts(),
+          std::vector<QString>{QStringLiteral("Do you want to exit [ TARVIK Host Simulator ] ?")});
       QCOMPARE(messages_[0].icon, MessageIcon::Question);
       QCOMPARE(messages_[0].buttons, MessageButtons::YesNo);
     } else {
@@ -424,7 +379,8 @@ class MainWindowTest : public QObject {
 
   void versionMessage() {
     dlg_->OnVersion();
-    QCOMPARE(MessageTexts(), std::vector<QString>{QStringLiteral("TARVIK Host Simulator  Ver 2.8")});
+    QCOMPARE(MessageTexts(),
+             std::vector<QString>{QStringLiteral("TARVIK Host Simulator  Ver 2.8")});
     QCOMPARE(messages_[0].icon, MessageIcon::Information);
     QCOMPARE(messages_[0].caption, QStringLiteral("TARVIK Host Simulator"));
   }
@@ -468,9 +424,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(stamps->text(), QStringLiteral("Show Timestamps"));
     link_->Open(1, 9600);
     engine_->state.portOpen.store(1);
-    const QRegularExpression stamped(QStringLiteral(
-        "^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} RESET COMMAND --->\r\n"
-        "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[FC 05 40 2B 15\\]\r\n$"));
+    const QRegularExpression stamped(
+        QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} RESET COMMAND --->\r\n"
+                       "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[FC 05 40 2B 15\\]\r\n$"));
     for (const bool on : {false, true}) {
       stamps->setChecked(on);
       services_->ClearLogBox();
@@ -512,10 +468,10 @@ class MainWindowTest : public QObject {
       QStyleOptionButton option;
       option.initFrom(button);
       option.text = button->text();
-      const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option,
-                                                         button);
-      const int needed = button->fontMetrics().horizontalAdvance(
-          QString(button->text()).remove(QLatin1Char('&')));
+      const QRect room =
+          button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+      const int needed =
+          button->fontMetrics().horizontalAdvance(QString(button->text()).remove(QLatin1Char('&')));
       QVERIFY2(needed <= room.width(), qPrintable(button->text()));
     }
     QList<QLabel*> labels = dlg_->findChildren<QLabel*>();

@@ -23,24 +23,16 @@
 #include "ui/qt/properties_dlg.h"
 #include "ui/qt/qt_window_services.h"
 #include "ui_test_registry.h"
+#include "window_fixture.h"
 
 namespace tarvik::qt {
 
-class PropertiesLogTabTest : public QObject {
+class PropertiesLogTabTest : public QObject, protected WindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<testing::FakeSerialLink> link_;
-  std::unique_ptr<testing::FakeClock> clock_;
-  std::unique_ptr<QtWindowServices> services_;
-  std::unique_ptr<Engine> engine_;
-  std::unique_ptr<HostSimulatorDlg> dlg_;
-  std::vector<QtWindowServices::MessageRequest> messages_;
-  QString settingsPath_;
-
   void WriteSettings(const QByteArray& text) {
-    QFile file(settingsPath_);
+    QFile file(SettingsPath());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(text);
   }
@@ -51,16 +43,10 @@ class PropertiesLogTabTest : public QObject {
   QString LabelText(int id) const { return dlg_->label(id)->text(); }
 
   // Builds the window on the current settings file and opens the port, as the worker would.
-  void OpenWindow() {
-    HostSimulatorDlg::Options options;
-    options.settingsPath = settingsPath_.toStdString();
-    options.startWorker = false;
-    dlg_ = std::make_unique<HostSimulatorDlg>(*engine_, *services_, options);
-    dlg_->SetTerminateHook([] {});
+  void OpenWindowWithPort() {
+    OpenWindow(WithoutWorker());
     engine_->state.logRecordingStopped = 1;
     QVERIFY(ToggleComPort(*engine_));
-    dlg_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dlg_.get()));
   }
 
   PropertiesDlg* OpenProperties() {
@@ -71,32 +57,8 @@ class PropertiesLogTabTest : public QObject {
   }
 
  private slots:
-  void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    settingsPath_ = dir_->filePath(QStringLiteral("BEXALTOOL.INI"));
-    messages_.clear();
-    link_ = std::make_unique<testing::FakeSerialLink>();
-    clock_ = std::make_unique<testing::FakeClock>();
-    services_ = std::make_unique<QtWindowServices>();
-    engine_ = std::make_unique<Engine>(*services_, *link_, *clock_);
-    services_->Attach(engine_.get());
-    services_->SetMessageHook([this](const QtWindowServices::MessageRequest& request,
-                                     std::function<void(MessageResult)> answer) {
-      messages_.push_back(request);
-      answer(MessageResult::Ok);
-    });
-  }
-
-  void cleanup() {
-    CloseLogFile(*engine_);
-    dlg_.reset();
-    engine_.reset();
-    services_.reset();
-    clock_.reset();
-    link_.reset();
-    dir_.reset();
-  }
+  void init() { SetUp(); }
+  void cleanup() { TearDown(); }
 
   // The dialog shows the file, not memory: a COM PORT of 123 selects COM13, an OPERATING MODE
   // of 2 (Test mode in memory) leaves the list without a selection.
@@ -104,7 +66,7 @@ class PropertiesLogTabTest : public QObject {
     WriteSettings(
         "[BEXALTOOL]\nCOM PORT=123\nBAUD RATE=1\nPOLLING DURATION=750\n"
         "OPERATING MODE=2\n");
-    OpenWindow();
+    OpenWindowWithPort();
     QCOMPARE(engine_->state.ope_mode_index.load(), 2);
 
     PropertiesDlg* dialog = OpenProperties();
@@ -131,7 +93,7 @@ class PropertiesLogTabTest : public QObject {
   }
 
   void numberFieldsTakeTypedDigitsOnly() {
-    OpenWindow();
+    OpenWindowWithPort();
     PropertiesDlg* dialog = OpenProperties();
     QVERIFY(dialog != nullptr);
     dialog->pollingField()->clear();
@@ -145,7 +107,7 @@ class PropertiesLogTabTest : public QObject {
   // A refused OK leaves the dialog open, the port open and every setting as it was; the
   // corrected OK closes it, saves, reopens the port and shows the settings in force.
   void refusedThenAccepted() {
-    OpenWindow();
+    OpenWindowWithPort();
     QCOMPARE(LabelText(1071), QStringLiteral("200"));
     QCOMPARE(LabelText(1073), QStringLiteral("1"));
     PropertiesDlg* dialog = OpenProperties();
@@ -166,7 +128,7 @@ class PropertiesLogTabTest : public QObject {
     QCOMPARE(engine_->state.portOpen.load(), std::uint8_t{1});
     QVERIFY(link_->IsOpen());
     QCOMPARE(engine_->state.com_port_index.load(), 0);
-    QVERIFY(!QFile::exists(settingsPath_));
+    QVERIFY(!QFile::exists(SettingsPath()));
 
     dialog->packetField()->setText(QStringLiteral("247"));
     dialog->pollingField()->setText(QStringLiteral("300"));
@@ -186,7 +148,7 @@ class PropertiesLogTabTest : public QObject {
     QCOMPARE(services_->TimerInterval(kPollingTimer), 300);
     QCOMPARE(LabelText(1071), QStringLiteral("300"));
     QCOMPARE(LabelText(1073), QStringLiteral("5"));
-    QCOMPARE(ReadFile(settingsPath_),
+    QCOMPARE(ReadFile(SettingsPath()),
              QByteArray("[BEXALTOOL]\nCOM PORT=4\nBAUD RATE=2\nPOLLING DURATION=300\n"
                         "OPERATING MODE=1\nDOWNLOAD PACKET SIZE=100\n"));
 
@@ -206,7 +168,7 @@ class PropertiesLogTabTest : public QObject {
 
   void cancelAndCloseBoxChangeNothing() {
     QFETCH(bool, closeBox);
-    OpenWindow();
+    OpenWindowWithPort();
     PropertiesDlg* dialog = OpenProperties();
     QVERIFY(dialog != nullptr);
     dialog->comPortList()->setCurrentIndex(7);
@@ -220,7 +182,7 @@ class PropertiesLogTabTest : public QObject {
     QCOMPARE(engine_->state.com_port_index.load(), 0);
     QCOMPARE(engine_->state.polling_duration.load(), 200);
     QVERIFY(link_->IsOpen());
-    QVERIFY(!QFile::exists(settingsPath_));
+    QVERIFY(!QFile::exists(SettingsPath()));
     QVERIFY(OpenProperties() != nullptr);
     QVERIFY(messages_.empty());
   }
@@ -228,7 +190,7 @@ class PropertiesLogTabTest : public QObject {
   // The Log page's button through a recording: disabled until a file is chosen, "Stop" while
   // recording, and a cancelled Browse empties the field and disables it again.
   void logTabThroughARecording() {
-    OpenWindow();
+    OpenWindowWithPort();
     InfoLogTab* tab = dlg_->logTab();
     QVERIFY(tab != nullptr);
     QCOMPARE(dlg_->tabs()->tabText(dlg_->tabs()->indexOf(tab)), QStringLiteral("Log"));
@@ -272,7 +234,7 @@ class PropertiesLogTabTest : public QObject {
 
   // A file that cannot be opened: the box, and the button reads "Stop" all the same.
   void logTabOpenFailure() {
-    OpenWindow();
+    OpenWindowWithPort();
     InfoLogTab* tab = dlg_->logTab();
     const QString path = dir_->filePath(QStringLiteral("missing/comm.log"));
     tab->SetFileChooser([path] { return std::optional<QString>(path); });

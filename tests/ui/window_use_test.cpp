@@ -26,6 +26,7 @@
 #include "ui/qt/log_box.h"
 #include "ui/qt/qt_window_services.h"
 #include "ui_test_registry.h"
+#include "window_fixture.h"
 
 namespace tarvik::qt {
 
@@ -45,19 +46,10 @@ QString TopLine(const LogBox& box) {
 
 }  // namespace
 
-class WindowUseTest : public QObject {
+class WindowUseTest : public QObject, protected WindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<testing::FakeSerialLink> link_;
-  std::unique_ptr<testing::FakeClock> clock_;
-  std::unique_ptr<QtWindowServices> services_;
-  std::unique_ptr<Engine> engine_;
-  std::unique_ptr<HostSimulatorDlg> dlg_;
-  std::vector<QString> messages_;
-
-  std::int32_t Pending() const { return engine_->state.pendingCommand.load(); }
   LogBox& Log() const { return *dlg_->logBox(); }
 
   void Press(QWidget* widget, Qt::Key key) {
@@ -77,36 +69,11 @@ class WindowUseTest : public QObject {
 
  private slots:
   void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    messages_.clear();
-    link_ = std::make_unique<testing::FakeSerialLink>();
-    clock_ = std::make_unique<testing::FakeClock>();
-    services_ = std::make_unique<QtWindowServices>();
-    engine_ = std::make_unique<Engine>(*services_, *link_, *clock_);
-    services_->Attach(engine_.get());
-    services_->SetMessageHook([this](const QtWindowServices::MessageRequest& request,
-                                     std::function<void(MessageResult)> answer) {
-      messages_.push_back(request.text);
-      answer(request.buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No);
-    });
-    HostSimulatorDlg::Options options;
-    options.settingsPath = dir_->filePath(QStringLiteral("BEXALTOOL.INI")).toStdString();
-    options.startWorker = false;
-    dlg_ = std::make_unique<HostSimulatorDlg>(*engine_, *services_, options);
-    dlg_->SetTerminateHook([] {});
-    dlg_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dlg_.get()));
+    SetUp();
+    OpenWindow(WithoutWorker());
   }
 
-  void cleanup() {
-    dlg_.reset();
-    engine_.reset();
-    services_.reset();
-    clock_.reset();
-    link_.reset();
-    dir_.reset();
-  }
+  void cleanup() { TearDown(); }
 
   // The operator scrolled up and selected three lines; a thousand entries arrive and the trim
   // drops the oldest lines. The same text stays at the top of the view and selected, a copy gives
@@ -277,7 +244,7 @@ class WindowUseTest : public QObject {
       QCOMPARE(Pending(), std::int32_t{'n'});
       QCOMPARE(QByteArray::fromStdString(engine_->state.machineNumber.Text()), stored);
     } else {
-      QCOMPARE(messages_,
+      QCOMPARE(MessageTexts(),
                std::vector<QString>{QStringLiteral("An inaccurate character was contained.")});
       QCOMPARE(Pending(), std::int32_t{0});
       QCOMPARE(engine_->state.machineNumber.Text(), std::string("KEPT"));

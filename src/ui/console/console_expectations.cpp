@@ -7,9 +7,6 @@ namespace tarvik::console {
 
 namespace {
 
-// The longest wait an expectation may ask for, as for `:wait`: an hour.
-constexpr int kMaxExpectMs = 3600 * 1000;
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string_view TrimEnd(std::string_view text) {
@@ -33,7 +30,7 @@ std::optional<Expectation> ParseExpectation(std::string_view arguments, bool neg
   if (lastIsNumber && blank != std::string_view::npos) {
     int ms = 0;
     const auto [end, status] = std::from_chars(last.data(), last.data() + last.size(), ms);
-    if (status != std::errc() || end != last.data() + last.size() || ms > kMaxExpectMs) {
+    if (status != std::errc() || end != last.data() + last.size() || ms > kMaxScriptWaitMs) {
       error = std::string(command) + " takes at most 3600000 ms, not " + std::string(last);
       return std::nullopt;
     }

@@ -12,6 +12,9 @@
 namespace tarvik::console {
 
 inline constexpr int kDefaultExpectMs = 2000;
+// The longest a script may pause (`:wait`) or watch the log (`:expect`): an hour. A longer number
+// is a typo, not a plan.
+inline constexpr int kMaxScriptWaitMs = 3600 * 1000;
 
 struct Expectation {
   bool negated = false;  // `:expect-not`

@@ -157,10 +157,9 @@ class ConsoleApp {
   // EngineIdle, seen while no worker pass ran: a character the worker is taking is neither
   // pending nor an open exchange yet, so a look during a pass proves nothing.
   bool EngineSettled() const;
-  // Runs the loop (timers, wake-ups; no input) until `done` holds or `deadline` passes, looking
-  // again at the end of every worker pass.
-  template <typename Done>
-  void WaitForWorker(Done done, SteadyClock::time_point deadline);
+  // Runs the loop (timers, wake-ups; no input) until the worker has started up; the start-up
+  // ends with a pass-end wake.
+  void WaitForStartUp();
   // The worker has been inside one write for longer than a whole frame can take.
   bool LineBlocked() const;
   // Milliseconds until the write in progress would count as blocked (the safety wait if none).
@@ -347,10 +346,7 @@ int ConsoleApp::Finish(int status) {
 }
 
 bool ConsoleApp::LineBlocked() const {
-  const std::int64_t started = engine_.state.writeStartedNs.load();
-  if (started == 0) return false;
-  const auto now = SteadyClock::now().time_since_epoch() / std::chrono::nanoseconds(1);
-  return now - started >= kBlockedWriteNs;
+  return engine_.state.writeStartedNs.load() != 0 && MsUntilLineBlocked() == 0;
 }
 
 bool ConsoleApp::EngineIdle() const {
@@ -375,19 +371,10 @@ int ConsoleApp::MsUntilLineBlocked() const {
   return static_cast<int>(std::clamp<std::int64_t>((left + 999'999) / 1'000'000, 0, kSafetyWaitMs));
 }
 
-template <typename Done>
-void ConsoleApp::WaitForWorker(Done done, SteadyClock::time_point deadline) {
+void ConsoleApp::WaitForStartUp() {
   // Raised before the first look: a pass that ends after it wakes the loop.
   waitingForPass_.store(true);
-  while (!done()) {
-    const auto now = SteadyClock::now();
-    if (now >= deadline) break;
-    const auto left = deadline == SteadyClock::time_point::max()
-                          ? std::chrono::milliseconds(kSafetyWaitMs)
-                          : std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    // A write that hangs ends no pass: the loop looks again when it would count as blocked.
-    Pump(static_cast<int>(std::min<std::int64_t>(left.count(), MsUntilLineBlocked())), false);
-  }
+  while (!worker_.StartedUp()) Pump(kSafetyWaitMs, false);
   waitingForPass_.store(false);
 }
 
@@ -447,7 +434,7 @@ int ConsoleApp::Run() {
     parser_ = InputParser(false);
   }
   worker_.Start();
-  WaitForWorker([this] { return worker_.StartedUp(); }, SteadyClock::time_point::max());
+  WaitForStartUp();
   if (!io_.terminal && engine_.state.portOpen.load() == 0) {
     // A script without its validator has nothing to run against.
     Shutdown();

@@ -1,8 +1,9 @@
 // The console front-end: the whole host driven from standard input, for scripted validator
 // regression runs and for a terminal. Every character read is a key press in the main window,
-// lines starting with ':' are console commands (`:value`, `:wait`, `:quit`, the Log tab's
-// `:log-browse` and `:log-button`, `:properties`), the communication log goes to standard output
-// and every other window effect to standard error.
+// lines starting with ':' are console commands (`:value`, `:wait`, `:quit`, a script's `:expect`
+// and `:expect-not`, `:send` and `:send-bytes`, the Download tab's `:browse`, `:normal-download`
+// and `:global-download`, the Log tab's `:log-browse` and `:log-button`, `:properties`), the
+// communication log goes to standard output and every other window effect to standard error.
 #pragma once
 
 #include <functional>

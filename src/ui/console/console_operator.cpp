@@ -19,9 +19,6 @@ namespace tarvik::console {
 
 namespace {
 
-// The longest pause a script may ask for: an hour. A longer number is a typo, not a plan.
-constexpr int kMaxWaitMs = 3600 * 1000;
-
 struct KeyRow {
   char key;
   KeyAction action;
@@ -191,7 +188,7 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
     int ms = 0;
     const auto [end, status] = std::from_chars(number.data(), number.data() + number.size(), ms);
     if (number.empty() || status != std::errc() || end != number.data() + number.size() || ms < 0 ||
-        ms > kMaxWaitMs) {
+        ms > kMaxScriptWaitMs) {
       return Error(":wait needs milliseconds from 0 to 3600000, not \"" + std::string(number) +
                    "\"");
     }

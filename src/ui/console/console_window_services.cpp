@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <stdexcept>
-#include <vector>
 
 #include "engine/download_progress.h"
 
@@ -111,7 +111,9 @@ void ConsoleWindowServices::FireDueTimers(SteadyClock::time_point now) {
     int id;
     std::uint64_t generation;
   };
-  std::vector<Due> due;
+  // At most one expiry per timer: kept on the stack, as this runs on every wake of the loop.
+  std::array<Due, std::tuple_size_v<decltype(timers_)>> due{};
+  std::size_t dueCount = 0;
   {
     std::lock_guard lock(timerMutex_);
     for (int id = kDownloadTimer; id <= kResponseTimer; ++id) {
@@ -119,11 +121,11 @@ void ConsoleWindowServices::FireDueTimers(SteadyClock::time_point now) {
       if (!timer.running || timer.due > now) continue;
       // The next period counts from now: a late expiry is not made up by a burst.
       timer.due = now + std::chrono::milliseconds(timer.periodMs);
-      due.push_back({id, timer.generation});
+      due[dueCount++] = {id, timer.generation};
     }
     ArmLocked();
   }
-  for (const Due& expiry : due) {
+  for (const Due& expiry : std::span(due.data(), dueCount)) {
     {
       // A handler run before this one, or the worker meanwhile, may have stopped or restarted
       // this timer; such an expiry is dropped, as a window drops a stopped timer's tick.

@@ -31,10 +31,6 @@ namespace tarvik::console {
 // wrong command line is EX_USAGE).
 inline constexpr int kExitOutputFailed = 74;
 
-}  // namespace tarvik::console
-
-namespace tarvik::console {
-
 class ConsoleWindowServices final : public WindowServices {
  public:
   using SteadyClock = std::chrono::steady_clock;

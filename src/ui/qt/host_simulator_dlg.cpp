@@ -565,21 +565,7 @@ bool HostSimulatorDlg::HandleKey(const QKeyEvent& key, QWidget* target) {
 
   // The operator reading the log box scrolls it with the arrow and page keys; the Up arrow is
   // the display mode's key everywhere else.
-  if (target == logBox_) {
-    switch (key.key()) {
-      case Qt::Key_Up:
-      case Qt::Key_Down:
-      case Qt::Key_Left:
-      case Qt::Key_Right:
-      case Qt::Key_PageUp:
-      case Qt::Key_PageDown:
-      case Qt::Key_Home:
-      case Qt::Key_End:
-        return false;
-      default:
-        break;
-    }
-  }
+  if (target == logBox_ && LogBox::IsViewKey(key.key())) return false;
 
   // Keys that act or are swallowed whatever the focus, value boxes included.
   switch (key.key()) {

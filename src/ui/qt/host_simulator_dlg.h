@@ -120,7 +120,7 @@ class HostSimulatorDlg : public QDialog {
   QAction* showTimestampsAction_ = nullptr;
   QAction* statisticsAction_ = nullptr;
   std::string settingsPath_;
-  // `propertiesOpen`: set while the modeless dialog exists.
+  // The modeless Properties dialog while it is open; null otherwise.
   QPointer<PropertiesDlg> propertiesDlg_;
   std::map<int, QPushButton*> buttons_;
   std::map<int, QLineEdit*> valueBoxes_;

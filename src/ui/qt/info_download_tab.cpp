@@ -10,6 +10,7 @@
 #include "engine/download_progress.h"
 #include "engine/download_tab.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/latin1_text.h"
 #include "ui/qt/ui_texts.h"
 
 namespace tarvik::qt {
@@ -43,10 +44,6 @@ constexpr Box kProgressTextBox{4, 76, 275, 10};
 
 constexpr int kCountdownTickMs = 1000;
 constexpr int kCaptionSlack = 2;
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/latin1_text.h"
 #include "ui/qt/ui_texts.h"
 
 namespace tarvik::qt {
@@ -21,10 +22,6 @@ std::optional<QString> AskForLogFile() {
       QString::fromLatin1(kLogFileFilter), nullptr, QFileDialog::DontConfirmOverwrite);
   if (path.isEmpty()) return std::nullopt;
   return path;
-}
-
-QString Latin1(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace

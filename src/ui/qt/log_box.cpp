@@ -7,6 +7,7 @@
 #include <QTextDocument>
 #include <QToolButton>
 #include <algorithm>
+#include <iterator>
 
 #include "ui/qt/dialog_units.h"
 
@@ -28,6 +29,23 @@ QString ToDocumentText(std::string_view text) {
 
 // Room between the follow button and the edges of the text area, in pixels.
 constexpr int kFollowButtonMargin = 4;
+
+// The keys that move the view, and how.
+struct ViewKey {
+  int key;
+  bool horizontal;  // the horizontal scroll bar, else the vertical one
+  QAbstractSlider::SliderAction action;
+};
+constexpr ViewKey kViewKeys[] = {
+    {Qt::Key_Up, false, QAbstractSlider::SliderSingleStepSub},
+    {Qt::Key_Down, false, QAbstractSlider::SliderSingleStepAdd},
+    {Qt::Key_PageUp, false, QAbstractSlider::SliderPageStepSub},
+    {Qt::Key_PageDown, false, QAbstractSlider::SliderPageStepAdd},
+    {Qt::Key_Left, true, QAbstractSlider::SliderSingleStepSub},
+    {Qt::Key_Right, true, QAbstractSlider::SliderSingleStepAdd},
+    {Qt::Key_Home, false, QAbstractSlider::SliderToMinimum},
+    {Qt::Key_End, false, QAbstractSlider::SliderToMaximum},
+};
 
 }  // namespace
 
@@ -181,39 +199,19 @@ void LogBox::resizeEvent(QResizeEvent* event) {
   PlaceFollowButton();
 }
 
+bool LogBox::IsViewKey(int key) {
+  return std::any_of(std::begin(kViewKeys), std::end(kViewKeys),
+                     [key](const ViewKey& row) { return row.key == key; });
+}
+
 void LogBox::keyPressEvent(QKeyEvent* event) {
   // Plain arrows and page keys move the view, not an invisible caret; with Shift they still
   // extend a selection, and Ctrl+A and Ctrl+C work as everywhere.
   if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-    QScrollBar* vertical = verticalScrollBar();
-    QScrollBar* horizontal = horizontalScrollBar();
-    switch (event->key()) {
-      case Qt::Key_Up:
-        vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        return;
-      case Qt::Key_Down:
-        vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        return;
-      case Qt::Key_PageUp:
-        vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
-        return;
-      case Qt::Key_PageDown:
-        vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        return;
-      case Qt::Key_Left:
-        horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        return;
-      case Qt::Key_Right:
-        horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        return;
-      case Qt::Key_Home:
-        vertical->triggerAction(QAbstractSlider::SliderToMinimum);
-        return;
-      case Qt::Key_End:
-        vertical->triggerAction(QAbstractSlider::SliderToMaximum);
-        return;
-      default:
-        break;
+    for (const ViewKey& row : kViewKeys) {
+      if (row.key != event->key()) continue;
+      (row.horizontal ? horizontalScrollBar() : verticalScrollBar())->triggerAction(row.action);
+      return;
     }
   }
   QPlainTextEdit::keyPressEvent(event);

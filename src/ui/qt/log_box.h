@@ -45,6 +45,8 @@ class LogBox : public QPlainTextEdit {
   QToolButton* followButton() const { return followButton_; }
   // Drops the selection and returns the view to the end, which it then follows.
   void Follow();
+  // The arrow, page, Home and End keys: without modifiers they move the view, not a caret.
+  static bool IsViewKey(int key);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

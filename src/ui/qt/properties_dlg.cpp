@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/latin1_text.h"
 #include "ui/qt/ui_texts.h"
 
 namespace tarvik::qt {
@@ -16,10 +17,6 @@ namespace {
 
 // The closed lists are one line high; their drop-down part is the list's own business.
 constexpr int kListHeight = 12;
-
-QString Latin1(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QComboBox* MakeList(QWidget* parent, QRect place) {
   auto* list = new QComboBox(parent);

@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "engine/engine.h"
 #include "transport/serial_port.h"
@@ -21,6 +20,8 @@ namespace tarvik {
 
 namespace {
 
+// A wrong command line ends the program as it does before the window starts (EX_USAGE).
+constexpr int kExitUsage = 64;
 // Long enough for the worker's start-up (port open, first polls) to show.
 constexpr int kScreenshotDelayMs = 1500;
 
@@ -38,7 +39,7 @@ QString OptionValue(const QStringList& arguments, const QString& option) {
 enum class ScreenshotView { Window, LogPage, Properties, Download, Unknown };
 
 // "download:FILE" pictures the Download page during a normal download of FILE.
-constexpr auto kDownloadViewPrefix = "download:";
+constexpr QLatin1StringView kDownloadViewPrefix("download:");
 // The download starts once the worker has opened the line; the picture follows a second later.
 constexpr int kDownloadStartDelayMs = 500;
 
@@ -46,8 +47,7 @@ ScreenshotView ViewOf(const QString& name) {
   if (name.isEmpty() || name == QLatin1String("window")) return ScreenshotView::Window;
   if (name == QLatin1String("log")) return ScreenshotView::LogPage;
   if (name == QLatin1String("properties")) return ScreenshotView::Properties;
-  if (name.startsWith(QLatin1String(kDownloadViewPrefix)) &&
-      name.size() > qsizetype(std::strlen(kDownloadViewPrefix))) {
+  if (name.startsWith(kDownloadViewPrefix) && name.size() > kDownloadViewPrefix.size()) {
     return ScreenshotView::Download;
   }
   return ScreenshotView::Unknown;
@@ -68,9 +68,11 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
       OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-view"));
   const ScreenshotView view = ViewOf(viewName);
   if (view == ScreenshotView::Unknown) {
-    std::fprintf(stderr, "tarvik-host: --screenshot-view takes window, log, properties or download:FILE, not %s\n",
+    std::fprintf(stderr,
+                 "tarvik-host: --screenshot-view takes window, log, properties or download:FILE, "
+                 "not %s\n",
                  qPrintable(viewName));
-    return 64;
+    return kExitUsage;
   }
 
   SerialPort port;
@@ -99,7 +101,7 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
                                  std::function<void(MessageResult)> answer) {
         answer(request.buttons == MessageButtons::YesNo ? MessageResult::Yes : MessageResult::Ok);
       });
-      const QString file = viewName.mid(qsizetype(std::strlen(kDownloadViewPrefix)));
+      const QString file = viewName.mid(kDownloadViewPrefix.size());
       QTimer::singleShot(kDownloadStartDelayMs, &window, [&window, file] {
         qt::InfoDownloadTab* tab = window.downloadTab();
         tab->SetFileChooser([file] { return file; });

@@ -9,7 +9,9 @@ namespace tarvik {
 // event loop ends some other way. Besides the toolkit's own options it takes
 // --screenshot=FILE: save a picture of the window shortly after start and end (status 1 when the
 // picture could not be written); --screenshot-view=log shows the Log page in front,
-// --screenshot-view=properties pictures the Properties dialog instead.
+// --screenshot-view=properties pictures the Properties dialog instead, and
+// --screenshot-view=download:FILE the Download page during a normal download of FILE;
+// --screenshot-delay=MS takes the picture later than usual.
 int RunQtWindow(int argc, char** argv, const HostOptions& options);
 
 }  // namespace tarvik

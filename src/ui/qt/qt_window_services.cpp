@@ -11,6 +11,7 @@
 
 #include "ui/qt/info_basic_tab.h"
 #include "ui/qt/info_download_tab.h"
+#include "ui/qt/latin1_text.h"
 #include "ui/qt/log_box.h"
 #include "ui/qt/ui_texts.h"
 
@@ -23,10 +24,6 @@ namespace {
 constexpr std::size_t kStatusTextMax = 79;
 constexpr std::size_t kVersionTextMax = 255;
 constexpr std::size_t kMachineNumberMax = 20;
-
-QString Latin1(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
   switch (icon) {
@@ -97,15 +94,15 @@ void QtWindowServices::Run(std::function<void()> action) {
     action();
     return;
   }
+  Enqueue(std::move(action), {});
+}
+
+void QtWindowServices::Enqueue(std::function<void()> action, std::string logText) {
   {
     std::lock_guard lock(waitMutex_);
     if (shuttingDown_) return;
   }
   std::lock_guard lock(batchMutex_);
-  EnqueueLocked(std::move(action), {});
-}
-
-void QtWindowServices::EnqueueLocked(std::function<void()> action, std::string logText) {
   if (!action && !batch_.empty() && !batch_.back().action) {
     // The box keeps only its newest lines, so neither need the text waiting for it: a window
     // that falls behind a flood holds a bounded batch. Text trimmed here is over the limit on
@@ -133,7 +130,7 @@ void QtWindowServices::RunBatch() {
     if (step.action) {
       step.action();
     } else if (!logBox_.isNull()) {
-      if (step.replacesBox) logBox_->clear();
+      if (step.replacesBox) logBox_->Clear();
       if (!step.logText.empty()) logBox_->Append(step.logText);
     }
   }
@@ -309,12 +306,7 @@ void QtWindowServices::AppendLogText(std::string_view text) {
     if (!logBox_.isNull()) logBox_->Append(text);
     return;
   }
-  {
-    std::lock_guard lock(waitMutex_);
-    if (shuttingDown_) return;
-  }
-  std::lock_guard lock(batchMutex_);
-  EnqueueLocked({}, std::string(text));
+  Enqueue({}, std::string(text));
 }
 
 std::string QtWindowServices::GetLogText() {
@@ -332,8 +324,7 @@ void QtWindowServices::ClearLogBox() {
   });
 }
 
-// --- Download buttons and the end
-// -----------------------------------------------------------------
+// --- Download buttons and the end ------------------------------------------------------------
 
 void QtWindowServices::EnableDownloadButton(DownloadButton which, bool on) {
   Run([this, which, on] {

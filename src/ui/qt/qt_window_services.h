@@ -108,8 +108,9 @@ class QtWindowServices : public QObject, public WindowServices {
   bool OnWindowThread() const;
   // Runs `action` on the window thread: now when called there, else in the next batch.
   void Run(std::function<void()> action);
-  // Adds to the batch (with batchMutex_ held, nothing else) and asks for one run of it.
-  void EnqueueLocked(std::function<void()> action, std::string logText);
+  // Adds an action, or log text for the box, to the batch (unless shutting down) and asks for
+  // one run of it; from a thread other than the window's.
+  void Enqueue(std::function<void()> action, std::string logText);
   // Runs the batch taken so far; on the window thread.
   void RunBatch();
   // Runs `start` on the window thread and waits until it hands over its result through the
