@@ -119,12 +119,13 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
     return result;
   }
 
-  std::array<std::uint8_t, kFrameBufferSize> rcv{};
-  if (engine.port.Read(rcv.data(), 1) != 1) return ReceiveResult::NothingReceived;
+  // SYNC and LNG are taken a byte at a time; the rest is read straight into the frame.
+  std::uint8_t byte = 0;
+  if (engine.port.Read(&byte, 1) != 1) return ReceiveResult::NothingReceived;
 
-  if (rcv[0] != kSyncByte) {
+  if (byte != kSyncByte) {
     engine.statistics.ReceiveError(ReceiveErrorKind::Sync);
-    return EndExchangeOnError(engine, transaction_end_flag, kSyncErrorText, rcv.data(), 1);
+    return EndExchangeOnError(engine, transaction_end_flag, kSyncErrorText, &byte, 1);
   }
   auto& frame = engine.rxFrame;
   frame[0] = kSyncByte;
@@ -141,7 +142,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
     return true;
   };
 
-  while (engine.port.Read(rcv.data(), 1) != 1) {
+  while (engine.port.Read(&byte, 1) != 1) {
     if (!waitForMore(firstByte + kByteGap)) {
       engine.statistics.ReceiveError(ReceiveErrorKind::Length);
       return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 1);
@@ -149,8 +150,8 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
   }
   Clock::TimePoint lastByte = engine.clock.Now();
   s.commErrors.store(0);
-  const int lng = rcv[0];
-  frame[1] = rcv[0];
+  const int lng = byte;
+  frame[1] = byte;
 
   // LNG 0..2 names no byte to wait for, so such a frame can never complete.
   if (lng < 3) {
