@@ -122,7 +122,7 @@ bool LineSettingsKept(const termios& wanted, const termios& kept, bool isPty) {
 SerialPort::SerialPort(std::string deviceRoot)
     : deviceRoot_(std::move(deviceRoot)),
       noticeSink_([](const std::string& device, const std::string& text) {
-        std::fprintf(stderr, "serial port %s: %s\n", device.c_str(), text.c_str());
+        std::fprintf(stderr, "tarvik-host: serial port %s: %s\n", device.c_str(), text.c_str());
       }) {}
 
 void SerialPort::SetNoticeSink(NoticeSink sink) {
