@@ -1,8 +1,10 @@
 // End-to-end figures: tarvik-host on a pseudo-terminal in front of the virtual validator, each
 // figure measured in the same run for the 1 ms sleep-loop baseline host (bench/sleep_loop_host)
-// and printed as ratios against that baseline and against the target.
+// and printed as ratios against that baseline and against the target. The download's baseline
+// is the line itself (e2e/download_figure.h).
 //
-//   tarvik_e2e_driver [--quick] [--host PATH] [--baseline PATH]
+//   tarvik_e2e_driver [--quick] [--only turnarounds|keys|loads|download] [--host PATH]
+//                     [--baseline PATH]
 //
 // Turnarounds are taken where the bytes cross the line: the peer stamps the end of its write and
 // the moment it has read the host's frame whole. Wake-ups are the voluntary context switches of
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "e2e/child.h"
+#include "e2e/download_figure.h"
 #include "e2e/peer.h"
 #include "protocol/line_codes.h"
 
@@ -42,6 +45,8 @@ struct Config {
   std::size_t samples = 300;
   int idleSeconds = 20;
   int floodSeconds = 5;
+  std::size_t downloadBytes = 1u << 20;
+  std::string only;  // one group of figures, or all when empty
   std::filesystem::path workDir;
 };
 
@@ -105,7 +110,7 @@ std::string Ratio(std::optional<double> value, std::optional<double> reference) 
 }
 
 void PrintTable() {
-  std::printf("\n%-46s %12s %12s %10s %10s %10s  %s\n", "figure", "tarvik-host", "sleep-loop",
+  std::printf("\n%-46s %12s %12s %10s %10s %10s  %s\n", "figure", "tarvik-host", "baseline",
               "vs base", "target", "vs target", "verdict");
   for (const Row& row : gRows) {
     std::string verdict = "-";
@@ -346,6 +351,55 @@ void Loads(const Config& config) {
   }
 }
 
+// The normal download, paced at 38,400 baud against the line's own time, then unpaced for the
+// host's packet rate.
+void Downloads(const Config& config) {
+  const std::size_t kib = config.downloadBytes / 1024;
+  const std::string size = kib >= 1024 ? std::to_string(kib / 1024) + " MiB"
+                                       : std::to_string(kib) + " KiB (quick)";
+  for (const bool paced : {true, false}) {
+    const std::string name = "normal download " + size + (paced ? ", 38,400 baud" : " unpaced");
+    std::printf("measuring %s ...\n", name.c_str());
+    std::fflush(stdout);
+    DownloadFigureConfig figure;
+    figure.host = config.host;
+    figure.workDir = config.workDir;
+    figure.fileBytes = config.downloadBytes;
+    figure.paced = paced;
+    std::string error;
+    const std::optional<DownloadRun> run = RunDownload(figure, error);
+    if (!run) std::fprintf(stderr, "tarvik_e2e_driver: %s: %s\n", name.c_str(), error.c_str());
+    char note[160] = "";
+    if (paced) {
+      // Baseline: the line time of the frames exchanged; the limit is 1.02 times that.
+      Row row{name, {}, {}, {}, "s", {}};
+      if (run) {
+        row.host = run->seconds;
+        row.baseline = run->lineSeconds;
+        row.target = 1.02 * run->lineSeconds;
+        std::snprintf(note, sizeof note,
+                      "host / line %.4f; baseline: the line, %llu + %llu frame bytes x 11 bits; "
+                      "%u packets",
+                      run->seconds / run->lineSeconds,
+                      static_cast<unsigned long long>(run->timing.hostBytes),
+                      static_cast<unsigned long long>(run->timing.validatorBytes),
+                      run->timing.packets);
+        row.note = note;
+      }
+      gRows.push_back(row);
+    } else {
+      Row row{name + ": packets", {}, {}, {}, "1/s", {}};
+      if (run) {
+        row.host = run->packetsPerSecond;
+        std::snprintf(note, sizeof note, "%u packets in %.3f s", run->timing.packets,
+                      run->seconds);
+        row.note = note;
+      }
+      gRows.push_back(row);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -356,14 +410,30 @@ int main(int argc, char** argv) {
       config.samples = 20;
       config.idleSeconds = 2;
       config.floodSeconds = 1;
+      config.downloadBytes = 32 * 1024;
+    } else if (arg == "--only" && i + 1 < argc) {
+      config.only = argv[++i];
     } else if (arg == "--host" && i + 1 < argc) {
       config.host = argv[++i];
     } else if (arg == "--baseline" && i + 1 < argc) {
       config.baseline = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: tarvik_e2e_driver [--quick] [--host PATH] [--baseline PATH]\n");
+      std::fprintf(stderr,
+                   "usage: tarvik_e2e_driver [--quick] [--only turnarounds|keys|loads|download] "
+                   "[--host PATH] [--baseline PATH]\n");
       return 64;
     }
+  }
+  const struct {
+    const char* name;
+    void (*run)(const Config&);
+  } groups[] = {
+      {"turnarounds", Turnarounds}, {"keys", Keys}, {"loads", Loads}, {"download", Downloads}};
+  if (!config.only.empty() &&
+      std::none_of(std::begin(groups), std::end(groups),
+                   [&config](const auto& group) { return config.only == group.name; })) {
+    std::fprintf(stderr, "tarvik_e2e_driver: --only takes turnarounds, keys, loads or download\n");
+    return 64;
   }
   char dir[] = "/tmp/tarvik-bench.XXXXXX";
   if (::mkdtemp(dir) == nullptr) {
@@ -374,9 +444,9 @@ int main(int argc, char** argv) {
   std::printf("tarvik_e2e_driver: %u processors; host %s; baseline %s\n",
               std::thread::hardware_concurrency(), config.host.c_str(), config.baseline.c_str());
 
-  Turnarounds(config);
-  Keys(config);
-  Loads(config);
+  for (const auto& group : groups) {
+    if (config.only.empty() || config.only == group.name) group.run(config);
+  }
   PrintTable();
 
   std::error_code ignored;

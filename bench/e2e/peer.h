@@ -1,6 +1,8 @@
 // The validator's end of the line for the end-to-end figures: the virtual validator's model on
 // a pseudo-terminal, served by a thread of its own that takes the time of every frame where it
 // crosses the line (after the last byte is written, as soon as a host frame is read whole).
+// With a line speed it paces both directions as a serial line of that speed would (PacedLine),
+// and the times are those at which the bytes would have crossed it.
 #pragma once
 
 #include <atomic>
@@ -12,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/download_watch.h"
+#include "e2e/paced_line.h"
 #include "validator/validator_port.h"
 #include "validator/virtual_validator.h"
 
@@ -27,6 +31,8 @@ class Peer {
     bool answer = true;   // false: host frames are only recorded, nothing is answered
     int paceBaud = 9600;  // the line speed of InjectEscrow's byte-by-byte writes
     int cpu = -1;         // the serving thread pinned to this processor when >= 0
+    int lineBaud = 0;     // both directions paced at this speed (0: as the pty carries them)
+    std::vector<std::string> commands;  // operator commands the model runs before serving
   };
 
   Peer() = default;
@@ -50,11 +56,17 @@ class Peer {
   bool WaitForHostFrame(std::uint8_t code, SteadyClock::time_point since,
                         SteadyClock::time_point deadline, SteadyClock::time_point& at);
   std::uint64_t HostFrames() const { return hostFrames_.load(); }
+  // Waits until a normal download has ended with the host's Ack of the check result; what was
+  // seen of it so far in `timing` either way. False when the deadline came first.
+  bool WaitForDownload(SteadyClock::time_point deadline, DownloadTiming& timing);
 
  private:
   void Run();
-  void TakeHostBytes(const std::uint8_t* bytes, std::size_t count, SteadyClock::time_point at);
+  void TakeHostBytes(const PacedLine::Arrived& arrived);
+  // Queues an answer for the line, its first byte starting no sooner than `from`.
+  void SendAnswer(const std::vector<std::uint8_t>& bytes, SteadyClock::time_point from);
   validator::Millis Now() const;
+  validator::Millis MillisAt(SteadyClock::time_point at) const;
 
   Options options_;
   validator::ValidatorPort port_;
@@ -64,7 +76,11 @@ class Peer {
   std::atomic<bool> flood_{false};
   std::atomic<std::uint64_t> hostFrames_{0};
   std::thread thread_;
-  std::vector<std::uint8_t> partial_;  // a host frame being collected (peer thread)
+  // The peer thread's own: the line, the host frame being collected and when it began.
+  PacedLine line_;
+  std::vector<std::uint8_t> partial_;
+  SteadyClock::time_point partialStart_{};
+  validator::Millis modelTime_ = 0;  // the latest time given to the model
 
   std::mutex mutex_;  // guards everything below
   std::condition_variable frameSeen_;
@@ -72,6 +88,7 @@ class Peer {
   bool escrowOut_ = false;
   SteadyClock::time_point escrowSentAt_{};
   std::vector<double> turnarounds_;
+  DownloadWatch download_;
 };
 
 }  // namespace tarvik::bench
