@@ -2,7 +2,9 @@
 # Every speed figure of the host in one run, on this machine: the in-process benchmarks (CRC,
 # receiver, console and window log, memory over a million exchanges) and the end-to-end figures
 # over a pseudo-terminal against the virtual validator, each beside the 1 ms sleep-loop baseline
-# host measured in the same run and the target. Takes about four minutes; --quick takes one.
+# host measured in the same run and the target, and the normal download at 38,400 baud against
+# the line's own time. Takes about ten minutes (five and a half of them the 1 MiB download);
+# --quick takes about one.
 # Usage: scripts/bench.sh [--quick]
 set -euo pipefail
 cd "$(dirname "$0")/.."
