@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -77,6 +78,7 @@ struct Row {
   std::optional<double> target;  // the limit the host must stay below
   std::string unit;
   std::string note;
+  bool failed = false;  // the figure could not be taken (the note says why)
 };
 
 std::vector<Row> gRows;
@@ -115,6 +117,7 @@ void PrintTable() {
   for (const Row& row : gRows) {
     std::string verdict = "-";
     if (row.host && row.target) verdict = *row.host < *row.target ? "met" : "NOT MET";
+    if (row.failed) verdict = "FAILED";
     std::printf("%-46s %12s %12s %10s %10s %10s  %s%s%s\n",
                 (row.figure + " (" + row.unit + ")").c_str(), Number(row.host).c_str(),
                 Number(row.baseline).c_str(), Ratio(row.host, row.baseline).c_str(),
@@ -369,10 +372,10 @@ void Downloads(const Config& config) {
     std::string error;
     const std::optional<DownloadRun> run = RunDownload(figure, error);
     if (!run) std::fprintf(stderr, "tarvik_e2e_driver: %s: %s\n", name.c_str(), error.c_str());
-    char note[160] = "";
+    char note[160] = "no figure (see above)";
     if (paced) {
       // Baseline: the line time of the frames exchanged; the limit is 1.02 times that.
-      Row row{name, {}, {}, {}, "s", {}};
+      Row row{name, {}, {}, {}, "s", note, !run};
       if (run) {
         row.host = run->seconds;
         row.baseline = run->lineSeconds;
@@ -388,7 +391,7 @@ void Downloads(const Config& config) {
       }
       gRows.push_back(row);
     } else {
-      Row row{name + ": packets", {}, {}, {}, "1/s", {}};
+      Row row{name + ": packets", {}, {}, {}, "1/s", note, !run};
       if (run) {
         row.host = run->packetsPerSecond;
         std::snprintf(note, sizeof note, "%u packets in %.3f s", run->timing.packets,
@@ -435,6 +438,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarvik_e2e_driver: --only takes turnarounds, keys, loads or download\n");
     return 64;
   }
+  // A subject that has ended must not end the driver when its input is written to.
+  std::signal(SIGPIPE, SIG_IGN);
   char dir[] = "/tmp/tarvik-bench.XXXXXX";
   if (::mkdtemp(dir) == nullptr) {
     std::perror("tarvik_e2e_driver: mkdtemp");
@@ -449,11 +454,16 @@ int main(int argc, char** argv) {
   }
   PrintTable();
 
-  std::error_code ignored;
-  std::filesystem::remove_all(config.workDir, ignored);
+  // Kept when a figure failed: the subject's standard error there says why.
+  if (std::none_of(gRows.begin(), gRows.end(), [](const Row& row) { return row.failed; })) {
+    std::error_code ignored;
+    std::filesystem::remove_all(config.workDir, ignored);
+  } else {
+    std::printf("\nkept %s for the failed figures\n", config.workDir.c_str());
+  }
   bool allMet = true;
   for (const Row& row : gRows) {
-    if (row.target && (!row.host || *row.host >= *row.target)) allMet = false;
+    if (row.failed || (row.target && (!row.host || *row.host >= *row.target))) allMet = false;
   }
   std::printf("\n%s\n", allMet ? "every target met" : "some targets NOT met (see above)");
   return 0;
