@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "ui/qt/banded_scroll_bar_style.h"
 #include "ui/qt/dialog_units.h"
 
 namespace tarvik::qt {
@@ -54,6 +55,7 @@ LogBox::LogBox(QWidget* parent, std::size_t limit) : QPlainTextEdit(parent), lim
   setUndoRedoEnabled(false);
   setLineWrapMode(QPlainTextEdit::NoWrap);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  PaintInBands(verticalScrollBar());
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setFont(DialogFont());
   // The operator may select and copy, never type.

@@ -1,0 +1,59 @@
+#include "ui/qt/banded_scroll_bar_style.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleFactory>
+#include <QStyleOptionComplex>
+#include <algorithm>
+
+namespace tarvik::qt {
+
+BandedScrollBarStyle::BandedScrollBarStyle(const QString& baseStyleKey)
+    : QProxyStyle(QStyleFactory::create(baseStyleKey)) {}
+
+void BandedScrollBarStyle::drawComplexControl(ComplexControl control,
+                                              const QStyleOptionComplex* option, QPainter* painter,
+                                              const QWidget* widget) const {
+  const QRect area = option->rect;
+  if (control != CC_ScrollBar || area.height() <= kBandRows || painter->device() == nullptr) {
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+    return;
+  }
+  // Each band is drawn whole into an image of its own rather than through a clip on the
+  // painter: the styles set clips of their own while they draw, which would undo the band's. The
+  // image reaches a few rows beyond its band on either side, as a line cut off right at the
+  // image's edge may lose its end pixel there; only the band's own rows are kept.
+  const qreal ratio = painter->device()->devicePixelRatioF();
+  QImage band(QSize(area.width(), kBandRows + 2 * kBandMargin) * ratio,
+              QImage::Format_ARGB32_Premultiplied);
+  band.setDevicePixelRatio(ratio);
+  for (int top = area.top(); top <= area.bottom(); top += kBandRows) {
+    band.fill(Qt::transparent);
+    {
+      QPainter bandPainter(&band);
+      bandPainter.setRenderHints(painter->renderHints());
+      bandPainter.translate(-area.left(), kBandMargin - top);
+      QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
+    }
+    const int rows = std::min(kBandRows, area.bottom() - top + 1);
+    painter->drawImage(QRectF(area.left(), top, area.width(), rows), band,
+                       QRectF(0, kBandMargin * ratio, area.width() * ratio, rows * ratio));
+  }
+}
+
+bool PaintsExactlyInBands(const QString& styleKey) {
+  return styleKey.compare(QStringLiteral("Fusion"), Qt::CaseInsensitive) == 0;
+}
+
+void PaintInBands(QScrollBar* bar) {
+  const QString key = QApplication::style()->name();
+  if (!PaintsExactlyInBands(key)) return;
+  auto* style = new BandedScrollBarStyle(key);
+  style->setParent(bar);
+  bar->setStyle(style);
+}
+
+}  // namespace tarvik::qt
