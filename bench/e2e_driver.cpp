@@ -358,8 +358,8 @@ void Loads(const Config& config) {
 // host's packet rate.
 void Downloads(const Config& config) {
   const std::size_t kib = config.downloadBytes / 1024;
-  const std::string size = kib >= 1024 ? std::to_string(kib / 1024) + " MiB"
-                                       : std::to_string(kib) + " KiB (quick)";
+  const std::string size =
+      kib >= 1024 ? std::to_string(kib / 1024) + " MiB" : std::to_string(kib) + " KiB (quick)";
   for (const bool paced : {true, false}) {
     const std::string name = "normal download " + size + (paced ? ", 38,400 baud" : " unpaced");
     std::printf("measuring %s ...\n", name.c_str());
@@ -380,13 +380,12 @@ void Downloads(const Config& config) {
         row.host = run->seconds;
         row.baseline = run->lineSeconds;
         row.target = 1.02 * run->lineSeconds;
-        std::snprintf(note, sizeof note,
-                      "host / line %.4f; baseline: the line, %llu + %llu frame bytes x 11 bits; "
-                      "%u packets",
-                      run->seconds / run->lineSeconds,
-                      static_cast<unsigned long long>(run->timing.hostBytes),
-                      static_cast<unsigned long long>(run->timing.validatorBytes),
-                      run->timing.packets);
+        std::snprintf(
+            note, sizeof note,
+            "host / line %.4f; baseline: the line, %llu + %llu frame bytes x 11 bits; "
+            "%u packets",
+            run->seconds / run->lineSeconds, static_cast<unsigned long long>(run->timing.hostBytes),
+            static_cast<unsigned long long>(run->timing.validatorBytes), run->timing.packets);
         row.note = note;
       }
       gRows.push_back(row);
@@ -394,8 +393,7 @@ void Downloads(const Config& config) {
       Row row{name + ": packets", {}, {}, {}, "1/s", note, !run};
       if (run) {
         row.host = run->packetsPerSecond;
-        std::snprintf(note, sizeof note, "%u packets in %.3f s", run->timing.packets,
-                      run->seconds);
+        std::snprintf(note, sizeof note, "%u packets in %.3f s", run->timing.packets, run->seconds);
         row.note = note;
       }
       gRows.push_back(row);

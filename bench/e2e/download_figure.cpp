@@ -42,7 +42,8 @@ std::uint16_t WriteTargetFile(const std::filesystem::path& path, std::size_t siz
     bytes[i] = static_cast<std::uint8_t>(random());
   }
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   std::uint16_t crc = signatureSeed;
   for (const std::uint8_t byte : bytes) crc = CrcStep(crc, byte);
   return crc;
@@ -74,8 +75,8 @@ std::optional<DownloadRun> RunDownload(const DownloadFigureConfig& config, std::
   if (!peer.Start(peerOptions, error)) return std::nullopt;
 
   ChildOptions options;
-  options.argv = {config.host,         "--device", peer.Path(), "--settings",
-                  settings.string(), "--console"};
+  options.argv = {config.host,  "--device",        peer.Path(),
+                  "--settings", settings.string(), "--console"};
   options.stderrPath = (config.workDir / "download.err").string();
   Child child;
   if (!child.Start(options, error)) return std::nullopt;
@@ -84,9 +85,8 @@ std::optional<DownloadRun> RunDownload(const DownloadFigureConfig& config, std::
   child.Type(" \n:browse " + file.string() + "\n:normal-download\n");
 
   // Generous: twice the line time of the whole transfer, and half a minute to start.
-  const std::size_t packets =
-      (config.fileBytes + static_cast<std::size_t>(config.packetSize) - 1) /
-      static_cast<std::size_t>(config.packetSize);
+  const std::size_t packets = (config.fileBytes + static_cast<std::size_t>(config.packetSize) - 1) /
+                              static_cast<std::size_t>(config.packetSize);
   const double lineEstimate =
       static_cast<double>(packets * kLineBytesPerPacket + config.fileBytes) * kBitsPerByte /
       config.baud;
@@ -96,8 +96,8 @@ std::optional<DownloadRun> RunDownload(const DownloadFigureConfig& config, std::
   DownloadRun run;
   bool finished = false;
   while (!finished && child.Running() && SteadyClock::now() < deadline) {
-    finished = peer.WaitForDownload(std::min(deadline, SteadyClock::now() + kWaitSlice),
-                                    run.timing);
+    finished =
+        peer.WaitForDownload(std::min(deadline, SteadyClock::now() + kWaitSlice), run.timing);
   }
   const bool hostAlive = child.Running();
   child.Stop();
@@ -118,9 +118,9 @@ std::optional<DownloadRun> RunDownload(const DownloadFigureConfig& config, std::
   }
   if (t.checkStatus != 0 || t.checkCrc != crc || t.packetBytes != config.fileBytes) {
     error = "the validator did not verify the program: check " +
-            Hex4(t.checkStatus.value_or(0xFF)) + ", CRC " + Hex4(t.checkCrc) + " for " +
-            Hex4(crc) + ", " + std::to_string(t.packetBytes) + " of " +
-            std::to_string(config.fileBytes) + " bytes";
+            Hex4(t.checkStatus.value_or(0xFF)) + ", CRC " + Hex4(t.checkCrc) + " for " + Hex4(crc) +
+            ", " + std::to_string(t.packetBytes) + " of " + std::to_string(config.fileBytes) +
+            " bytes";
     return std::nullopt;
   }
   run.seconds = t.Seconds();

@@ -16,8 +16,8 @@ struct DownloadTiming {
 
   bool started = false;
   bool finished = false;
-  Clock::time_point start{};  // the Download Start's first byte begins to cross the line
-  Clock::time_point end{};    // the Ack of the check result has crossed it whole
+  Clock::time_point start{};         // the Download Start's first byte begins to cross the line
+  Clock::time_point end{};           // the Ack of the check result has crossed it whole
   std::uint64_t hostBytes = 0;       // host frame bytes, Download Start to that Ack
   std::uint64_t validatorBytes = 0;  // answer bytes in between
   std::uint32_t packets = 0;         // Download Data frames

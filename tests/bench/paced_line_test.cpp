@@ -1,11 +1,12 @@
 // The download figure's line model and its record of a download, on times passed in: the
 // figure is only as honest as these rules.
+#include "e2e/paced_line.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "e2e/download_watch.h"
-#include "e2e/paced_line.h"
 #include "protocol/frame.h"
 #include "protocol/line_codes.h"
 
