@@ -220,6 +220,22 @@ void Worker::Stop() {
   thread_.join();
 }
 
+std::chrono::microseconds PassPause(PassStart start, int& backToBack) {
+  switch (start) {
+    case PassStart::AfterWait:
+      backToBack = 0;
+      return std::chrono::microseconds(0);
+    case PassStart::Continuation:
+      return std::chrono::microseconds(0);
+    case PassStart::BackToBack:
+      break;
+  }
+  const auto pause = std::min<std::chrono::microseconds>(
+      kPassPause * (1 << std::min(backToBack, 8)), kMaxPassPause);
+  ++backToBack;
+  return pause;
+}
+
 Worker::SteadyClock::time_point Worker::NextDeadline(SteadyClock::time_point now,
                                                      SteadyClock::time_point watchDeadline) const {
   SteadyClock::time_point next =
@@ -237,7 +253,8 @@ void Worker::Run() {
   SteadyClock::time_point lastTransmission{};
   bool transmitted = false;
   SteadyClock::time_point lastPassEnd = SteadyClock::now();
-  int backToBack = 0;  // passes in a row that found work without waiting for it
+  int backToBack = 0;         // passes in a row that found work without waiting for it
+  bool continuation = false;  // the last pass took a command whose frame is still to go out
   ExchangeWatch watch;
   PortWatch portWatch;
   auto portDue = SteadyClock::time_point::max();
@@ -263,25 +280,26 @@ void Worker::Run() {
         slept = waiter_->WaitUntil(NextDeadline(now, std::min(watch.Deadline(), portDue)), lineFd);
         break;
     }
-    // The bounded pause: one pass per wake at most, however fast the wake-ups come. A pass that
-    // had to wait for its reason runs at once.
-    if (slept) {
-      backToBack = 0;
-    } else {
-      const auto pause = std::min<std::chrono::microseconds>(
-          kPassPause * (1 << std::min(backToBack, 8)), kMaxPassPause);
-      ++backToBack;
-      if (SteadyClock::now() < lastPassEnd + pause) {
-        std::this_thread::sleep_until(lastPassEnd + pause);
-      }
+    // The bounded pause: one pass per wake at most, however fast the wake-ups come.
+    const PassStart start = slept          ? PassStart::AfterWait
+                            : continuation ? PassStart::Continuation
+                                           : PassStart::BackToBack;
+    const auto pause = PassPause(start, backToBack);
+    if (pause.count() > 0 && SteadyClock::now() < lastPassEnd + pause) {
+      std::this_thread::sleep_until(lastPassEnd + pause);
     }
     if (stopRequested_.load()) break;
 
     passSequence_.fetch_add(1);
+    const bool commandPosted = engine_.state.pendingCommand.load() != 0;
     if (WorkerCycle(engine_)) {
       transmitted = true;
       lastTransmission = SteadyClock::now();
     }
+    // Only a character posted from outside, taken in this pass, makes the next one a
+    // continuation; a frame kept for a retry does not, so a refused write cannot spin.
+    continuation = commandPosted && engine_.state.pendingCommand.load() == 0 &&
+                   engine_.state.commandQueued.load() != 0;
     lastPassEnd = SteadyClock::now();
     watch.Check(engine_, lastPassEnd);
     portDue = portWatch.Check(engine_, lastPassEnd);

@@ -37,10 +37,24 @@ PassDue NextPassDue(const EngineState& state, bool lineWatched, bool answerExpec
 // passes keep finding work without having to wait for it (a flood of frames), the pause doubles
 // up to kMaxPassPause: a flood costs a bounded share of a core, and noise, which the receiver
 // takes a byte a pass, is still worked through faster than the classic 1 ms cycle did. A pass
-// that had to wait for its reason runs at once, and a follow-up that an answer asks for goes out
-// in the pass that took the answer, so the escrow to Stack turnaround waits for no pause.
+// that had to wait for its reason runs at once, and so does the one that sends the frame of an
+// operator's command. A follow-up that an answer asks for goes out in the pass that took the
+// answer, so the escrow to Stack turnaround waits for no pause either.
 inline constexpr auto kPassPause = std::chrono::microseconds(250);
 inline constexpr auto kMaxPassPause = std::chrono::microseconds(500);
+
+// What let the worker's next pass start.
+enum class PassStart {
+  AfterWait,     // it waited for its reason: a wake-up, a readable line, a deadline
+  Continuation,  // the last pass took an operator's command, whose frame goes out in this one
+  BackToBack,    // work was already there when the last pass ended
+};
+// The least time between the end of the last pass and the start of the next, and the count of
+// back-to-back passes kept across calls. A pass that waited, or that only sends the frame of the
+// command the last pass took, runs at once: neither is a wake-up from outside that could come
+// too fast, and the command would otherwise reach the line a pause late. Only back-to-back
+// passes are held, longer the longer they go on.
+std::chrono::microseconds PassPause(PassStart start, int& backToBack);
 // How often a line that cannot wake the worker is looked at while an answer can come.
 inline constexpr int kLinePollMs = 1;
 // The longest sleep: a safety net only, every deadline the worker keeps wakes it on time.

@@ -401,5 +401,33 @@ TEST(WorkerThread, NeverRunsTwoPassesWithoutThePause) {
   }
 }
 
+// The pause before each pass, for a run of starts: waiting resets the count of back-to-back
+// passes, a continuation neither pays nor counts, and back-to-back passes double up to the bound.
+TEST(PassPause, HoldsOnlyBackToBackPassesLongerTheLongerTheyGoOn) {
+  using std::chrono::microseconds;
+  const struct {
+    const char* name;
+    std::vector<PassStart> starts;
+    std::vector<microseconds> pauses;
+  } cases[] = {
+      {"a flood",
+       {PassStart::BackToBack, PassStart::BackToBack, PassStart::BackToBack},
+       {kPassPause, kMaxPassPause, kMaxPassPause}},
+      {"a wait starts the count again",
+       {PassStart::BackToBack, PassStart::BackToBack, PassStart::AfterWait, PassStart::BackToBack},
+       {kPassPause, kMaxPassPause, microseconds(0), kPassPause}},
+      {"a key's frame goes out at once, also amid a flood",
+       {PassStart::Continuation, PassStart::BackToBack, PassStart::Continuation,
+        PassStart::BackToBack},
+       {microseconds(0), kPassPause, microseconds(0), kMaxPassPause}},
+  };
+  for (const auto& c : cases) {
+    int backToBack = 0;
+    std::vector<microseconds> pauses;
+    for (const PassStart start : c.starts) pauses.push_back(PassPause(start, backToBack));
+    EXPECT_EQ(pauses, c.pauses) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace tarvik
