@@ -23,24 +23,21 @@ void BandedScrollBarStyle::drawComplexControl(ComplexControl control,
     return;
   }
   // Each band is drawn whole into an image of its own rather than through a clip on the
-  // painter: the styles set clips of their own while they draw, which would undo the band's. The
-  // image reaches a few rows beyond its band on either side, as a line cut off right at the
-  // image's edge may lose its end pixel there; only the band's own rows are kept.
+  // painter: the styles set clips of their own while they draw, which would undo the band's.
   const qreal ratio = painter->device()->devicePixelRatioF();
-  QImage band(QSize(area.width(), kBandRows + 2 * kBandMargin) * ratio,
-              QImage::Format_ARGB32_Premultiplied);
+  QImage band(QSize(area.width(), kBandRows) * ratio, QImage::Format_ARGB32_Premultiplied);
   band.setDevicePixelRatio(ratio);
   for (int top = area.top(); top <= area.bottom(); top += kBandRows) {
     band.fill(Qt::transparent);
     {
       QPainter bandPainter(&band);
       bandPainter.setRenderHints(painter->renderHints());
-      bandPainter.translate(-area.left(), kBandMargin - top);
+      bandPainter.translate(-area.left(), -top);
       QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
     }
     const int rows = std::min(kBandRows, area.bottom() - top + 1);
     painter->drawImage(QRectF(area.left(), top, area.width(), rows), band,
-                       QRectF(0, kBandMargin * ratio, area.width() * ratio, rows * ratio));
+                       QRectF(0, 0, area.width() * ratio, rows * ratio));
   }
 }
 

@@ -3,7 +3,7 @@
 // Qt's raster engine hands any gradient or pattern fill taller than about 96 rows to its thread
 // pool and waits for it. The log box's vertical scroll bar is such a fill, and a box following
 // the line repaints it with every entry: an idle window polling five times a second woke the two
-// pool threads about sixty times a second for it. Painted a band of at most 80 rows at a time,
+// pool threads about sixty times a second for it. Painted a band of at most 64 rows at a time,
 // every fill stays on the window thread.
 #pragma once
 
@@ -15,10 +15,8 @@ namespace tarvik::qt {
 
 class BandedScrollBarStyle : public QProxyStyle {
  public:
-  // Rows painted at a time, and the rows drawn beyond them on either side; the raster engine
-  // keeps fills below 96 rows on the painting thread.
+  // Rows painted at a time; the raster engine keeps fills below 96 rows on the painting thread.
   static constexpr int kBandRows = 64;
-  static constexpr int kBandMargin = 8;
 
   // A proxy of the style named `baseStyleKey` (a QStyleFactory key).
   explicit BandedScrollBarStyle(const QString& baseStyleKey);
