@@ -103,7 +103,9 @@ void QtWindowServices::Enqueue(std::function<void()> action, std::string logText
     if (shuttingDown_) return;
   }
   std::lock_guard lock(batchMutex_);
-  if (!action && !batch_.empty() && !batch_.back().action) {
+  // A batch that holds steps already has its run asked for.
+  const bool posted = !batch_.empty();
+  if (!action && posted && !batch_.back().action) {
     // The box keeps only its newest lines, so neither need the text waiting for it: a window
     // that falls behind a flood holds a bounded batch. Text trimmed here is over the limit on
     // its own, so nothing the box held before it can remain.
@@ -113,8 +115,7 @@ void QtWindowServices::Enqueue(std::function<void()> action, std::string logText
   } else {
     batch_.push_back({std::move(action), std::move(logText), false});
   }
-  if (batchPosted_) return;
-  batchPosted_ = true;
+  if (posted) return;
   QMetaObject::invokeMethod(
       this, [this] { RunBatch(); }, Qt::QueuedConnection);
 }
@@ -124,7 +125,6 @@ void QtWindowServices::RunBatch() {
   {
     std::lock_guard lock(batchMutex_);
     steps.swap(batch_);
-    batchPosted_ = false;
   }
   for (BatchStep& step : steps) {
     if (step.action) {

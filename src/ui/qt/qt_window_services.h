@@ -150,9 +150,9 @@ class QtWindowServices : public QObject, public WindowServices {
     std::string logText;
     bool replacesBox;  // the text alone overflows the box: what it held before goes
   };
-  std::mutex batchMutex_;  // guards batch_ and batchPosted_
+  std::mutex batchMutex_;  // guards batch_
+  // Steps waiting for the window thread; while it holds any, one run of it is posted.
   std::vector<BatchStep> batch_;
-  bool batchPosted_ = false;
 
   std::mutex waitMutex_;  // guards shuttingDown_ and every pending answer of Await
   std::condition_variable answered_;
