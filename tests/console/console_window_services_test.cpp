@@ -35,6 +35,13 @@ class ConsoleWindowServicesTest : public ::testing::Test {
     return text;
   }
 
+  // Milliseconds until the timer descriptor fires; 0 while it is disarmed.
+  long long ArmedMs() {
+    itimerspec due{};
+    EXPECT_EQ(::timerfd_gettime(services.TimerDescriptor(), &due), 0);
+    return due.it_value.tv_sec * 1000 + due.it_value.tv_nsec / 1000000;
+  }
+
   std::FILE* log = std::tmpfile();
   std::FILE* effects = std::tmpfile();
   ConsoleWindowServices services{log, effects};
@@ -107,12 +114,12 @@ TEST_F(ConsoleWindowServicesTest, LabelsStartAsTheWindowShowsThem) {
 
 TEST_F(ConsoleWindowServicesTest, TimersFireOnTheLoopThatAsks) {
   const auto start = ConsoleWindowServices::SteadyClock::now();
-  EXPECT_EQ(services.MsUntilNextTimer(start), -1);
+  EXPECT_EQ(ArmedMs(), 0) << "no timer runs";
   services.StartTimer(kPollingTimer, 200);
   services.StartTimer(kResponseTimer, 300);
   services.StopTimer(kResponseTimer);
   services.StopTimer(kDownloadTimer);  // not running: nothing happens
-  const int left = services.MsUntilNextTimer(ConsoleWindowServices::SteadyClock::now());
+  const long long left = ArmedMs();
   EXPECT_GT(left, 150);
   EXPECT_LE(left, 200);
 
@@ -127,7 +134,7 @@ TEST_F(ConsoleWindowServicesTest, TimersFireOnTheLoopThatAsks) {
   EXPECT_EQ(code, 0x11);
   EXPECT_EQ(engine.state.responseTimedOut, 0);
   // HandleTimer restarted the polling timer with its period.
-  EXPECT_GT(services.MsUntilNextTimer(ConsoleWindowServices::SteadyClock::now()), 150);
+  EXPECT_GT(ArmedMs(), 150);
 
   // Timer 3 stops itself when it expires: it fires once.
   services.StartTimer(kResponseTimer, 300);
@@ -137,27 +144,22 @@ TEST_F(ConsoleWindowServicesTest, TimersFireOnTheLoopThatAsks) {
   engine.state.responseTimedOut = 0;
   services.FireDueTimers(start + milliseconds(20000));
   EXPECT_EQ(engine.state.responseTimedOut, 0);
-  EXPECT_EQ(services.MsUntilNextTimer(start), -1);
+  EXPECT_EQ(ArmedMs(), 0) << "no timer runs";
 }
 
 // The loop sleeps on one timerfd: it is armed for the earliest running timer, follows every start
 // and stop, and is disarmed when no timer runs, so an idle console has nothing to wake it.
 TEST_F(ConsoleWindowServicesTest, TheTimerDescriptorIsArmedForTheEarliestTimer) {
-  const auto armedMs = [this] {
-    itimerspec due{};
-    EXPECT_EQ(::timerfd_gettime(services.TimerDescriptor(), &due), 0);
-    return due.it_value.tv_sec * 1000 + due.it_value.tv_nsec / 1000000;
-  };
-  EXPECT_EQ(armedMs(), 0) << "disarmed at first";
+  EXPECT_EQ(ArmedMs(), 0) << "disarmed at first";
   services.StartTimer(kPollingTimer, 10000);
-  EXPECT_GT(armedMs(), 9000);
+  EXPECT_GT(ArmedMs(), 9000);
   services.StartTimer(kResponseTimer, 300);
-  EXPECT_GT(armedMs(), 0);
-  EXPECT_LE(armedMs(), 300);
+  EXPECT_GT(ArmedMs(), 0);
+  EXPECT_LE(ArmedMs(), 300);
   services.StopTimer(kResponseTimer);
-  EXPECT_GT(armedMs(), 9000) << "back to the polling timer";
+  EXPECT_GT(ArmedMs(), 9000) << "back to the polling timer";
   services.StopTimer(kPollingTimer);
-  EXPECT_EQ(armedMs(), 0);
+  EXPECT_EQ(ArmedMs(), 0);
 
   // A due timer makes the descriptor readable; firing it clears that and arms the next period.
   services.StartTimer(kResponseTimer, 1);
@@ -166,7 +168,7 @@ TEST_F(ConsoleWindowServicesTest, TheTimerDescriptorIsArmedForTheEarliestTimer) 
   services.FireDueTimers(ConsoleWindowServices::SteadyClock::now());
   EXPECT_EQ(engine.state.responseTimedOut, 1);
   EXPECT_EQ(::poll(&fd, 1, 0), 0);
-  EXPECT_EQ(armedMs(), 0) << "timer 3 stopped itself";
+  EXPECT_EQ(ArmedMs(), 0) << "timer 3 stopped itself";
 }
 
 }  // namespace

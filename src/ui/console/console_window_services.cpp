@@ -137,19 +137,6 @@ void ConsoleWindowServices::FireDueTimers(SteadyClock::time_point now) {
   }
 }
 
-int ConsoleWindowServices::MsUntilNextTimer(SteadyClock::time_point now) const {
-  std::lock_guard lock(timerMutex_);
-  long long next = -1;
-  for (int id = kDownloadTimer; id <= kResponseTimer; ++id) {
-    const Timer& timer = timers_[static_cast<std::size_t>(id)];
-    if (!timer.running) continue;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(timer.due - now).count();
-    const long long ms = left > 0 ? left : 0;
-    if (next < 0 || ms < next) next = ms;
-  }
-  return static_cast<int>(next);
-}
-
 MessageResult ConsoleWindowServices::ShowMessage(std::string_view text, MessageIcon /*icon*/,
                                                  MessageButtons buttons, std::string_view caption) {
   // One line per effect: the lines of a box's text are joined by a blank.

@@ -92,8 +92,6 @@ class ConsoleWindowServices final : public WindowServices {
   // Runs HandleTimer for every timer that is due, on the calling thread, with no lock held: the
   // handler starts and stops timers, and the worker may do so meanwhile.
   void FireDueTimers(SteadyClock::time_point now);
-  // Milliseconds until the next timer is due (0 when one is due), or -1 when none runs.
-  int MsUntilNextTimer(SteadyClock::time_point now) const;
 
  private:
   void WriteEffect(const std::string& line);
@@ -130,7 +128,7 @@ class ConsoleWindowServices final : public WindowServices {
   void ArmLocked();
 
   // Guards `timers_`, `armedFor_` and the arming of the timerfd.
-  mutable std::mutex timerMutex_;
+  std::mutex timerMutex_;
   std::array<Timer, 4> timers_{};
   SteadyClock::time_point armedFor_ = SteadyClock::time_point::max();  // max: disarmed
   const int timerFd_;
