@@ -89,7 +89,7 @@ std::optional<std::array<int, 4>> ParseWaits(std::string_view text) {
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
   ParsedCommandLine parsed;
   HostOptions& options = parsed.options;
-  for (int i = 1; i < argc && parsed.error.empty(); ++i) {
+  for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     std::string_view inlineValue;
     bool hasInlineValue = false;
@@ -107,38 +107,41 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       parsed.error = std::string(arg) + " needs a value";
       return nullptr;
     };
+    // An option that is given or not: it takes no value.
+    auto flag = [&](bool& field) {
+      field = true;
+      if (hasInlineValue) parsed.error = std::string(arg) + " takes no value";
+    };
+    // An option whose value must not be empty; `whenEmpty` says why.
+    auto nonEmptyValue = [&](std::string& field, std::string_view whenEmpty) {
+      if (const char* v = value()) {
+        field = v;
+        if (field.empty()) parsed.error = whenEmpty;
+      }
+    };
 
     if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
+      flag(parsed.help);
     } else if (arg == "--version") {
-      parsed.version = true;
+      flag(parsed.version);
     } else if (arg == "--console") {
-      options.console = true;
+      flag(options.console);
     } else if (arg == "--demo") {
-      options.demo = true;
+      flag(options.demo);
     } else if (arg == "--timestamps") {
-      options.timestamps = true;
+      flag(options.timestamps);
     } else if (arg == "--fail-fast") {
-      options.failFast = true;
+      flag(options.failFast);
     } else if (arg == "--summary") {
-      if (const char* v = value()) {
-        options.summaryPath = v;
-        if (options.summaryPath.empty()) parsed.error = "--summary needs a file name";
-      }
+      nonEmptyValue(options.summaryPath, "--summary needs a file name");
     } else if (arg == "--acceptance-log") {
-      options.acceptanceLog = true;
+      flag(options.acceptanceLog);
     } else if (arg == "--device") {
       // An empty path would silently mean "no override", and so another port: an unset
       // variable in a script must not talk to whatever COM1 happens to be.
-      if (const char* v = value()) {
-        options.device = v;
-        if (options.device.empty()) parsed.error = "--device needs a device path, not \"\"";
-      }
+      nonEmptyValue(options.device, "--device needs a device path, not \"\"");
     } else if (arg == "--settings") {
-      if (const char* v = value()) {
-        options.settingsPath = v;
-        if (options.settingsPath.empty()) parsed.error = "--settings needs a file, not \"\"";
-      }
+      nonEmptyValue(options.settingsPath, "--settings needs a file, not \"\"");
     } else if (arg == "--answer") {
       if (const char* v = value()) {
         const std::string_view answer = v;
@@ -162,11 +165,6 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       parsed.unknown.emplace_back(argv[i]);
     }
     if (!parsed.error.empty()) break;
-    if (hasInlineValue &&
-        (arg == "--help" || arg == "--version" || arg == "--console" || arg == "--demo" ||
-         arg == "--timestamps" || arg == "--fail-fast" || arg == "--acceptance-log")) {
-      parsed.error = std::string(arg) + " takes no value";
-    }
   }
   return parsed;
 }
