@@ -69,4 +69,11 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const {
   return QRect(left, top, X(x + width) - left, Y(y + height) - top);
 }
 
+QRect DialogUnits::CaptionRect(const DialogBox& box) const {
+  // Captions are 8 units high but centred on their line.
+  constexpr int kCaptionSlack = 2;
+  return Rect(box.x, box.y - kCaptionSlack, box.width + kCaptionSlack,
+              box.height + 2 * kCaptionSlack);
+}
+
 }  // namespace tarvik::qt

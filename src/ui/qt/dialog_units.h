@@ -19,6 +19,11 @@ QFont DialogFont();
 // size constraints and would only warn about them.
 void FixWindowSize(QWidget* window, QSize size);
 
+// A place in dialog units, as a layout table gives it.
+struct DialogBox {
+  int x, y, width, height;
+};
+
 class DialogUnits {
  public:
   explicit DialogUnits(const QFont& font);
@@ -27,6 +32,10 @@ class DialogUnits {
   int Y(int units) const;
   // A rectangle whose edges are converted one by one, so neighbours share their pixel edges.
   QRect Rect(int x, int y, int width, int height) const;
+  QRect Rect(const DialogBox& box) const { return Rect(box.x, box.y, box.width, box.height); }
+  // The place of a one-line caption laid out at `box`: widened a little downwards and to the
+  // right, so the font's descenders are never cut, with its centre where the layout puts it.
+  QRect CaptionRect(const DialogBox& box) const;
 
   int baseX() const { return baseX_; }
   int baseY() const { return baseY_; }

@@ -3,22 +3,19 @@
 #include <QLabel>
 
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/latin1_text.h"
 #include "ui/qt/ui_texts.h"
 
 namespace tarvik::qt {
 
 namespace {
 
-struct Box {
-  int x, y, width, height;
-};
-
 // One caption and its value field, in dialog units of the page.
 struct FieldRow {
   const char* caption;
-  Box captionBox;
+  DialogBox captionBox;
   int fieldId;
-  Box fieldBox;
+  DialogBox fieldBox;
   bool bordered;
 };
 
@@ -44,23 +41,16 @@ constexpr FieldRow kRows[] = {
     {nullptr, {105, 98, 61, 8}, 1038, {170, 96, 30, 13}, false},
 };
 
-// Captions are 8 units high but centred on their line: widen them downwards a little so the
-// font's descenders are never cut, keeping the centre where the layout puts it.
-constexpr int kCaptionSlack = 2;
-
 }  // namespace
 
 InfoBasicTab::InfoBasicTab(QWidget* parent) : QWidget(parent) {
   setFont(DialogFont());
   const DialogUnits du(font());
   for (const FieldRow& row : kRows) {
-    const std::string_view text = Caption(row);
-    auto* caption = new QLabel(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())), this);
+    auto* caption = new QLabel(Latin1(Caption(row)), this);
     caption->setTextFormat(Qt::PlainText);
     caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    caption->setGeometry(du.Rect(row.captionBox.x, row.captionBox.y - kCaptionSlack,
-                                 row.captionBox.width + kCaptionSlack,
-                                 row.captionBox.height + 2 * kCaptionSlack));
+    caption->setGeometry(du.CaptionRect(row.captionBox));
 
     auto* value = new QLabel(this);
     value->setObjectName(QStringLiteral("field%1").arg(row.fieldId));
@@ -70,8 +60,7 @@ InfoBasicTab::InfoBasicTab(QWidget* parent) : QWidget(parent) {
       value->setFrameStyle(QFrame::Box | QFrame::Plain);  // a thin dark line all round
       value->setIndent(2);
     }
-    value->setGeometry(du.Rect(row.fieldBox.x, row.fieldBox.y, row.fieldBox.width,
-                               row.fieldBox.height));
+    value->setGeometry(du.Rect(row.fieldBox));
     fields_[row.fieldId] = value;
   }
 }

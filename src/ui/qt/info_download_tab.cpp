@@ -17,13 +17,9 @@ namespace tarvik::qt {
 
 namespace {
 
-struct Box {
-  int x, y, width, height;
-};
-
 struct CaptionRow {
   const char* text;
-  Box box;
+  DialogBox box;
 };
 
 // The page layout in dialog units (a 283 x 113 page).
@@ -32,18 +28,17 @@ constexpr CaptionRow kCaptions[] = {
     {kCrcCaption, {4, 21, 13, 8}},
     {kHeaderCaption, {69, 21, 25, 8}},
 };
-constexpr Box kPathBox{52, 3, 196, 13};
-constexpr Box kCrcBox{25, 19, 37, 13};
-constexpr Box kHeaderBox{99, 19, 131, 13};
-constexpr Box kBrowseBox{250, 3, 29, 14};
-constexpr Box kNormalBox{80, 37, 65, 14};
-constexpr Box kGlobalBox{158, 37, 65, 14};
+constexpr DialogBox kPathBox{52, 3, 196, 13};
+constexpr DialogBox kCrcBox{25, 19, 37, 13};
+constexpr DialogBox kHeaderBox{99, 19, 131, 13};
+constexpr DialogBox kBrowseBox{250, 3, 29, 14};
+constexpr DialogBox kNormalBox{80, 37, 65, 14};
+constexpr DialogBox kGlobalBox{158, 37, 65, 14};
 // Below the buttons, where the page had room: the progress of a download.
-constexpr Box kProgressBox{4, 60, 275, 12};
-constexpr Box kProgressTextBox{4, 76, 275, 10};
+constexpr DialogBox kProgressBox{4, 60, 275, 12};
+constexpr DialogBox kProgressTextBox{4, 76, 275, 10};
 
 constexpr int kCountdownTickMs = 1000;
-constexpr int kCaptionSlack = 2;
 
 }  // namespace
 
@@ -51,21 +46,18 @@ InfoDownloadTab::InfoDownloadTab(Engine& engine, QWidget* parent)
     : QWidget(parent), engine_(engine) {
   setFont(DialogFont());
   const DialogUnits du(font());
-  auto rect = [&du](const Box& b) { return du.Rect(b.x, b.y, b.width, b.height); };
 
   for (const CaptionRow& row : kCaptions) {
     auto* caption = new QLabel(QString::fromLatin1(row.text), this);
     caption->setTextFormat(Qt::PlainText);
     caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    caption->setGeometry(du.Rect(row.box.x, row.box.y - kCaptionSlack,
-                                 row.box.width + kCaptionSlack,
-                                 row.box.height + 2 * kCaptionSlack));
+    caption->setGeometry(du.CaptionRect(row.box));
   }
-  auto makeField = [&](const Box& box, Control id) {
+  auto makeField = [&](const DialogBox& box, Control id) {
     auto* field = new QLineEdit(this);
     field->setObjectName(QStringLiteral("field%1").arg(static_cast<int>(id)));
     field->setReadOnly(true);
-    field->setGeometry(rect(box));
+    field->setGeometry(du.Rect(box));
     field->setTextMargins(0, 0, 0, 0);
     return field;
   };
@@ -73,9 +65,9 @@ InfoDownloadTab::InfoDownloadTab(Engine& engine, QWidget* parent)
   crc_ = makeField(kCrcBox, Control::Crc);
   header_ = makeField(kHeaderBox, Control::Header);
 
-  auto makeButton = [&](const char* caption, const Box& box, bool enabled) {
+  auto makeButton = [&](const char* caption, const DialogBox& box, bool enabled) {
     auto* button = new QPushButton(QString::fromLatin1(caption), this);
-    button->setGeometry(rect(box));
+    button->setGeometry(du.Rect(box));
     button->setAutoDefault(false);
     button->setEnabled(enabled);
     return button;
@@ -88,12 +80,12 @@ InfoDownloadTab::InfoDownloadTab(Engine& engine, QWidget* parent)
   connect(global_, &QPushButton::clicked, this, [this] { PressGlobalDownload(engine_); });
 
   progress_ = new QProgressBar(this);
-  progress_->setGeometry(rect(kProgressBox));
+  progress_->setGeometry(du.Rect(kProgressBox));
   progress_->setRange(0, 100);
   progress_->setValue(0);
   progressText_ = new QLabel(QString::fromLatin1(kNoDownloadText), this);
   progressText_->setTextFormat(Qt::PlainText);
-  progressText_->setGeometry(rect(kProgressTextBox));
+  progressText_->setGeometry(du.Rect(kProgressTextBox));
 
   countdown_ = new QTimer(this);
   countdown_->setInterval(kCountdownTickMs);

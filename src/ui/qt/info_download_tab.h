@@ -28,8 +28,8 @@ class InfoDownloadTab : public QWidget {
     Crc = 1040,
     Header = 1041,
     Browse = 1120,
-    NormalDownload = 1121,
-    GlobalDownload = 1007,
+    NormalDownload = static_cast<int>(DownloadButton::Normal),
+    GlobalDownload = static_cast<int>(DownloadButton::Global),
   };
 
   explicit InfoDownloadTab(Engine& engine, QWidget* parent = nullptr);
