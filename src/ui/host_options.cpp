@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "engine/engine.h"
+
 namespace tarvik {
 
 const char* const kHostUsage =
@@ -167,6 +169,13 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
     if (!parsed.error.empty()) break;
   }
   return parsed;
+}
+
+void ApplyHostOptions(const HostOptions& options, Engine& engine) {
+  if (const auto& waits = options.globalDownloadWaitsMs) {
+    engine.download.globalWaits = {(*waits)[0], (*waits)[1], (*waits)[2], (*waits)[3]};
+  }
+  engine.logTimestamps.store(options.timestamps);
 }
 
 }  // namespace tarvik

@@ -8,6 +8,8 @@
 
 namespace tarvik {
 
+struct Engine;
+
 enum class Answer { Yes, No };
 
 struct HostOptions {
@@ -38,5 +40,9 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv);
 
 // The --help text.
 extern const char* const kHostUsage;
+
+// Sets `engine` up as the options ask (the global download's waits, timestamps in the log);
+// before its worker starts.
+void ApplyHostOptions(const HostOptions& options, Engine& engine);
 
 }  // namespace tarvik

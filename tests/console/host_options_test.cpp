@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
+#include "support/fake_window_services.h"
+
 namespace tarvik {
 namespace {
 
@@ -29,6 +32,24 @@ TEST(HostOptionsTest, FlagsAndValuesInBothForms) {
   ASSERT_TRUE(o.globalDownloadWaitsMs.has_value());
   EXPECT_EQ(*o.globalDownloadWaitsMs, (std::array<int, 4>{0, 1, 2, 600000}));
   EXPECT_EQ(parsed.unknown, (std::vector<std::string>{"-style", "fusion"}));
+}
+
+TEST(HostOptionsTest, AppliedToTheEngine) {
+  testing::FakeWindowServices services;
+  testing::FakeSerialLink link;
+  testing::FakeClock clock;
+  Engine engine(services, link, clock);
+  ApplyHostOptions(Parse({}).options, engine);
+  EXPECT_EQ(engine.download.globalWaits.afterFirstDataMs, 60000) << "the usual waits stay";
+  EXPECT_FALSE(engine.logTimestamps.load());
+
+  ApplyHostOptions(Parse({"--global-download-waits=1,2,3,4", "--timestamps"}).options, engine);
+  const GlobalDownloadWaits& waits = engine.download.globalWaits;
+  EXPECT_EQ(waits.afterInhibitMs, 1);
+  EXPECT_EQ(waits.afterStartMs, 2);
+  EXPECT_EQ(waits.afterFirstDataMs, 3);
+  EXPECT_EQ(waits.afterDataMs, 4);
+  EXPECT_TRUE(engine.logTimestamps.load());
 }
 
 struct RefusedCase {

@@ -118,9 +118,7 @@ class ConsoleApp {
     services_.SetQuestionHandler([this](std::string_view text) { return Ask(text); });
     services_.SetEndHook(RestoreTerminal);
     engine_.runGlobalDownload = RunGlobalDownload;
-    if (const auto& waits = options.globalDownloadWaitsMs) {
-      engine_.download.globalWaits = {(*waits)[0], (*waits)[1], (*waits)[2], (*waits)[3]};
-    }
+    ApplyHostOptions(options, engine_);
     services_.SetLogHook([this](std::string_view entry) {
       watch_.Add(entry);
       // A script waiting on an expectation looks again at once.
@@ -427,7 +425,6 @@ int ConsoleApp::Run() {
       options_.settingsPath.empty() ? DefaultSettingsPath() : options_.settingsPath;
   InitialiseEngine(engine_, settingsPath);
   operator_.SetSettingsPath(settingsPath);
-  engine_.logTimestamps.store(options_.timestamps);
   if (io_.terminal && !EnterRawMode(io_.input)) {
     // Without raw mode the terminal delivers whole lines, as a pipe does.
     io_.terminal = false;

@@ -81,10 +81,7 @@ int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   qt::QtWindowServices services;
   Engine engine(services, port, clock);
   services.Attach(&engine);
-  if (const auto& waits = options.globalDownloadWaitsMs) {
-    engine.download.globalWaits = {(*waits)[0], (*waits)[1], (*waits)[2], (*waits)[3]};
-  }
-  engine.logTimestamps.store(options.timestamps);
+  ApplyHostOptions(options, engine);
 
   qt::HostSimulatorDlg::Options windowOptions;
   windowOptions.settingsPath = options.settingsPath;
