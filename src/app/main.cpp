@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ui/host_options.h"
 #include "tarvik_version.h"
 #include "transport/port_release.h"
 #include "transport/serial_port.h"
 #include "ui/console/console_front_end.h"
+#include "ui/host_options.h"
 #include "validator/validator_runner.h"
 
 #ifdef TARVIK_HAS_QT_WINDOW

@@ -134,9 +134,14 @@ PendingExpectation::Verdict PendingExpectation::Check(const LogWatch& watch, lon
 
 std::string ExpectFailedLine(const Expectation& expectation, long long waitedMs,
                              std::string_view lastEntry) {
-  return "EXPECT FAILED: line " + std::to_string(expectation.line) + ": " +
-         (expectation.negated ? "not " : "") + expectation.text + " (waited " +
-         std::to_string(waitedMs) + " ms; last entry: " + std::string(lastEntry) + ")";
+  return ExpectFailedLine(expectation.line, (expectation.negated ? "not " : "") +
+                                                expectation.text + " (waited " +
+                                                std::to_string(waitedMs) + " ms; last entry: " +
+                                                std::string(lastEntry) + ")");
+}
+
+std::string ExpectFailedLine(int line, std::string_view what) {
+  return "EXPECT FAILED: line " + std::to_string(line) + ": " + std::string(what);
 }
 
 }  // namespace tarvik::console

@@ -79,5 +79,7 @@ class PendingExpectation {
 // "EXPECT FAILED: line N: TEXT (waited MS ms; last entry: ...)".
 std::string ExpectFailedLine(const Expectation& expectation, long long waitedMs,
                              std::string_view lastEntry);
+// "EXPECT FAILED: line N: " and `what`: also for an expectation line that could not be read.
+std::string ExpectFailedLine(int line, std::string_view what);
 
 }  // namespace tarvik::console

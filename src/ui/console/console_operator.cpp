@@ -340,7 +340,7 @@ Reaction ConsoleOperator::Handle(const InputEvent& event) {
       reaction.note = outcome.error;
       if (std::string_view rest = event.text; IsExpectCommand(TakeWord(rest))) {
         reaction.expectationUnreadable = true;
-        reaction.note = "EXPECT FAILED: line " + std::to_string(event.line) + ": " + outcome.error;
+        reaction.note = ExpectFailedLine(event.line, outcome.error);
       }
       break;
     case CommandOutcome::Kind::Expect:
