@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int kExitUsage = 64;
 // The demo validator brings the port: when it cannot start, the port did not open.
 constexpr int kExitDemoFailed = tarvik::console::kExitPortUnavailable;
 // With --demo a note arrives this often, so escrow and stacking show without typing; the first
@@ -69,12 +68,12 @@ int main(int argc, char** argv) {
   }
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "tarvik-host: %s\n%s", parsed.error.c_str(), tarvik::kHostUsage);
-    return kExitUsage;
+    return tarvik::kExitUsage;
   }
   tarvik::HostOptions options = parsed.options;
   if (options.demo && !options.device.empty()) {
     std::fprintf(stderr, "tarvik-host: --demo brings its own device; drop --device\n");
-    return kExitUsage;
+    return tarvik::kExitUsage;
   }
 
   // The virtual validator of --demo runs on a pseudo-terminal for the whole run.
@@ -116,7 +115,7 @@ int main(int argc, char** argv) {
   if (!parsed.unknown.empty()) {
     std::fprintf(stderr, "tarvik-host: unknown option %s\n%s", parsed.unknown.front().c_str(),
                  tarvik::kHostUsage);
-    return kExitUsage;
+    return tarvik::kExitUsage;
   }
 
   tarvik::SerialPort port;

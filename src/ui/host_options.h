@@ -35,6 +35,9 @@ struct ParsedCommandLine {
   std::vector<std::string> unknown;  // options left for the window toolkit
 };
 
+// The exit status of a wrong command line (EX_USAGE), whichever front-end finds it wrong.
+inline constexpr int kExitUsage = 64;
+
 // Reads argv[1..]. Options take their value as the next argument or after '='.
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv);
 

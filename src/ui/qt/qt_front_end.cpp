@@ -20,8 +20,6 @@ namespace tarvik {
 
 namespace {
 
-// A wrong command line ends the program as it does before the window starts (EX_USAGE).
-constexpr int kExitUsage = 64;
 // Long enough for the worker's start-up (port open, first polls) to show.
 constexpr int kScreenshotDelayMs = 1500;
 
