@@ -188,9 +188,7 @@ class HostProcess {
   }
 
   // Reads what the host writes until `done` holds; false when the limit passed first.
-  bool WaitUntil(
-      const std::function<bool()>& done,
-      std::chrono::seconds limit = std::chrono::duration_cast<std::chrono::seconds>(kWaitLimit)) {
+  bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = kWaitLimit) {
     const auto deadline = SteadyClock::now() + limit;
     while (!done()) {
       if (SteadyClock::now() >= deadline || !ReadSome(deadline)) return done();
