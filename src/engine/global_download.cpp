@@ -84,9 +84,11 @@ void RunGlobalDownload(Engine& engine) {
   const GlobalDownloadWaits waits = d.globalWaits;
 
   bool open = false;
+  std::int32_t packetSize = kDefaultPacketSize;
   {
     std::lock_guard lock(d.mutex);
     open = d.targetFile != nullptr;
+    packetSize = d.packetSize;
   }
   if (!open) {
     // Undefined packets must never be broadcast into every validator on the line.
@@ -97,11 +99,6 @@ void RunGlobalDownload(Engine& engine) {
     return;
   }
 
-  std::int32_t packetSize = kDefaultPacketSize;
-  {
-    std::lock_guard lock(d.mutex);
-    packetSize = d.packetSize;
-  }
   const long long dataWaitsMs =
       waits.afterFirstDataMs + (PacketCount(OpenFileSize(engine), packetSize) - 1) *
                                    static_cast<long long>(waits.afterDataMs);
