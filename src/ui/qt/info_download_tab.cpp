@@ -136,10 +136,11 @@ void InfoDownloadTab::OnBrowse() {
 }
 
 void InfoDownloadTab::ShowProgress(const DownloadProgress& progress) {
-  // The rate is measured from the download's first report on.
-  if (!running_) sendingSince_.start();
-  running_ = progress.stage != DownloadProgress::Stage::Finished &&
-             progress.stage != DownloadProgress::Stage::Stopped;
+  // The rate is measured from the download's first report on: the first after one that ended.
+  const DownloadProgress::Stage last = lastProgress_.stage;
+  if (last == DownloadProgress::Stage::Finished || last == DownloadProgress::Stage::Stopped) {
+    sendingSince_.start();
+  }
   lastProgress_ = progress;
   progress_->setValue(ProgressPercent(progress.bytesSent, progress.totalBytes));
   if (progress.stage == DownloadProgress::Stage::Waiting) {

@@ -61,8 +61,8 @@ class InfoDownloadTab : public QWidget {
   QLabel* progressText_ = nullptr;
 
   QTimer* countdown_ = nullptr;  // ticks each second while a fixed wait runs
-  DownloadProgress lastProgress_;
-  bool running_ = false;        // a download has reported and not yet ended
+  // The last report; before the first, as if a download had ended.
+  DownloadProgress lastProgress_{.stage = DownloadProgress::Stage::Stopped};
   QElapsedTimer sendingSince_;  // since the download's first packet
   QElapsedTimer waitingSince_;  // since the current fixed wait began
 };
