@@ -151,13 +151,17 @@ std::string WriteSettings(const Config& config, int pollingMs) {
   return path.string();
 }
 
-// Starts `subject` on `device`; polling every `pollingMs` (0: the baseline never polls).
-bool StartSubject(const Config& config, Subject subject, const std::string& device, int pollingMs,
-                  Input input, int cpu, Child& child) {
+// Starts `subject` on `device`; polling every `pollingMs` (0: the baseline never polls). Returns
+// the file its standard error goes to, one of its own for every run so that a later run cannot
+// overwrite the reason an earlier one failed; nothing when it did not start.
+std::optional<std::string> StartSubject(const Config& config, Subject subject,
+                                        const std::string& device, int pollingMs, Input input,
+                                        int cpu, Child& child) {
+  static int runs = 0;
   ChildOptions options;
   options.input = input;
   options.cpu = cpu;
-  options.stderrPath = (config.workDir / "subject.err").string();
+  options.stderrPath = (config.workDir / ("subject-" + std::to_string(++runs) + ".err")).string();
   if (subject == Subject::Baseline) {
     options.argv = {config.baseline, "--device", device, "--poll", std::to_string(pollingMs)};
   } else {
@@ -173,9 +177,9 @@ bool StartSubject(const Config& config, Subject subject, const std::string& devi
   if (!child.Start(options, error)) {
     std::fprintf(stderr, "tarvik_e2e_driver: cannot start %s: %s\n", options.argv[0].c_str(),
                  error.c_str());
-    return false;
+    return std::nullopt;
   }
-  return true;
+  return options.stderrPath;
 }
 
 // Starts the validator's end of the line; false when it did not start (standard error says why).
@@ -269,7 +273,9 @@ std::optional<Load> Idle(const Config& config, Subject subject, bool portOpen, b
   const std::string device = portOpen ? peer.Path() : (config.workDir / "no-such-port").string();
   // With no port a script would end at once; a terminal keeps the host running.
   const Input input = portOpen ? Input::Pipe : Input::Terminal;
-  if (!StartSubject(config, subject, device, 200, input, -1, child)) return std::nullopt;
+  const std::optional<std::string> errors =
+      StartSubject(config, subject, device, 200, input, -1, child);
+  if (!errors) return std::nullopt;
   std::this_thread::sleep_for(milliseconds(1500));
   if (flood) {
     peer.SetFlood(true);
@@ -288,7 +294,7 @@ std::optional<Load> Idle(const Config& config, Subject subject, bool portOpen, b
   if (!alive) {
     std::fprintf(stderr, "tarvik_e2e_driver: %s ended during the measurement (see %s)\n",
                  subject == Subject::Baseline ? "the baseline" : "tarvik-host",
-                 (config.workDir / "subject.err").c_str());
+                 errors->c_str());
     return std::nullopt;
   }
   Load load;
