@@ -20,9 +20,6 @@ constexpr std::size_t kAddressBytes = 4;
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-// Which of the two buttons; the checks are the same, the question and the start differ.
-enum class Which { Normal, Global };
-
 bool PassesChecks(Engine& engine) {
   const EngineState& s = engine.state;
   std::string_view refusal;
@@ -63,6 +60,17 @@ bool OpenForDownload(Engine& engine) {
                             ". Choose it again with Browse.",
                         MessageIcon::Exclamation, MessageButtons::Ok);
   return false;
+}
+
+// What both download buttons do before their start: the checks, the operator's Yes to
+// `question`, and the target file opened for sending.
+bool ConfirmAndOpen(Engine& engine, std::string_view question) {
+  if (!PassesChecks(engine)) return false;
+  if (engine.ui.ShowMessage(question, MessageIcon::Question, MessageButtons::YesNo) !=
+      MessageResult::Yes) {
+    return false;
+  }
+  return OpenForDownload(engine);
 }
 
 std::string Hex4(const std::uint8_t* bytes) {
@@ -116,12 +124,7 @@ std::optional<TargetFileFields> BrowseTargetFile(Engine& engine, const std::stri
 }
 
 bool PressNormalDownload(Engine& engine) {
-  if (!PassesChecks(engine)) return false;
-  if (engine.ui.ShowMessage(kNormalDownloadQuestion, MessageIcon::Question,
-                            MessageButtons::YesNo) != MessageResult::Yes) {
-    return false;
-  }
-  if (!OpenForDownload(engine)) return false;
+  if (!ConfirmAndOpen(engine, kNormalDownloadQuestion)) return false;
   EngineState& s = engine.state;
   engine.ui.SetLabelText(Label::DeviceAddress, std::to_string(s.deviceAddress.load()));
   PostPendingCommand(engine, kDownloadStartCharacter);
@@ -130,12 +133,7 @@ bool PressNormalDownload(Engine& engine) {
 }
 
 bool PressGlobalDownload(Engine& engine) {
-  if (!PassesChecks(engine)) return false;
-  if (engine.ui.ShowMessage(kGlobalDownloadQuestion, MessageIcon::Question,
-                            MessageButtons::YesNo) != MessageResult::Yes) {
-    return false;
-  }
-  if (!OpenForDownload(engine)) return false;
+  if (!ConfirmAndOpen(engine, kGlobalDownloadQuestion)) return false;
   EngineState& s = engine.state;
   engine.ui.StopTimer(kPollingTimer);
   // The address goes first: the worker touches the download only after it has seen the flag.

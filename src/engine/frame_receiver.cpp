@@ -80,6 +80,14 @@ ReceiveResult EndExchangeOnError(Engine& engine, std::int32_t& transaction_end_f
   return EndExchange(engine, transaction_end_flag, text, bytes, count);
 }
 
+// A frame cut short or with an impossible LNG: counted for the run, and every byte taken is
+// shown, so what the validator did send is not lost from the log.
+ReceiveResult EndOnLengthError(Engine& engine, std::int32_t& transaction_end_flag,
+                               const std::uint8_t* bytes, int count) {
+  engine.statistics.ReceiveError(ReceiveErrorKind::Length);
+  return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, bytes, count);
+}
+
 }  // namespace
 
 ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
@@ -144,8 +152,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
 
   while (engine.port.Read(&byte, 1) != 1) {
     if (!waitForMore(firstByte + kByteGap)) {
-      engine.statistics.ReceiveError(ReceiveErrorKind::Length);
-      return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 1);
+      return EndOnLengthError(engine, transaction_end_flag, frame.data(), 1);
     }
   }
   Clock::TimePoint lastByte = engine.clock.Now();
@@ -155,8 +162,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
 
   // LNG 0..2 names no byte to wait for, so such a frame can never complete.
   if (lng < 3) {
-    engine.statistics.ReceiveError(ReceiveErrorKind::Length);
-    return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(), 2);
+    return EndOnLengthError(engine, transaction_end_flag, frame.data(), 2);
   }
   const Clock::TimePoint lineLimit =
       firstByte + LineTime(lng, BaudRateFromIndex(s.baud_rate_index.load())) + kByteGap;
@@ -170,10 +176,7 @@ ReceiveResult ReceiveFrame(Engine& engine, std::int32_t& transaction_end_flag) {
       continue;
     }
     if (!waitForMore(std::min(lastByte + kByteGap, lineLimit))) {
-      engine.statistics.ReceiveError(ReceiveErrorKind::Length);
-      // Every byte taken is shown, so what the validator did send is not lost from the log.
-      return EndExchangeOnError(engine, transaction_end_flag, kLengthErrorText, frame.data(),
-                                count);
+      return EndOnLengthError(engine, transaction_end_flag, frame.data(), count);
     }
   }
 

@@ -1,7 +1,5 @@
 // The global download: the target file broadcast to every validator on the line. Nobody answers
 // a broadcast, so the validators are given fixed times to get ready, and the line is not read.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -55,17 +53,6 @@ long long PacketCount(long long size, int packetSize) {
   return packetSize > 0 ? size / packetSize + 1 : 1;
 }
 
-// The size of the open target file, without moving its read position.
-long long OpenFileSize(Engine& engine) {
-  std::lock_guard lock(engine.download.mutex);
-  struct stat info {};
-  if (engine.download.targetFile == nullptr ||
-      ::fstat(::fileno(engine.download.targetFile), &info) != 0) {
-    return 0;
-  }
-  return info.st_size;
-}
-
 // Steps 7 and 8 of every way out: the line is the single validator's again, polling runs (the
 // polling mode stays MANU until the operator turns it back).
 void GiveLineBack(Engine& engine) {
@@ -84,9 +71,11 @@ void RunGlobalDownload(Engine& engine) {
   const GlobalDownloadWaits waits = d.globalWaits;
 
   bool open = false;
+  std::int32_t packetSize = kDefaultPacketSize;
   {
     std::lock_guard lock(d.mutex);
     open = d.targetFile != nullptr;
+    packetSize = d.packetSize;
   }
   if (!open) {
     // Undefined packets must never be broadcast into every validator on the line.
@@ -97,13 +86,11 @@ void RunGlobalDownload(Engine& engine) {
     return;
   }
 
-  std::int32_t packetSize = kDefaultPacketSize;
-  {
-    std::lock_guard lock(d.mutex);
-    packetSize = d.packetSize;
-  }
+  // Measured before the first wait, so that the waits' reports show this file's size and no
+  // bytes sent, not what the last download left.
+  MeasureTargetFileAtStart(engine);
   const long long dataWaitsMs =
-      waits.afterFirstDataMs + (PacketCount(OpenFileSize(engine), packetSize) - 1) *
+      waits.afterFirstDataMs + (PacketCount(s.downloadTotalSize, packetSize) - 1) *
                                    static_cast<long long>(waits.afterDataMs);
   auto later = [](long long ms) { return static_cast<int>(std::min<long long>(ms, 0x7FFFFFFF)); };
 
@@ -114,8 +101,6 @@ void RunGlobalDownload(Engine& engine) {
   Wait(engine, waits.afterInhibitMs, later(waits.afterStartMs + dataWaitsMs));
   if (!SendBroadcastFrame(engine, cmd::kDownloadStart)) ++refused;
   Wait(engine, waits.afterStartMs, later(dataWaitsMs));
-
-  MeasureTargetFileAtStart(engine);
 
   long long waitsLeftMs = dataWaitsMs;
   bool first = true;

@@ -10,22 +10,22 @@ namespace tarvik {
 
 PortWatch::SteadyClock::time_point PortWatch::Check(Engine& engine, SteadyClock::time_point now) {
   EngineState& s = engine.state;
-  if (!lost_) {
+  if (!Lost()) {
     // The device is looked at before and after the flag: the window thread raises `portOpen`
     // only after the device opened and clears it before closing, so an operator's own open or
     // close in between is never taken for a loss.
     if (!engine.port.IsOpen() && s.portOpen.load() != 0 && !engine.port.IsOpen()) {
       DeclareLost(engine, now);
     }
-    return lost_ ? nextAttempt_ : SteadyClock::time_point::max();
+    return nextAttempt_;
   }
   // The operator opened a port meanwhile (the Properties dialog): nothing is lost any more.
   if (s.portOpen.load() != 0) {
-    lost_ = false;
-    return SteadyClock::time_point::max();
+    nextAttempt_ = SteadyClock::time_point::max();
+    return nextAttempt_;
   }
   if (now < nextAttempt_) return nextAttempt_;
-  if (TryReopen(engine)) return SteadyClock::time_point::max();
+  if (TryReopen(engine)) return nextAttempt_;
   ReportWhyNotBack(engine);
   nextAttempt_ = now + std::chrono::milliseconds(kPortReopenIntervalMs);
   return nextAttempt_;
@@ -46,7 +46,6 @@ void PortWatch::DeclareLost(Engine& engine, SteadyClock::time_point now) {
   std::uint8_t open = 1;
   // Lost only once, and not when the operator closed the port in the meantime.
   if (!s.portOpen.compare_exchange_strong(open, 0)) return;
-  lost_ = true;
   device_ = ConfiguredPortText(engine);
   lastReason_.clear();
   nextAttempt_ = now + std::chrono::milliseconds(kPortReopenIntervalMs);
@@ -76,7 +75,7 @@ bool PortWatch::TryReopen(Engine& engine) {
   EngineState& s = engine.state;
   // Open applies the line settings afresh, exactly as at start-up.
   if (OpenPortFromSettings(engine) != 1) return false;
-  lost_ = false;
+  nextAttempt_ = SteadyClock::time_point::max();
   s.portOpen.store(1);
   engine.ui.StartTimer(kPollingTimer, s.polling_duration.load());
   LogHostEvent(engine, "Port reopened: " + ConfiguredPortText(engine) + ". Polling resumes.");

@@ -31,7 +31,7 @@ class PortWatch {
   // Returns when the next attempt is due, or max() while no port is lost.
   SteadyClock::time_point Check(Engine& engine, SteadyClock::time_point now);
 
-  bool Lost() const { return lost_; }
+  bool Lost() const { return nextAttempt_ != SteadyClock::time_point::max(); }
 
  private:
   void DeclareLost(Engine& engine, SteadyClock::time_point now);
@@ -39,8 +39,8 @@ class PortWatch {
   // Why the last attempt failed, on standard error, when that reason is new.
   void ReportWhyNotBack(Engine& engine);
 
-  bool lost_ = false;
-  SteadyClock::time_point nextAttempt_{};
+  // When the next attempt to reopen the lost port is due; max() while no port is lost.
+  SteadyClock::time_point nextAttempt_ = SteadyClock::time_point::max();
   std::string device_;  // the lost port as the operator knows it, "COM1 (/dev/ttyUSB0)"
   std::string lastReason_;  // why the last attempt failed, as reported
 };

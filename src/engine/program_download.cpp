@@ -152,21 +152,16 @@ void HandleDownloadStatus(Engine& engine, const ResponseRow&, const ResponseCont
     return;
   }
   MeasureAtStartLocked(engine);
+  LogResponse(engine, StatusText(status));
   if (status == kStatusBusy) {
     lock.unlock();
-    LogResponse(engine, StatusText(status));
     QueueCommand(engine, cmd::kStatusRequest);
     return;
   }
-  if (status != kStatusReady) {
-    // Not a status this host knows: the exchange waits on (timer 1 still guards it), and the
-    // line says why nothing follows.
-    lock.unlock();
-    LogResponse(engine, StatusText(status));
-    return;
-  }
+  // Not a status this host knows: the exchange waits on (timer 1 still guards it), and the line
+  // says why nothing follows.
+  if (status != kStatusReady) return;
 
-  LogResponse(engine, StatusText(status));
   if (std::feof(d.targetFile) != 0) {
     lock.unlock();
     QueueCommand(engine, cmd::kDownloadEnd);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "protocol/frame.h"
 
 namespace tarvik {
 
@@ -17,7 +18,7 @@ inline constexpr std::int32_t kRawFrameCharacter = 0x100;
 // The log name of bytes written exactly as given.
 inline constexpr std::string_view kRawBytesLogName = "Raw Bytes";
 // The most data bytes a frame can carry (LNG counts SYNC, LNG, CMD and the CRC too).
-inline constexpr std::size_t kMaxRawFrameData = 250;
+inline constexpr std::size_t kMaxRawFrameData = kMaxFrameLength - kMinFrameLength;
 
 // The log name of a frame with command `code`: the catalogue's, or "Raw Frame 0xCC".
 std::string RawFrameLogName(std::uint8_t code);

@@ -197,10 +197,6 @@ void Worker::SetLineDescriptor(std::function<int()> descriptor) {
   lineDescriptor_ = std::move(descriptor);
 }
 
-void Worker::AddDeadline(std::function<SteadyClock::time_point()> next) {
-  deadlines_.push_back(std::move(next));
-}
-
 void Worker::SetPassEndHook(std::function<void()> hook) { passEnd_ = std::move(hook); }
 
 void Worker::Start() {
@@ -236,14 +232,6 @@ std::chrono::microseconds PassPause(PassStart start, int& backToBack) {
   return pause;
 }
 
-Worker::SteadyClock::time_point Worker::NextDeadline(SteadyClock::time_point now,
-                                                     SteadyClock::time_point watchDeadline) const {
-  SteadyClock::time_point next =
-      std::min(now + std::chrono::milliseconds(kSafetyWakeMs), watchDeadline);
-  for (const auto& deadline : deadlines_) next = std::min(next, deadline());
-  return next;
-}
-
 void Worker::Run() {
   waiter_->owner.store(std::this_thread::get_id());
   WorkerStartUp(engine_);
@@ -277,7 +265,7 @@ void Worker::Run() {
       case PassDue::Deadline:
         // The watch's deadline wakes the worker even on a line that has gone silent, and so
         // does the next attempt to reopen a lost port.
-        slept = waiter_->WaitUntil(NextDeadline(now, std::min(watch.Deadline(), portDue)), lineFd);
+        slept = waiter_->WaitUntil(std::min(watch.Deadline(), portDue), lineFd);
         break;
     }
     // The bounded pause: one pass per wake at most, however fast the wake-ups come.

@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <thread>
-#include <vector>
 
 #include "engine/engine.h"
 
@@ -77,9 +76,6 @@ class Worker {
   // worker thread before each wait. Without it the worker watches the line by polling. Set
   // before Start.
   void SetLineDescriptor(std::function<int()> descriptor);
-  // A further deadline the worker wakes for: called on the worker thread before each sleep, it
-  // returns when the next pass is due (time_point::max() when nothing is). Add before Start.
-  void AddDeadline(std::function<SteadyClock::time_point()> next);
   // Called on the worker thread once the start-up is over and at the end of every pass, so a
   // front-end waiting for the engine learns of it without polling. Keep it short; set before
   // Start.
@@ -98,13 +94,9 @@ class Worker {
 
  private:
   void Run();
-  // The earliest of the worker's deadlines after `now`, capped by the safety wake.
-  SteadyClock::time_point NextDeadline(SteadyClock::time_point now,
-                                       SteadyClock::time_point watchDeadline) const;
 
   Engine& engine_;
   std::function<int()> lineDescriptor_;
-  std::vector<std::function<SteadyClock::time_point()>> deadlines_;
   std::function<void()> passEnd_;
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> startedUp_{false};

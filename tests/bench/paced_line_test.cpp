@@ -7,27 +7,19 @@
 #include <vector>
 
 #include "e2e/download_watch.h"
-#include "protocol/frame.h"
 #include "protocol/line_codes.h"
+#include "support/fake_window_services.h"
 
 namespace {
 
 using tarvik::bench::DownloadWatch;
 using tarvik::bench::PacedLine;
+using tarvik::testing::MakeFrame;
 using Clock = PacedLine::Clock;
 using std::chrono::nanoseconds;
 
 // 11 bits at 38,400 baud, rounded up to the nanosecond.
 constexpr nanoseconds kByte{286459};
-
-std::vector<std::uint8_t> Frame(std::uint8_t code, std::vector<std::uint8_t> data = {}) {
-  std::vector<std::uint8_t> frame{tarvik::kSyncByte, static_cast<std::uint8_t>(data.size() + 5),
-                                  code};
-  frame.insert(frame.end(), data.begin(), data.end());
-  frame.resize(frame.size() + 2);
-  tarvik::AppendCrc(frame.data(), frame.size() - 2);
-  return frame;
-}
 
 // Two host frames written at once, the second while the first is still crossing: each is handed
 // on whole when its own last byte has crossed, the second queued behind the first.
@@ -35,8 +27,8 @@ TEST(PacedLineTest, HostFramesArriveWholeAtTheLinesPace) {
   PacedLine line(38400);
   ASSERT_EQ(line.ByteTime(), kByte);
   const Clock::time_point t0{std::chrono::seconds(100)};
-  const auto request = Frame(tarvik::cmd::kStatusRequest);
-  const auto data = Frame(tarvik::cmd::kDownloadData, {0, 0, 0, 0, 1, 2, 3});
+  const auto request = MakeFrame(tarvik::cmd::kStatusRequest);
+  const auto data = MakeFrame(tarvik::cmd::kDownloadData, {0, 0, 0, 0, 1, 2, 3});
   line.Receive(request, t0);
   line.Receive(data, t0 + kByte);
 
@@ -67,8 +59,8 @@ TEST(PacedLineTest, HostFramesArriveWholeAtTheLinesPace) {
 TEST(PacedLineTest, AnswersLeaveAByteAtATimeInTurn) {
   PacedLine line(38400);
   const Clock::time_point t1{std::chrono::seconds(7)};
-  const auto ready = Frame(tarvik::rsp::kDownloadStatus, {0x00});
-  const auto ack = Frame(tarvik::rsp::kAck);
+  const auto ready = MakeFrame(tarvik::rsp::kDownloadStatus, {0x00});
+  const auto ack = MakeFrame(tarvik::rsp::kAck);
   line.Send(ready, t1);
   line.Send(ack, t1 + 2 * kByte);
 
@@ -87,7 +79,7 @@ TEST(PacedLineTest, AnswersLeaveAByteAtATimeInTurn) {
 TEST(PacedLineTest, UnpacedHandsEverythingOnAtOnce) {
   PacedLine line(0);
   const Clock::time_point t{std::chrono::seconds(3)};
-  const auto request = Frame(tarvik::cmd::kStatusRequest);
+  const auto request = MakeFrame(tarvik::cmd::kStatusRequest);
   line.Receive(request, t);
   PacedLine::Arrived arrived;
   ASSERT_TRUE(line.TakeArrived(t, arrived));
@@ -118,26 +110,26 @@ TEST(DownloadWatchTest, TimesTheDownloadFromStartToTheAckOfItsCheck) {
     t += frame.size() * kByte;
   };
 
-  host(Frame(cmd::kStatusRequest), false);
-  watch.ValidatorBytes(Frame(rsp::kIdling));  // before the download: not counted
+  host(MakeFrame(cmd::kStatusRequest), false);
+  watch.ValidatorBytes(MakeFrame(rsp::kIdling));  // before the download: not counted
   t += std::chrono::milliseconds(200);
   const Clock::time_point start = t;
-  host(Frame(cmd::kDownloadStart), true);
-  answer(Frame(rsp::kAck));
+  host(MakeFrame(cmd::kDownloadStart), true);
+  answer(MakeFrame(rsp::kAck));
   for (const std::vector<std::uint8_t>& packet :
        {std::vector<std::uint8_t>{0, 0, 0, 0, 1, 2, 3}, {3, 0, 0, 0, 4, 5}}) {
-    host(Frame(cmd::kStatusRequest), true);
-    answer(Frame(rsp::kDownloadStatus, {0x00}));
-    host(Frame(cmd::kDownloadData, packet), true);
-    answer(Frame(rsp::kAck));
+    host(MakeFrame(cmd::kStatusRequest), true);
+    answer(MakeFrame(rsp::kDownloadStatus, {0x00}));
+    host(MakeFrame(cmd::kDownloadData, packet), true);
+    answer(MakeFrame(rsp::kAck));
   }
-  host(Frame(cmd::kDownloadEnd), true);
-  answer(Frame(rsp::kProgramCheck, {0x00, 0xAB, 0xCD}));
+  host(MakeFrame(cmd::kDownloadEnd), true);
+  answer(MakeFrame(rsp::kProgramCheck, {0x00, 0xAB, 0xCD}));
   EXPECT_FALSE(watch.Timing().finished);
-  host(Frame(cmd::kAck), true);
+  host(MakeFrame(cmd::kAck), true);
   const Clock::time_point end = t;
-  host(Frame(cmd::kStatusRequest), false);  // polling again: not counted
-  watch.ValidatorBytes(Frame(rsp::kPowerUp));
+  host(MakeFrame(cmd::kStatusRequest), false);  // polling again: not counted
+  watch.ValidatorBytes(MakeFrame(rsp::kPowerUp));
 
   const auto& timing = watch.Timing();
   ASSERT_TRUE(timing.finished);

@@ -44,15 +44,27 @@ TargetFile WriteTargetFile(const std::filesystem::path& dir, std::size_t size) {
   return file;
 }
 
+class DownloadTest : public HostRunTest {
+ protected:
+  // The validator and the host (`hostArgs` for the host), the validator expecting a program with
+  // CRC `expectCrc` (none when empty), reset and idle; then `file` browsed and `button` pressed.
+  void StartDownload(const TargetFile& file, const std::string& expectCrc,
+                     const std::string& button = ":normal-download",
+                     std::vector<std::string> hostArgs = {}) {
+    ASSERT_TRUE(StartBoth(kInitializeMs, std::move(hostArgs)));
+    if (!expectCrc.empty()) {
+      ASSERT_TRUE(validator_.Command("expect-crc " + expectCrc).ok);
+    }
+    ASSERT_NO_FATAL_FAILURE(ResetValidator());
+    host_.Type("\n:browse " + file.path + "\n" + button + "\n");
+  }
+};
+
 // A 100 KiB program goes over packet by packet; the validator's check of what arrived matches the
 // file. The input ends right after the button: the console lets the download finish, then exits.
-TEST_F(HostRunTest, NormalDownloadDeliversTheWholeFile) {
+TEST_F(DownloadTest, NormalDownloadDeliversTheWholeFile) {
   const TargetFile file = WriteTargetFile(dir_, 100 * 1024);
-  ASSERT_TRUE(StartBoth());
-  ASSERT_TRUE(validator_.Command("expect-crc " + file.crc).ok);
-  ResetValidator();
-  if (HasFatalFailure()) return;
-  host_.Type("\n:browse " + file.path + "\n:normal-download\n");
+  ASSERT_NO_FATAL_FAILURE(StartDownload(file, file.crc));
   ASSERT_TRUE(WaitForErr("FIELD CRC: " + file.crc + "\n"));
   EXPECT_TRUE(WaitForErr("FIELD Header:  TV1:00010000:00029000\n"));
   host_.EndInput();
@@ -71,14 +83,9 @@ TEST_F(HostRunTest, NormalDownloadDeliversTheWholeFile) {
 }
 
 // A check error is not reported as success: the message names both CRCs.
-TEST_F(HostRunTest, NormalDownloadWithACheckErrorSaysSo) {
+TEST_F(DownloadTest, NormalDownloadWithACheckErrorSaysSo) {
   const TargetFile file = WriteTargetFile(dir_, 2000);
-  ASSERT_TRUE(StartBoth());
-  ASSERT_TRUE(
-      validator_.Command(std::string("expect-crc ") + (file.crc == "0001" ? "0002" : "0001")).ok);
-  ResetValidator();
-  if (HasFatalFailure()) return;
-  host_.Type("\n:browse " + file.path + "\n:normal-download\n");
+  ASSERT_NO_FATAL_FAILURE(StartDownload(file, file.crc == "0001" ? "0002" : "0001"));
   ASSERT_TRUE(WaitForErr("MESSAGE: The program check has failed"));
   EXPECT_NE(host_.Out().find("Program Check Error-V" + file.crc + ":M" + file.crc),
             std::string::npos);
@@ -93,13 +100,10 @@ TEST_F(HostRunTest, NormalDownloadWithACheckErrorSaysSo) {
 // whole image without answering, and the host gives the line back to address 252. The input
 // ends at once; the wait after the first packet outlasts the end of input's 5 s for an open
 // exchange, and the console still lets the broadcast finish before it exits.
-TEST_F(HostRunTest, GlobalDownloadBroadcastsTheWholeFile) {
+TEST_F(DownloadTest, GlobalDownloadBroadcastsTheWholeFile) {
   const TargetFile file = WriteTargetFile(dir_, 3000);
-  ASSERT_TRUE(StartBoth(150, {"--global-download-waits", "50,50,6000,20"}));
-  ASSERT_TRUE(validator_.Command("expect-crc " + file.crc).ok);
-  ResetValidator();
-  if (HasFatalFailure()) return;
-  host_.Type("\n:browse " + file.path + "\n:global-download\n");
+  ASSERT_NO_FATAL_FAILURE(StartDownload(file, file.crc, ":global-download",
+                                        {"--global-download-waits", "50,50,6000,20"}));
   ExpectCleanExit();
   EXPECT_NE(host_.Err().find("MESSAGE: The target file has been downloaded successfully."),
             std::string::npos);
@@ -122,12 +126,9 @@ TEST_F(HostRunTest, GlobalDownloadBroadcastsTheWholeFile) {
 
 // A validator that stops answering mid-download: timer 1 ends the download after 20 s with a
 // message, the file is closed and polling goes on.
-TEST_F(HostRunTest, NormalDownloadEndsWhenTheValidatorFallsSilent) {
+TEST_F(DownloadTest, NormalDownloadEndsWhenTheValidatorFallsSilent) {
   const TargetFile file = WriteTargetFile(dir_, 20000);
-  ASSERT_TRUE(StartBoth());
-  ResetValidator();
-  if (HasFatalFailure()) return;
-  host_.Type("\n:browse " + file.path + "\n:normal-download\n");
+  ASSERT_NO_FATAL_FAILURE(StartDownload(file, ""));
   ASSERT_TRUE(WaitForLog("Download Data (", 3));
   ASSERT_TRUE(validator_.Command("fault drop").ok);
   const auto dropped = SteadyClock::now();
@@ -148,20 +149,12 @@ TEST_F(HostRunTest, NormalDownloadEndsWhenTheValidatorFallsSilent) {
   ExpectCleanExit();
 }
 
-}  // namespace
-
-namespace {
-
 // The validator loses power in the middle of a download: the host stops the download with its
 // message (the file closed, polling back), and once the validator has been reset a fresh
 // download of the same file goes through and is verified.
-TEST_F(HostRunTest, APowerCycleMidDownloadStopsItAndAFreshDownloadSucceeds) {
+TEST_F(DownloadTest, APowerCycleMidDownloadStopsItAndAFreshDownloadSucceeds) {
   const TargetFile file = WriteTargetFile(dir_, 60 * 1024);
-  ASSERT_TRUE(StartBoth());
-  ASSERT_TRUE(validator_.Command("expect-crc " + file.crc).ok);
-  ResetValidator();
-  if (HasFatalFailure()) return;
-  host_.Type("\n:browse " + file.path + "\n:normal-download\n");
+  ASSERT_NO_FATAL_FAILURE(StartDownload(file, file.crc));
   ASSERT_TRUE(WaitForLog("Download Data (20%)"));
   ASSERT_TRUE(validator_.Command("powercycle").ok);
   ASSERT_TRUE(WaitForErr("MESSAGE: The download has been stopped"));
@@ -169,9 +162,7 @@ TEST_F(HostRunTest, APowerCycleMidDownloadStopsItAndAFreshDownloadSucceeds) {
 
   // The reset's exchange must be over before the button is pressed, or the button refuses.
   const std::size_t from = host_.Out().size();
-  host_.Type("r");
-  ASSERT_TRUE(WaitForLog(Received("ACK", kAckFrame), 1, from));
-  ASSERT_TRUE(WaitForLog(ReceivedText("IDLING"), 1, from));
+  ASSERT_NO_FATAL_FAILURE(ResetValidator(from));
   host_.Type("\n:normal-download\n");  // a command line starts a line; the reset key ended none
   ASSERT_TRUE(WaitForLog(ReceivedText("Program Check Verified-" + file.crc), 1, from));
   EXPECT_TRUE(WaitForErr("MESSAGE: The target file has been downloaded successfully."));

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_dir.h"
+
 extern char** environ;
 
 namespace {
@@ -43,15 +45,8 @@ void SetCloseOnExec(int fd) { ::fcntl(fd, F_SETFD, FD_CLOEXEC); }
 class HostProgramTest : public ::testing::Test {
  protected:
   HostProgramTest() {
-    std::string pattern = ::testing::TempDir() + "host-e2e-XXXXXX";
-    dir_ = mkdtemp(pattern.data());
-    settings_ = (dir_ / "BEXALTOOL.INI").string();
     // A long polling period keeps the timer's own polls out of short runs.
     WriteSettings("[BEXALTOOL]\nPOLLING DURATION=30000\n");
-  }
-  ~HostProgramTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   void WriteSettings(const std::string& text) { std::ofstream(settings_) << text; }
@@ -176,8 +171,9 @@ class HostProgramTest : public ::testing::Test {
     }
   }
 
-  std::filesystem::path dir_;
-  std::string settings_;
+  tarvik::testing::ScratchDir scratch_{"host-e2e"};
+  const std::filesystem::path dir_ = scratch_.Path();
+  const std::string settings_ = (dir_ / "BEXALTOOL.INI").string();
 };
 
 std::size_t Count(const std::string& text, const std::string& what) {

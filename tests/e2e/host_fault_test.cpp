@@ -16,7 +16,7 @@ using namespace tarvik::e2e;
 // Only the operator's commands are answered: a fault then always hits the answer under test.
 class FaultTest : public HostRunTest {
  protected:
-  FaultTest() { std::ofstream(settings_) << "[BEXALTOOL]\nPOLLING DURATION=30000\n"; }
+  FaultTest() { SetPollingMs(kNoPollingMs); }
 };
 
 const std::string kMachineNumberLine = "<--- M/C No.:";
@@ -59,7 +59,7 @@ TEST_F(FaultTest, ASpoiledAnswerIsReportedAndTheNextOneTaken) {
 // likes, as fast or as slowly as it likes.
 class RawPeerTest : public HostRunTest {
  protected:
-  RawPeerTest() { std::ofstream(settings_) << "[BEXALTOOL]\nPOLLING DURATION=30000\n"; }
+  RawPeerTest() { SetPollingMs(kNoPollingMs); }
   ~RawPeerTest() override {
     for (int fd : {master_, slave_}) {
       if (fd >= 0) ::close(fd);
@@ -171,7 +171,6 @@ TEST_F(RawPeerTest, AFloodOfRandomBytesLeavesTheHostWorking) {
   }
   Send(noise, 64, 1);
   ASSERT_TRUE(WaitForLog("<--- Sync Byte Error."));
-  // The host works through the noise; then it asks, and is answered.
   // The host works through the noise at its own pace: wait until its log has been quiet for
   // half a second (bounded by the wait limit).
   const auto limit = SteadyClock::now() + kWaitLimit;
@@ -194,7 +193,7 @@ TEST_F(RawPeerTest, AFloodOfRandomBytesLeavesTheHostWorking) {
 // host does not wait out its write time-out.
 TEST_F(RawPeerTest, TheEndOfInputOnALineThatTakesNoDataIsQuick) {
   ASSERT_TRUE(OpenPeer());
-  std::ofstream(settings_) << "[BEXALTOOL]\nPOLLING DURATION=10\n";
+  SetPollingMs(10);
   ASSERT_TRUE(StartHost({"--device", path_}));
   ASSERT_EQ(Take(kStatusRequest.size()), kStatusRequest);
   // Output stopped on the host's side of the line: its writes wait until output is resumed.

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -22,11 +21,12 @@
 namespace {
 
 using tarvik::e2e::HostProcess;
+using tarvik::e2e::HostRunTest;
 using tarvik::validator::RunnerOptions;
 using tarvik::validator::VirtualValidatorRunner;
 
-const std::string kStatusRequest = "STATUS REQUEST --->\n[FC 05 11 27 56]\n";
-const std::string kIdling = "              <--- IDLING\n                   [FC 05 11 27 56]\n";
+const std::string kStatusRequest = tarvik::e2e::Sent("STATUS REQUEST", "FC 05 11 27 56");
+const std::string kIdling = tarvik::e2e::Received("IDLING", "FC 05 11 27 56");
 
 bool Contains(const std::string& text, std::string_view what) {
   return text.find(what) != std::string::npos;
@@ -38,58 +38,36 @@ struct RunResult {
   std::string err;
 };
 
-class RegressionTest : public ::testing::Test {
+class RegressionTest : public HostRunTest {
  protected:
-  RegressionTest() {
-    std::string pattern = ::testing::TempDir() + "host-regression-XXXXXX";
-    dir_ = ::mkdtemp(pattern.data());
-    settings_ = (dir_ / "BEXALTOOL.INI").string();
-    // No automatic polls: every frame on the line is one the script asked for.
-    std::ofstream(settings_) << "[BEXALTOOL]\nPOLLING DURATION=30000\n";
-  }
-  ~RegressionTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
-  void TearDown() override {
-    validator_.Stop();
-    if (!HasFailure()) return;
-    std::cerr << "---- host standard output ----\n"
-              << host_.Out() << "---- host standard error ----\n"
-              << host_.Err() << "---- validator trace ----\n"
-              << Trace();
-  }
+  RegressionTest() { SetPollingMs(kNoPollingMs); }
 
   // The validator, idle from the start and quick through a note, and the host on its line.
-  ::testing::AssertionResult Start(std::vector<std::string> args = {}) {
-    RunnerOptions options;
+  ::testing::AssertionResult Start(const std::vector<std::string>& args = {}) {
+    RunnerOptions options = ValidatorOptions();
     options.startIdle = true;
     options.timings.initializeMs = 50;
     options.timings.acceptingMs = 50;
     options.timings.stackingMs = 50;
     options.timings.stackedMs = 50;
-    options.trace = [this](std::string_view line) {
-      std::lock_guard lock(traceMutex_);
-      trace_ += std::string(line) + '\n';
-    };
     std::string why;
     if (!validator_.Start(options, &why)) {
       return ::testing::AssertionFailure() << "the validator did not start: " << why;
     }
-    return StartHost(validator_.SlavePath(), std::move(args));
+    return StartHost(validator_.SlavePath(), args);
   }
 
-  ::testing::AssertionResult StartHost(const std::string& device, std::vector<std::string> args) {
-    std::vector<std::string> all{"--console", "--device", device, "--settings", settings_};
+  ::testing::AssertionResult StartHost(const std::string& device,
+                                       const std::vector<std::string>& args) {
+    std::vector<std::string> all{"--device", device};
     all.insert(all.end(), args.begin(), args.end());
-    return host_.Start(all);
+    return HostRunTest::StartHost(all);
   }
 
   // Runs `validatorCommands`, then the whole `script` as the host's input, to the host's end.
-  RunResult Run(const std::string& script, std::vector<std::string> args = {},
+  RunResult Run(const std::string& script, const std::vector<std::string>& args = {},
                 const std::vector<std::string>& validatorCommands = {}) {
-    if (!Start(std::move(args))) {
+    if (!Start(args)) {
       ADD_FAILURE() << "start failed";
       return {};
     }
@@ -102,28 +80,6 @@ class RegressionTest : public ::testing::Test {
     const int status = host_.WaitForExit();
     return {status, host_.Out(), host_.Err()};
   }
-
-  // Waits until standard output holds `text` (at or after `from`).
-  ::testing::AssertionResult WaitForLog(const std::string& text, std::size_t from = 0) {
-    if (host_.WaitUntil([&] { return host_.Out().find(text, from) != std::string::npos; })) {
-      return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure() << "the log did not show:\n" << text;
-  }
-
-  std::string Trace() {
-    std::lock_guard lock(traceMutex_);
-    return trace_;
-  }
-
-  HostProcess host_;
-  VirtualValidatorRunner validator_;
-  std::filesystem::path dir_;
-  std::string settings_;
-
- private:
-  std::mutex traceMutex_;  // guards trace_, written on the validator's thread
-  std::string trace_;
 };
 
 // ---- Expectations ------------------------------------------------------------------------------
@@ -434,7 +390,7 @@ TEST_F(RegressionTest, TheSummaryCountsExchangesErrorsAndNotes) {
     }
     const std::size_t from = host_.Out().size();
     host_.Type(keys);
-    ASSERT_TRUE(WaitForLog(until, from));
+    ASSERT_TRUE(WaitForLog(until, 1, from));
   };
   step("", "r\n", "<--- ACK\n");
   step("fault drop", "S\n", "<--- 300msec Timeout Error for Response.\n");
@@ -449,7 +405,7 @@ TEST_F(RegressionTest, TheSummaryCountsExchangesErrorsAndNotes) {
   while (std::chrono::steady_clock::now() < until && !Contains(host_.Out(), "<--- STACKED")) {
     const std::size_t from = host_.Out().size();
     host_.Type(":wait 20\nS\n");
-    ASSERT_TRUE(WaitForLog("              <--- ", from));
+    ASSERT_TRUE(WaitForLog("              <--- ", 1, from));
   }
   ASSERT_TRUE(Contains(host_.Out(), "<--- STACKED"));
   host_.EndInput();

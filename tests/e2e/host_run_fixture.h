@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/scratch_dir.h"
 #include "validator/validator_runner.h"
 #include "validator/validator_texts.h"
 
@@ -187,9 +188,7 @@ class HostProcess {
   }
 
   // Reads what the host writes until `done` holds; false when the limit passed first.
-  bool WaitUntil(
-      const std::function<bool()>& done,
-      std::chrono::seconds limit = std::chrono::duration_cast<std::chrono::seconds>(kWaitLimit)) {
+  bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = kWaitLimit) {
     const auto deadline = SteadyClock::now() + limit;
     while (!done()) {
       if (SteadyClock::now() >= deadline || !ReadSome(deadline)) return done();
@@ -253,34 +252,27 @@ class HostProcess {
 // A fresh settings file, and a failure report with the host's streams and the validator's trace.
 class HostRunTest : public ::testing::Test {
  protected:
-  HostRunTest() {
-    std::string pattern = ::testing::TempDir() + "host-validator-XXXXXX";
-    dir_ = ::mkdtemp(pattern.data());
-    settings_ = (dir_ / "BEXALTOOL.INI").string();
-    std::ofstream(settings_) << "[BEXALTOOL]\nPOLLING DURATION=" << kPollingMs << "\n";
-  }
-  ~HostRunTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  HostRunTest() { SetPollingMs(kPollingMs); }
 
   void TearDown() override {
     validator_.Stop();
     if (!HasFailure()) return;
-    std::string trace;
-    {
-      std::lock_guard lock(traceMutex_);
-      for (const std::string& line : trace_) trace += line + '\n';
-    }
     std::cerr << "---- host standard output ----\n"
               << Elided(host_.Out()) << "---- host standard error ----\n"
               << Elided(host_.Err()) << "---- validator trace ----\n"
-              << Elided(trace);
+              << Elided(Trace());
   }
 
-  // The host on the console; input stays open for Type() until EndInput().
+  // The settings file with the host's polling period; a test that must own every frame on the
+  // line writes kNoPollingMs before it starts the host.
+  void SetPollingMs(int ms) {
+    std::ofstream(settings_) << "[BEXALTOOL]\nPOLLING DURATION=" << ms << "\n";
+  }
+
+  // The host on the console; input stays open for Type() until EndInput(). The fixture's own
+  // options come first, so an option in `args` left without its value stays so.
   ::testing::AssertionResult StartHost(std::vector<std::string> args) {
-    args.insert(args.end(), {"--console", "--settings", settings_});
+    args.insert(args.begin(), {"--console", "--settings", settings_});
     return host_.Start(args);
   }
 
@@ -334,6 +326,14 @@ class HostRunTest : public ::testing::Test {
     return false;
   }
 
+  // The validator's trace so far, a line each.
+  std::string Trace() {
+    std::lock_guard lock(traceMutex_);
+    std::string text;
+    for (const std::string& line : trace_) text += line + '\n';
+    return text;
+  }
+
   // Waits until the log holds `text` at least `count` times from `from` on.
   ::testing::AssertionResult WaitForLog(const std::string& text, std::size_t count = 1,
                                         std::size_t from = 0) {
@@ -349,11 +349,11 @@ class HostRunTest : public ::testing::Test {
     return ::testing::AssertionFailure() << "standard error did not show:\n" << text;
   }
 
-  // A plain reset, then the validator idles.
-  void ResetValidator() {
+  // A plain reset, then the validator idles; both seen in the log at or after `from`.
+  void ResetValidator(std::size_t from = 0) {
     host_.Type("r");
-    ASSERT_TRUE(WaitForLog(Received("ACK", kAckFrame)));
-    ASSERT_TRUE(WaitForLog(ReceivedText("IDLING")));
+    ASSERT_TRUE(WaitForLog(Received("ACK", kAckFrame), 1, from));
+    ASSERT_TRUE(WaitForLog(ReceivedText("IDLING"), 1, from));
   }
 
   // End of input: the host lets the last exchange finish and exits with 0.
@@ -364,11 +364,15 @@ class HostRunTest : public ::testing::Test {
 
   static constexpr std::string_view kAckFrame = "FC 05 50 AA 05";
   static constexpr int kInitializeMs = 150;
+  // A polling period no run reaches: every frame on the line is one the test asked for.
+  static constexpr int kNoPollingMs = 30000;
 
+  // First in, last out: the directory goes only after the host has ended.
+  tarvik::testing::ScratchDir scratch_{"host-validator"};
+  const std::filesystem::path dir_ = scratch_.Path();
+  const std::string settings_ = (dir_ / "BEXALTOOL.INI").string();
   HostProcess host_;
   VirtualValidatorRunner validator_;
-  std::filesystem::path dir_;
-  std::string settings_;
 
  private:
   std::mutex traceMutex_;  // guards trace_, filled on the validator's thread

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "engine/worker_loop.h"
 #include "protocol/line_codes.h"
 #include "support/fake_window_services.h"
+#include "support/scratch_dir.h"
 
 namespace tarvik::download_test {
 
@@ -28,19 +28,10 @@ using testing::MakeFrame;
 class TempFile {
  public:
   explicit TempFile(const std::vector<std::uint8_t>& bytes,
-                    const std::string& name = "target.bin") {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tarvik-download-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    std::filesystem::create_directories(dir_);
-    path_ = (dir_ / name).string();
+                    const std::string& name = "target.bin")
+      : path_((dir_.Path() / name).string()) {
     Write(bytes);
   }
-  ~TempFile() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
 
   void Write(const std::vector<std::uint8_t>& bytes) const {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
@@ -52,11 +43,10 @@ class TempFile {
     for (std::size_t i = 0; i < count; ++i) out.put('x');
   }
   const std::string& path() const { return path_; }
-  std::string dir() const { return dir_.string(); }
+  std::string dir() const { return dir_.Path().string(); }
 
  private:
-  static inline int counter_ = 0;
-  std::filesystem::path dir_;
+  testing::ScratchDir dir_{"tarvik-download"};
   std::string path_;
 };
 

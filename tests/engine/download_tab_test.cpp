@@ -1,7 +1,6 @@
 #include "engine/download_tab.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +10,7 @@
 
 #include "engine/program_download.h"
 #include "support/fake_window_services.h"
+#include "support/scratch_dir.h"
 
 namespace tarvik {
 namespace {
@@ -23,19 +23,11 @@ class DownloadTabTest : public ::testing::Test {
  protected:
   DownloadTabTest() {
     ui.Attach(&engine);
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tarvik-tab-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
     engine.state.portOpen = 1;
-  }
-  ~DownloadTabTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   std::string MakeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const std::string path = (dir_ / name).string();
+    const std::string path = (dir_.Path() / name).string();
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -46,7 +38,7 @@ class DownloadTabTest : public ::testing::Test {
   FakeSerialLink link;
   FakeClock clock;
   Engine engine{ui, link, clock};
-  std::filesystem::path dir_;
+  testing::ScratchDir dir_{"tarvik-tab"};
 };
 
 const std::vector<std::uint8_t> kHeader = {'A',  'B',  'C',  0x00, 'x',  'y',  0x01,
@@ -85,7 +77,7 @@ TEST_F(DownloadTabTest, BrowseRefusesWhatIsNotATargetFileAndKeepsTheEarlierChoic
        MakeFile("short.bin", std::vector<std::uint8_t>(kHeader.begin(), kHeader.end() - 1)),
        std::string(kFileSizeErrorText)},
       {"5 bytes", MakeFile("tiny.bin", {1, 2, 3, 4, 5}), std::string(kFileSizeErrorText)},
-      {"missing", (dir_ / "missing.bin").string(), std::string(kFileOpenErrorText)},
+      {"missing", (dir_.Path() / "missing.bin").string(), std::string(kFileOpenErrorText)},
       {"cancelled", "", ""},
   };
   for (const Case& c : cases) {

@@ -64,6 +64,21 @@ TEST_F(GlobalDownloadTest, TheGlobalDownloadBroadcastsEveryFrameOnItsFixedWaits)
   EXPECT_NE(waits[4].find("wait 1000 then 0"), std::string::npos) << waits[4];
 }
 
+// The waits before the first packet report this file, not the figures the last download left:
+// nothing sent yet of its 500 bytes.
+TEST_F(GlobalDownloadTest, TheWaitsBeforeTheFirstPacketReportThisFile) {
+  engine.state.downloadOffset = 740;
+  engine.state.downloadTotalSize = 740;
+  const TempFile file(Pattern(500));
+  ASSERT_TRUE(BrowseTargetFile(engine, file.path()));
+  ASSERT_TRUE(PressGlobalDownload(engine));
+  WorkerCycle(engine);
+  const auto waits = ui.CallsStartingWith("Progress Global Waiting");
+  ASSERT_EQ(waits.size(), 5u);
+  EXPECT_NE(waits[0].find("Waiting 0/500 "), std::string::npos) << waits[0];
+  EXPECT_NE(waits[1].find("Waiting 0/500 "), std::string::npos) << waits[1];
+}
+
 TEST_F(GlobalDownloadTest, AGlobalDownloadWithoutAnOpenFileSendsNothing) {
   engine.state.deviceAddress = kGlobalDeviceAddress;
   engine.state.globalDownloadActive = 1;

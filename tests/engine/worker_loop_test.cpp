@@ -1,11 +1,13 @@
 #include "engine/worker_loop.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "engine/port_control.h"
 #include "support/fake_window_services.h"
@@ -357,7 +359,7 @@ TEST(WorkerThread, RunsPostedCommandsAndStopsCleanly) {
   EXPECT_EQ(engine.state.pendingCommand, 'S');
 }
 
-// However fast the wake-ups come (here a deadline that is always due), passes keep their pause,
+// However fast the wake-ups come (here a line that always reads as ready), passes keep their pause,
 // and a run of passes with nothing to wait for lengthens it to its bound: the worker reads the
 // line once a pass, so the reads are at least that far apart.
 TEST(WorkerThread, NeverRunsTwoPassesWithoutThePause) {
@@ -379,9 +381,13 @@ TEST(WorkerThread, NeverRunsTwoPassesWithoutThePause) {
   Engine engine{ui, link, clock};
   ui.Attach(&engine);
   std::atomic<int> passes{0};
+  // A byte that nobody reads keeps the descriptor readable, as a flooded line would.
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::write(ready[1], "x", 1), 1);
   {
     Worker worker(engine);
-    worker.AddDeadline([] { return std::chrono::steady_clock::time_point::min(); });
+    worker.SetLineDescriptor([fd = ready[0]] { return fd; });
     worker.SetPassEndHook([&passes] { passes.fetch_add(1); });
     worker.Start();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -390,6 +396,8 @@ TEST(WorkerThread, NeverRunsTwoPassesWithoutThePause) {
     }
     worker.Stop();
   }
+  ::close(ready[0]);
+  ::close(ready[1]);
   ASSERT_GE(passes.load(), 20) << "the start-up and every pass end are reported";
   std::lock_guard lock(link.mutex);
   ASSERT_GE(link.reads.size(), 10u);

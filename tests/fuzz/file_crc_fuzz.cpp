@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/file_crc.h"
-#include "fuzz_clock.h"
+#include "fuzz_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;

@@ -10,7 +10,7 @@
 
 #include "engine/command_sender.h"
 #include "engine/response_dispatch.h"
-#include "fuzz_clock.h"
+#include "fuzz_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;

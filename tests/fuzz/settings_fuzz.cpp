@@ -8,7 +8,7 @@
 
 #include "engine/settings.h"
 #include "engine/value_entry.h"
-#include "fuzz_clock.h"
+#include "fuzz_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;

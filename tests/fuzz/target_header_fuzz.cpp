@@ -7,7 +7,7 @@
 
 #include "engine/download_tab.h"
 #include "engine/program_download.h"
-#include "fuzz_clock.h"
+#include "fuzz_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvik;

@@ -1,6 +1,6 @@
-// What the fuzz targets share: a clock whose time moves only by the waits the engine asks for (so
-// a wait for the rest of a frame ends at its deadline at once and every input runs in
-// microseconds), an engine on fakes built fresh for each input, and an in-memory file.
+// What the fuzz targets share: an engine on fakes built fresh for each input, its clock moving
+// only by the waits the engine asks for (so a wait for the rest of a frame ends at its deadline at
+// once and every input runs in microseconds), and an in-memory file.
 #pragma once
 
 #include <sys/mman.h>
@@ -16,17 +16,6 @@
 
 namespace tarvik::fuzz {
 
-class FuzzClock final : public Clock {
- public:
-  void Pause(int ms) override { now_ += std::chrono::milliseconds(ms); }
-  std::tm LocalTime() override { return {}; }
-  TimePoint Now() override { return now_; }
-  void WaitForInput(SerialLink&, std::chrono::microseconds timeout) override { now_ += timeout; }
-
- private:
-  TimePoint now_{};
-};
-
 // The window keeps nothing: what the engine shows is not what is under test, and a recording
 // window would make each input slower as it logs more.
 struct FuzzEngine {
@@ -38,7 +27,7 @@ struct FuzzEngine {
   }
   testing::NullWindowServices ui;
   testing::FakeSerialLink link;
-  FuzzClock clock;
+  testing::FakeClock clock;
   Engine engine{ui, link, clock};
 };
 
