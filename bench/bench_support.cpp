@@ -2,20 +2,31 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include "engine/comm_log.h"
+#include "engine/raw_frames.h"
 #include "protocol/frame.h"
 #include "protocol/line_codes.h"
 
 namespace tarvik::bench {
 
+namespace {
+
+// The validator's IDLING answer to a status request.
+const std::vector<std::uint8_t>& IdlingFrame() {
+  static const std::vector<std::uint8_t> frame = BuildRawFrame(kSyncByte, rsp::kIdling, {});
+  return frame;
+}
+
+}  // namespace
+
 int AnsweringLink::Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) {
   written = count;
   if (count >= 3 && bytes[2] == cmd::kStatusRequest) {
-    std::array<std::uint8_t, 5> idling{kSyncByte, 5, rsp::kIdling, 0, 0};
-    AppendCrc(idling.data(), 3);
-    incoming_.insert(incoming_.end(), idling.begin(), idling.end());
+    incoming_.insert(incoming_.end(), IdlingFrame().begin(), IdlingFrame().end());
   }
   return 1;
 }
@@ -50,10 +61,9 @@ std::string StatusLogEntry() {
   NoWaitClock clock;
   Engine engine{capture, link, clock};
   engine.state.displayMode.store(kDisplayBinaryFull);
-  std::array<std::uint8_t, 5> idling{kSyncByte, 5, rsp::kIdling, 0, 0};
-  AppendCrc(idling.data(), 3);
+  const std::vector<std::uint8_t>& idling = IdlingFrame();
   std::copy(idling.begin(), idling.end(), engine.rx.bytes.begin());
-  engine.rx.byteCount = 5;
+  engine.rx.byteCount = static_cast<int>(idling.size());
   FormatHex(engine.rx);
   SetRxLogText(engine, "IDLING");
   LogReceivedFrame(engine);

@@ -3,7 +3,6 @@
 // writes it in "Binary and Full".
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <deque>
 #include <string>

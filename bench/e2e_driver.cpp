@@ -61,10 +61,11 @@ struct Stats {
   double p99 = 0;
 };
 
-Stats Summarise(std::vector<double> values) {
+// Nothing when no sample was taken.
+std::optional<Stats> Summarise(std::vector<double> values) {
+  if (values.empty()) return std::nullopt;
   Stats stats;
   stats.count = values.size();
-  if (values.empty()) return stats;
   std::sort(values.begin(), values.end());
   stats.median = values[values.size() / 2];
   stats.p99 = values[std::min(values.size() - 1, (values.size() * 99 + 99) / 100 - 1)];
@@ -78,18 +79,28 @@ struct Row {
   std::optional<double> target;  // the limit the host must stay below
   std::string unit;
   std::string note;
-  bool failed = false;  // the figure could not be taken (the note says why)
+  bool failed = false;  // the figure could not be taken (the note or standard error says why)
 };
 
 std::vector<Row> gRows;
 
+// One quantity of a measurement, the host's beside the baseline's; `of` picks it out. The
+// figure has failed when the host's measurement could not be taken.
+template <typename Measurement, typename Pick>
+Row MeasuredRow(std::string figure, std::string unit, const std::optional<Measurement>& host,
+                const std::optional<Measurement>& base, Pick of) {
+  Row row{std::move(figure), {}, {}, {}, std::move(unit), {}, !host};
+  if (host) row.host = of(*host);
+  if (base) row.baseline = of(*base);
+  return row;
+}
+
 // The p99 row of a latency figure (with the median in its note), host against baseline.
 Row LatencyRow(std::string figure, const std::optional<Stats>& host,
                const std::optional<Stats>& base, double targetMs) {
-  Row row{std::move(figure), {}, {}, targetMs, "ms", {}};
-  if (base) row.baseline = base->p99;
+  Row row = MeasuredRow(std::move(figure), "ms", host, base, [](const Stats& s) { return s.p99; });
+  row.target = targetMs;
   if (host) {
-    row.host = host->p99;
     char note[96];
     std::snprintf(note, sizeof note, "median %.3f ms, %zu samples", host->median, host->count);
     row.note = note;
@@ -111,13 +122,18 @@ std::string Ratio(std::optional<double> value, std::optional<double> reference) 
   return text;
 }
 
+// "-" for a figure with no target.
+std::string Verdict(const Row& row) {
+  if (row.failed) return "FAILED";
+  if (!row.host || !row.target) return "-";
+  return *row.host < *row.target ? "met" : "NOT MET";
+}
+
 void PrintTable() {
   std::printf("\n%-46s %12s %12s %10s %10s %10s  %s\n", "figure", "tarvik-host", "baseline",
               "vs base", "target", "vs target", "verdict");
   for (const Row& row : gRows) {
-    std::string verdict = "-";
-    if (row.host && row.target) verdict = *row.host < *row.target ? "met" : "NOT MET";
-    if (row.failed) verdict = "FAILED";
+    const std::string verdict = Verdict(row);
     std::printf("%-46s %12s %12s %10s %10s %10s  %s%s%s\n",
                 (row.figure + " (" + row.unit + ")").c_str(), Number(row.host).c_str(),
                 Number(row.baseline).c_str(), Ratio(row.host, row.baseline).c_str(),
@@ -135,13 +151,17 @@ std::string WriteSettings(const Config& config, int pollingMs) {
   return path.string();
 }
 
-// Starts `subject` on `device`; polling every `pollingMs` (0: the baseline never polls).
-bool StartSubject(const Config& config, Subject subject, const std::string& device, int pollingMs,
-                  Input input, int cpu, Child& child) {
+// Starts `subject` on `device`; polling every `pollingMs` (0: the baseline never polls). Returns
+// the file its standard error goes to, one of its own for every run so that a later run cannot
+// overwrite the reason an earlier one failed; nothing when it did not start.
+std::optional<std::string> StartSubject(const Config& config, Subject subject,
+                                        const std::string& device, int pollingMs, Input input,
+                                        int cpu, Child& child) {
+  static int runs = 0;
   ChildOptions options;
   options.input = input;
   options.cpu = cpu;
-  options.stderrPath = (config.workDir / "subject.err").string();
+  options.stderrPath = (config.workDir / ("subject-" + std::to_string(++runs) + ".err")).string();
   if (subject == Subject::Baseline) {
     options.argv = {config.baseline, "--device", device, "--poll", std::to_string(pollingMs)};
   } else {
@@ -157,8 +177,27 @@ bool StartSubject(const Config& config, Subject subject, const std::string& devi
   if (!child.Start(options, error)) {
     std::fprintf(stderr, "tarvik_e2e_driver: cannot start %s: %s\n", options.argv[0].c_str(),
                  error.c_str());
-    return false;
+    return std::nullopt;
   }
+  return options.stderrPath;
+}
+
+// Starts the validator's end of the line; false when it did not start (standard error says why).
+bool StartPeer(const Peer::Options& options, Peer& peer) {
+  std::string error;
+  if (peer.Start(options, error)) return true;
+  std::fprintf(stderr, "tarvik_e2e_driver: the validator did not start: %s\n", error.c_str());
+  return false;
+}
+
+// Starts `subject` on the peer's line with polling off, so no status exchange stands in a
+// figure's way: the baseline is told so, the host gets its polling key (Space).
+bool StartQuiet(const Config& config, Subject subject, const Peer& peer, Input input, int cpu,
+                Child& child) {
+  if (!StartSubject(config, subject, peer.Path(), 0, input, cpu, child)) return false;
+  std::this_thread::sleep_for(milliseconds(500));
+  if (subject != Subject::Baseline) child.Type(" ");
+  std::this_thread::sleep_for(milliseconds(300));
   return true;
 }
 
@@ -173,16 +212,10 @@ std::optional<Stats> EscrowTurnaround(const Config& config, Subject subject, int
   options.answer = false;
   options.cpu = cpu;
   Peer peer;
-  std::string error;
-  if (!peer.Start(options, error)) {
-    std::fprintf(stderr, "tarvik_e2e_driver: the validator did not start: %s\n", error.c_str());
+  Child child;
+  if (!StartPeer(options, peer) || !StartQuiet(config, subject, peer, Input::Pipe, cpu, child)) {
     return std::nullopt;
   }
-  Child child;
-  if (!StartSubject(config, subject, peer.Path(), 0, Input::Pipe, cpu, child)) return std::nullopt;
-  std::this_thread::sleep_for(milliseconds(500));
-  if (subject != Subject::Baseline) child.Type(" ");  // polling off
-  std::this_thread::sleep_for(milliseconds(300));
   std::mt19937 random(7);
   std::uniform_int_distribution<int> gapUs(2000, 6000);
   std::vector<double> samples;
@@ -196,22 +229,16 @@ std::optional<Stats> EscrowTurnaround(const Config& config, Subject subject, int
   }
   child.Stop();
   peer.Stop();
-  if (samples.empty()) return std::nullopt;
-  return Summarise(samples);
+  return Summarise(std::move(samples));
 }
 
 // Key → frame: 'V' typed on the subject's input, its version request read off the line.
 std::optional<Stats> KeyToFrame(const Config& config, Subject subject, Input input) {
   Peer peer;
-  std::string error;
-  if (!peer.Start({}, error)) return std::nullopt;
   Child child;
-  // Polling off, so no status exchange stands in the key's way: the baseline is told so, the
-  // host gets its polling key (Space).
-  if (!StartSubject(config, subject, peer.Path(), 0, input, -1, child)) return std::nullopt;
-  std::this_thread::sleep_for(milliseconds(500));
-  if (subject != Subject::Baseline) child.Type(" ");
-  std::this_thread::sleep_for(milliseconds(300));
+  if (!StartPeer({}, peer) || !StartQuiet(config, subject, peer, input, -1, child)) {
+    return std::nullopt;
+  }
   std::mt19937 random(42);
   std::uniform_int_distribution<int> gapUs(3000, 8000);
   std::vector<double> samples;
@@ -228,8 +255,7 @@ std::optional<Stats> KeyToFrame(const Config& config, Subject subject, Input inp
   }
   child.Stop();
   peer.Stop();
-  if (samples.empty()) return std::nullopt;
-  return Summarise(samples);
+  return Summarise(std::move(samples));
 }
 
 struct Load {
@@ -242,16 +268,19 @@ struct Load {
 std::optional<Load> Idle(const Config& config, Subject subject, bool portOpen, bool flood,
                          int seconds) {
   Peer peer;
-  std::string error;
-  if (!peer.Start({}, error)) return std::nullopt;
+  if (!StartPeer({}, peer)) return std::nullopt;
   Child child;
   const std::string device = portOpen ? peer.Path() : (config.workDir / "no-such-port").string();
   // With no port a script would end at once; a terminal keeps the host running.
   const Input input = portOpen ? Input::Pipe : Input::Terminal;
-  if (!StartSubject(config, subject, device, 200, input, -1, child)) return std::nullopt;
+  const std::optional<std::string> errors =
+      StartSubject(config, subject, device, 200, input, -1, child);
+  if (!errors) return std::nullopt;
   std::this_thread::sleep_for(milliseconds(1500));
-  if (flood) peer.SetFlood(true);
-  if (flood) std::this_thread::sleep_for(milliseconds(200));
+  if (flood) {
+    peer.SetFlood(true);
+    std::this_thread::sleep_for(milliseconds(200));
+  }
   const ProcSample before = SampleProcess(child.Pid());
   const auto start = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -265,7 +294,7 @@ std::optional<Load> Idle(const Config& config, Subject subject, bool portOpen, b
   if (!alive) {
     std::fprintf(stderr, "tarvik_e2e_driver: %s ended during the measurement (see %s)\n",
                  subject == Subject::Baseline ? "the baseline" : "tarvik-host",
-                 (config.workDir / "subject.err").c_str());
+                 errors->c_str());
     return std::nullopt;
   }
   Load load;
@@ -293,15 +322,10 @@ void Turnarounds(const Config& config) {
     const auto host = EscrowTurnaround(config, Subject::Host, c.cpu, c.byteByByte);
     const auto base = EscrowTurnaround(config, Subject::Baseline, c.cpu, c.byteByByte);
     gRows.push_back(LatencyRow(c.name, host, base, c.targetMs));
-    Row median{std::string(c.name).replace(std::string(c.name).find("p99"), 3, "median"),
-               {},
-               {},
-               {},
-               "ms",
-               {}};
-    if (host) median.host = host->median;
-    if (base) median.baseline = base->median;
-    gRows.push_back(median);
+    std::string median = c.name;
+    median.replace(median.find("p99"), 3, "median");
+    gRows.push_back(
+        MeasuredRow(median, "ms", host, base, [](const Stats& s) { return s.median; }));
   }
 }
 
@@ -323,13 +347,13 @@ void Loads(const Config& config) {
     Subject subject;
     bool portOpen;
     bool flood;
-    double wakeTarget;  // 0: none
-    double cpuTarget;
+    std::optional<double> wakeTarget;
+    std::optional<double> cpuTarget;
   } cases[] = {
       {"console idle, polling at 200 ms", Subject::Host, true, false, 20, 0.1},
       {"window idle, polling at 200 ms", Subject::Window, true, false, 40, 0.3},
-      {"console, port closed", Subject::Host, false, false, 3, 0},
-      {"console under an ESCROW flood", Subject::Host, true, true, 0, 0},
+      {"console, port closed", Subject::Host, false, false, 3, {}},
+      {"console under an ESCROW flood", Subject::Host, true, true, {}, {}},
   };
   for (const auto& c : cases) {
     std::printf("measuring %s ...\n", c.name);
@@ -337,18 +361,12 @@ void Loads(const Config& config) {
     const int seconds = c.flood ? config.floodSeconds : config.idleSeconds;
     const auto host = Idle(config, c.subject, c.portOpen, c.flood, seconds);
     const auto base = Idle(config, Subject::Baseline, c.portOpen, c.flood, seconds);
-    Row wakes{std::string(c.name) + ": wake-ups", {}, {}, {}, "1/s", {}};
-    Row cpu{std::string(c.name) + ": processor", {}, {}, {}, "% core", {}};
-    if (c.wakeTarget > 0) wakes.target = c.wakeTarget;
-    if (c.cpuTarget > 0) cpu.target = c.cpuTarget;
-    if (host) {
-      wakes.host = host->wakeUpsPerSecond;
-      cpu.host = host->cpuPercent;
-    }
-    if (base) {
-      wakes.baseline = base->wakeUpsPerSecond;
-      cpu.baseline = base->cpuPercent;
-    }
+    Row wakes = MeasuredRow(std::string(c.name) + ": wake-ups", "1/s", host, base,
+                            [](const Load& l) { return l.wakeUpsPerSecond; });
+    Row cpu = MeasuredRow(std::string(c.name) + ": processor", "% core", host, base,
+                          [](const Load& l) { return l.cpuPercent; });
+    wakes.target = c.wakeTarget;
+    cpu.target = c.cpuTarget;
     gRows.push_back(wakes);
     gRows.push_back(cpu);
   }
@@ -459,10 +477,10 @@ int main(int argc, char** argv) {
   } else {
     std::printf("\nkept %s for the failed figures\n", config.workDir.c_str());
   }
-  bool allMet = true;
-  for (const Row& row : gRows) {
-    if (row.failed || (row.target && (!row.host || *row.host >= *row.target))) allMet = false;
-  }
+  const bool allMet = std::none_of(gRows.begin(), gRows.end(), [](const Row& row) {
+    const std::string verdict = Verdict(row);
+    return verdict == "FAILED" || verdict == "NOT MET";
+  });
   std::printf("\n%s\n", allMet ? "every target met" : "some targets NOT met (see above)");
   return 0;
 }

@@ -13,9 +13,8 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-6}"
 record="${2:-}"
-targets=(receiver_fuzz settings_fuzz file_crc_fuzz console_input_fuzz)
-[ -f tests/fuzz/acceptance_fuzz.cpp ] && targets+=(acceptance_fuzz)
-[ -f tests/fuzz/target_header_fuzz.cpp ] && targets+=(target_header_fuzz)
+targets=(receiver_fuzz settings_fuzz file_crc_fuzz console_input_fuzz acceptance_fuzz
+         target_header_fuzz)
 # FUZZ_TARGETS="a_fuzz b_fuzz" runs only those (several lanes can then run side by side).
 [ -n "${FUZZ_TARGETS:-}" ] && read -r -a targets <<<"$FUZZ_TARGETS"
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the window need. Quick when they are
-# already there; uses sudo when not run as root.
+# Installs the Debian packages the build, the tests and the window need, and any further ones
+# named on the command line. Quick when they are already there; uses sudo when not run as root.
+# Usage: scripts/install-deps.sh [package ...]
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   fonts-liberation fonts-dejavu-core
   xvfb xauth
   clang libclang-rt-14-dev
+  "$@"
 )
 
 missing=()

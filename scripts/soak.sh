@@ -69,7 +69,7 @@ sent=$(count ' --->$')
 stacked_sent=$(count '^Stack 1 --->')
 vends=$(count '<--- VEND VALID')
 acks=$(count '^Ack --->')
-stacked=$(grep -c -- '<--- STACKED' "$work/comm.log" || true)
+stacked=$(count '<--- STACKED')
 errors=$(grep -cE 'Error|Illegal' "$work/comm.log" || true)
 growth=$(( late_rss - early_rss ))
 

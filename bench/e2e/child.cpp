@@ -65,6 +65,13 @@ bool Child::Start(const ChildOptions& options, std::string& error) {
     for (const std::string& arg : options.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
+    // Into the standard error file, which the driver names when the figure fails; plain writes,
+    // as the driver's other threads may hold the locks of stdio.
+    const char* reason = std::strerror(errno);
+    const char* const parts[] = {"cannot run ", argv[0], ": ", reason, "\n"};
+    for (const char* part : parts) {
+      [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, part, std::strlen(part));
+    }
     ::_exit(127);
   }
   ::close(childInput);

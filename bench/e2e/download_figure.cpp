@@ -77,7 +77,9 @@ std::optional<DownloadRun> RunDownload(const DownloadFigureConfig& config, std::
   ChildOptions options;
   options.argv = {config.host,  "--device",        peer.Path(),
                   "--settings", settings.string(), "--console"};
-  options.stderrPath = (config.workDir / "download.err").string();
+  // One file for each kind of run, so the next run cannot overwrite the reason this one failed.
+  options.stderrPath =
+      (config.workDir / (config.paced ? "download-paced.err" : "download-unpaced.err")).string();
   Child child;
   if (!child.Start(options, error)) return std::nullopt;
   std::this_thread::sleep_for(kSettle);

@@ -47,7 +47,6 @@ bool Peer::Start(const Options& options, std::string& error) {
       return false;
     }
   }
-  if (options.autoNotesMs > 0) model_.SetAutoNotes(options.autoNotesMs, Now(), options.autoNotesMs);
   stop_.store(false);
   thread_ = std::thread([this] { Run(); });
   return true;
@@ -130,7 +129,6 @@ void Peer::TakeHostBytes(const PacedLine::Arrived& arrived) {
     if (partial_.size() < partial_[1]) continue;
     const std::uint8_t code = partial_[2];
     const SteadyClock::time_point at = arrived.at[i];
-    hostFrames_.fetch_add(1);
     {
       std::lock_guard lock(mutex_);
       if (recent_.size() >= kRecentLimit)

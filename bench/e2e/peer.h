@@ -27,7 +27,6 @@ class Peer {
  public:
   struct Options {
     validator::ValidatorTimings timings;
-    int autoNotesMs = 0;  // a note this often while idle (0: none)
     bool answer = true;   // false: host frames are only recorded, nothing is answered
     int paceBaud = 9600;  // the line speed of InjectEscrow's byte-by-byte writes
     int cpu = -1;         // the serving thread pinned to this processor when >= 0
@@ -55,7 +54,6 @@ class Peer {
   // Waits until a host frame with `code` has been read after `since`; its time in `at`.
   bool WaitForHostFrame(std::uint8_t code, SteadyClock::time_point since,
                         SteadyClock::time_point deadline, SteadyClock::time_point& at);
-  std::uint64_t HostFrames() const { return hostFrames_.load(); }
   // Waits until a normal download has ended with the host's Ack of the check result; what was
   // seen of it so far in `timing` either way. False when the deadline came first.
   bool WaitForDownload(SteadyClock::time_point deadline, DownloadTiming& timing);
@@ -74,7 +72,6 @@ class Peer {
   SteadyClock::time_point epoch_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> flood_{false};
-  std::atomic<std::uint64_t> hostFrames_{0};
   std::thread thread_;
   // The peer thread's own: the line, the host frame being collected and when it began.
   PacedLine line_;
