@@ -111,6 +111,10 @@ struct AcceptanceBuffers {
   std::string adDataFileName = kAdDataFileName;
 };
 
+struct Engine;
+// The whole global download, on the worker thread; clears `globalDownloadActive` at its end.
+void RunGlobalDownload(Engine& engine);
+
 struct Engine {
   Engine(WindowServices& windowServices, SerialLink& serialLink, Clock& engineClock)
       : ui(windowServices), port(serialLink), clock(engineClock) {}
@@ -145,9 +149,9 @@ struct Engine {
   // waiting for work wakes at once. Set before the worker starts; never changed while it runs.
   std::function<void()> wakeWorker;
   // The global download engine: one call performs a whole download and clears
-  // `globalDownloadActive`. Set before the worker starts; while none is set, the worker clears a
-  // raised flag, as there is nothing to run.
-  std::function<void(Engine&)> runGlobalDownload;
+  // `globalDownloadActive`. A test may put another in its place before the worker starts; while
+  // none is set, the worker clears a raised flag, as there is nothing to run.
+  std::function<void(Engine&)> runGlobalDownload = RunGlobalDownload;
 };
 
 // Runs `wakeWorker` if one is set.

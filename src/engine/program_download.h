@@ -67,7 +67,5 @@ void ReportDownloadProgress(Engine& engine, DownloadProgress::Kind kind,
 // enables the button its start disabled as well as its own).
 void EnableDownloadButtons(Engine& engine);
 
-// The whole global download, on the worker thread; clears `globalDownloadActive` at its end.
-void RunGlobalDownload(Engine& engine);
 
 }  // namespace tarvik

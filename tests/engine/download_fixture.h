@@ -75,7 +75,6 @@ class ProgramDownloadTest : public ::testing::Test {
  protected:
   ProgramDownloadTest() {
     ui.Attach(&engine);
-    engine.runGlobalDownload = RunGlobalDownload;
     WorkerStartUp(engine);
     ui.ClearCalls();
   }

@@ -117,7 +117,6 @@ class ConsoleApp {
     });
     services_.SetQuestionHandler([this](std::string_view text) { return Ask(text); });
     services_.SetEndHook(RestoreTerminal);
-    engine_.runGlobalDownload = RunGlobalDownload;
     ApplyHostOptions(options, engine_);
     services_.SetLogHook([this](std::string_view entry) {
       watch_.Add(entry);

@@ -263,7 +263,6 @@ HostSimulatorDlg::HostSimulatorDlg(Engine& engine, QtWindowServices& services, O
                                downloadTab_->button(InfoDownloadTab::Control::NormalDownload));
   services_.BindDownloadButton(DownloadButton::Global,
                                downloadTab_->button(InfoDownloadTab::Control::GlobalDownload));
-  engine_.runGlobalDownload = RunGlobalDownload;
   for (const LabelRow& row : kLabels) {
     if (row.engineLabel) services_.BindLabel(*row.engineLabel, labels_.at(row.id));
   }
