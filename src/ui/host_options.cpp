@@ -21,6 +21,7 @@ const char* const kHostUsage =
     "                     validator that supports acceptance-data reading; a reading saves\n"
     "                     LOG.dat, Ad data go to ADDATA.dat (both in the working directory)\n"
     "  --screenshot FILE  save a picture of the window shortly after the start, then exit\n"
+    "  --screenshot-delay MS  take the --screenshot picture MS ms after the start (1500)\n"
     "  --screenshot-view window|log|properties|download:FILE  what --screenshot pictures\n"
     "  --global-download-waits A,B,C,D  global download waits in ms (3000,10000,60000,1000)\n"
     "  --version          print the version and exit\n"
