@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/scratch_dir.h"
+#include "support/text_count.h"
 
 extern char** environ;
 
@@ -176,11 +177,7 @@ class HostProgramTest : public ::testing::Test {
   const std::string settings_ = (dir_ / "BEXALTOOL.INI").string();
 };
 
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t count = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
+using tarvik::testing::Count;
 
 TEST_F(HostProgramTest, PollShowsTheWholeStatusExchange) {
   const HostRun run = Run("S", true);

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "support/scratch_dir.h"
+#include "support/text_count.h"
 #include "validator/validator_runner.h"
 #include "validator/validator_texts.h"
 
@@ -73,13 +74,7 @@ inline std::string Elided(const std::string& text) {
          text.substr(tailStart);
 }
 
-inline std::size_t Count(const std::string& text, std::string_view what, std::size_t from = 0) {
-  std::size_t count = 0;
-  for (auto at = text.find(what, from); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
-}
+using testing::Count;
 
 // Each of `items` appears in `log` after the one before it, the first at or after `from`.
 inline ::testing::AssertionResult InOrder(const std::string& log,

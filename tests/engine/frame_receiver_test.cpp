@@ -7,6 +7,7 @@
 #include "allocation_counter.h"
 #include "engine/command_sender.h"
 #include "support/fake_window_services.h"
+#include "support/text_count.h"
 
 namespace tarvik {
 namespace {
@@ -450,12 +451,7 @@ TEST_F(ReceiverTest, AReceiveErrorEndsTheExchangeOnceAndItsDeadlineWithIt) {
   EXPECT_EQ(Receive(), ReceiveResult::ExchangeEnded);
   const std::string log = ui.GetLogText();
   EXPECT_NE(log.find("Sync Byte Error."), std::string::npos);
-  std::size_t timeouts = 0;
-  for (auto at = log.find("300msec Timeout"); at != std::string::npos;
-       at = log.find("300msec Timeout", at + 1)) {
-    ++timeouts;
-  }
-  EXPECT_EQ(timeouts, 1U);
+  EXPECT_EQ(testing::Count(log, "300msec Timeout"), 1U);
 }
 
 // A chain of stored settings cut short by a silent validator is over: the operator's next

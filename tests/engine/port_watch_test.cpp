@@ -5,6 +5,7 @@
 #include "engine/port_control.h"
 #include "engine/worker_loop.h"
 #include "support/fake_window_services.h"
+#include "support/text_count.h"
 #include "transport/serial_port.h"
 
 namespace tarvik {
@@ -19,11 +20,7 @@ using std::chrono::milliseconds;
 
 constexpr auto kNever = SteadyClock::time_point::max();
 
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using testing::Count;
 
 // A host polling a validator whose device then goes away: the fake link closed under the
 // engine, and refusing to open until the test lets the device "return".

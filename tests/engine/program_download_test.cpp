@@ -9,6 +9,7 @@
 #include "engine/comm_log.h"
 #include "engine/download_fixture.h"
 #include "engine/download_tab.h"
+#include "support/text_count.h"
 
 namespace tarvik {
 namespace {
@@ -90,13 +91,7 @@ TEST_F(ProgramDownloadTest, BusyIsAnsweredByAnotherStatusRequestWithoutReadingTh
   EXPECT_EQ(head, (std::vector<int>{0xD0, 0x11, 0x11, 0x11, 0x11, 0xD1}));
   EXPECT_EQ(ParseData(FramesOf(cmd::kDownloadData).front()).address, 0u);
   EXPECT_EQ(ParseData(FramesOf(cmd::kDownloadData).front()).packet.size(), 246u);
-  const std::string log = ui.GetLogText();
-  std::size_t busyLines = 0;
-  for (auto at = log.find("Program Download BUSY"); at != std::string::npos;
-       at = log.find("Program Download BUSY", at + 1)) {
-    ++busyLines;
-  }
-  EXPECT_EQ(busyLines, 3u);
+  EXPECT_EQ(testing::Count(ui.GetLogText(), "Program Download BUSY"), 3u);
 }
 
 TEST_F(ProgramDownloadTest, TheFileIsMeasuredOnceAtTheFirstReady) {

@@ -11,6 +11,7 @@
 #include "dispatch_fixture.h"
 #include "engine/command_sender.h"
 #include "engine/response_table.h"
+#include "support/text_count.h"
 
 namespace tarvik {
 namespace {
@@ -331,11 +332,7 @@ TEST(ResponseTableTest, RowsAreConsistent) {
       EXPECT_EQ(row->length, rows.front()->length);
       EXPECT_EQ(covered & row->steps, 0U) << "a step matches two rows";
       covered |= row->steps;
-      std::size_t placeholders = 0;
-      for (auto at = row->text.find("%02X"); at != std::string_view::npos;
-           at = row->text.find("%02X", at + 1)) {
-        ++placeholders;
-      }
+      const std::size_t placeholders = testing::Count(row->text, "%02X");
       const int shortest = row->length == kOwnLength ? row->minLength : row->length;
       EXPECT_LE(static_cast<int>(placeholders), shortest - kMinFrameLength);
       if (row->field) {
