@@ -32,6 +32,11 @@ inline constexpr std::size_t kTargetHeaderSize = 14;
 // zero byte); none when fewer than 14 bytes are given.
 std::optional<std::string> FormatTargetHeader(std::span<const std::uint8_t> bytes);
 
+// The captions of the three fields a Browse fills, on the Qt page and on the console.
+inline constexpr const char* kTargetFileCaption = "Target File";
+inline constexpr const char* kCrcCaption = "CRC";
+inline constexpr const char* kHeaderCaption = "Header";
+
 // What a successful Browse puts on the page.
 struct TargetFileFields {
   std::string path;    // field 1039

@@ -212,7 +212,9 @@ CommandOutcome ConsoleOperator::Command(std::string_view line) {
       return {};
     }
     if (const auto fields = BrowseTargetFile(engine_, path)) {
-      fields_ = {{"Target File", fields->path}, {"CRC", fields->crc}, {"Header", fields->header}};
+      fields_ = {{kTargetFileCaption, fields->path},
+                 {kCrcCaption, fields->crc},
+                 {kHeaderCaption, fields->header}};
     }
     return {};
   }

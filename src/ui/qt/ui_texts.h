@@ -65,10 +65,7 @@ inline constexpr const char* kDeviceAddressCaption = "Device Address";
 inline constexpr const char* kPortCaption = "Port";
 inline constexpr const char* kExitButton = "Exit ( &X )";
 
-// Download page.
-inline constexpr const char* kTargetFileCaption = "Target File";
-inline constexpr const char* kCrcCaption = "CRC";
-inline constexpr const char* kHeaderCaption = "Header";
+// Download page (its field captions are the engine's, shared with the console).
 // The Browse button shares kBrowseButton with the Log page.
 inline constexpr const char* kNormalDownloadButton = "Normal Download";
 inline constexpr const char* kGlobalDownloadButton = "Global Download";
