@@ -6,9 +6,12 @@
 #include <fstream>
 
 #include "pty_pair.h"
+#include "support/scratch_dir.h"
 
 namespace tarvik {
 namespace {
+
+using testing::ScratchDir;
 
 std::string FileText(const std::filesystem::path& path) {
   std::ifstream in(path);
@@ -34,9 +37,8 @@ TEST(LowLatency, UsesTheLatencyTimerWhereTheDriverHasNoFlagAndPutsItBack) {
     SCOPED_TRACE(c.name);
     testing::PtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    const std::filesystem::path root = std::filesystem::temp_directory_path() /
-                                       ("tarvik_low_latency_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(root);
+    const ScratchDir scratch("low-latency");
+    const std::filesystem::path& root = scratch.Path();
     const std::filesystem::path device =
         root / "sys/class/tty" / std::filesystem::path(pty.SlavePath()).filename() / "device";
     std::filesystem::create_directories(device);
@@ -53,7 +55,6 @@ TEST(LowLatency, UsesTheLatencyTimerWhereTheDriverHasNoFlagAndPutsItBack) {
     if (c.timer != nullptr) {
       EXPECT_EQ(FileText(device / "latency_timer"), c.timer) << "put back";
     }
-    std::filesystem::remove_all(root);
   }
 }
 
@@ -62,8 +63,8 @@ TEST(LowLatency, UsesTheLatencyTimerWhereTheDriverHasNoFlagAndPutsItBack) {
 TEST(LowLatency, AFatalSignalPutsTheLatencyTimerBack) {
   testing::PtyPair pty;
   ASSERT_TRUE(pty.Ok());
-  const std::filesystem::path root = std::filesystem::temp_directory_path() /
-                                     ("tarvik_low_latency_signal_" + std::to_string(::getpid()));
+  const ScratchDir scratch("low-latency-signal");
+  const std::filesystem::path& root = scratch.Path();
   const std::filesystem::path device =
       root / "sys/class/tty" / std::filesystem::path(pty.SlavePath()).filename() / "device";
   std::filesystem::create_directories(device);
@@ -81,7 +82,6 @@ TEST(LowLatency, AFatalSignalPutsTheLatencyTimerBack) {
   std::ofstream(device / "latency_timer") << "5\n";
   UndoLowLatencyForSignal();
   EXPECT_EQ(FileText(device / "latency_timer"), "5");
-  std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "pty_pair.h"
+#include "support/scratch_dir.h"
 #include "transport/serial_port.h"
 
 namespace tarvik {
@@ -20,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::PtyPair;
+using testing::ScratchDir;
 
 struct PermissionCase {
   const char* what;
@@ -62,14 +64,6 @@ TEST(PortAccessTest, PermissionDeniedSaysWhyAndHowToFixIt) {
 // A fake /proc, /run/lock and /var/lock in a temporary directory.
 class HolderTree : public ::testing::Test {
  protected:
-  HolderTree() {
-    std::string pattern = ::testing::TempDir() + "holders-XXXXXX";
-    root_ = ::mkdtemp(pattern.data());
-  }
-  ~HolderTree() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
   void Process(int pid, const std::string& command) {
     fs::create_directories(root_ / "proc" / std::to_string(pid) / "fd");
     std::ofstream(root_ / "proc" / std::to_string(pid) / "comm") << command << "\n";
@@ -87,7 +81,8 @@ class HolderTree : public ::testing::Test {
   std::string Root() const { return root_.string(); }
 
  private:
-  fs::path root_;
+  const ScratchDir scratch_{"holders"};
+  const fs::path& root_ = scratch_.Path();
 };
 
 TEST_F(HolderTree, LockFilesAndOpenDescriptorsNameTheLivingHolders) {
@@ -149,13 +144,11 @@ TEST(PortAccessTest, ASecondOpenerIsToldWhoHoldsTheDevice) {
 }
 
 TEST(PortAccessTest, APortWithoutADeviceSaysSo) {
-  std::string pattern = ::testing::TempDir() + "nodev-XXXXXX";
-  const fs::path root = ::mkdtemp(pattern.data());
-  SerialPort port(root.string());
+  const ScratchDir root("nodev");
+  SerialPort port(root.Path().string());
   EXPECT_EQ(port.Open(5, 9600), 0);
   EXPECT_NE(port.OpenFailureReason().find("no serial device is COM5"), std::string::npos)
       << port.OpenFailureReason();
-  fs::remove_all(root);
 
   port.SetDeviceOverride("/nonexistent/ttyUSB9");
   EXPECT_EQ(port.Open(1, 9600), 0);
