@@ -34,7 +34,7 @@ void BM_QtLogEntries(benchmark::State& state) {
   double seconds = 0;
   for (auto _ : state) {
     if (residentAfterFirst == 0 && seconds > 0) residentAfterFirst = bench::ResidentKiB();
-    box.clear();
+    box.Clear();
     const auto start = std::chrono::steady_clock::now();
     std::atomic<bool> written{false};
     std::thread worker([&] {

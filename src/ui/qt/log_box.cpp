@@ -1,32 +1,32 @@
 #include "ui/qt/log_box.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QToolButton>
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 
 #include "ui/qt/banded_scroll_bar_style.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/quiet_scroll_bar.h"
 
 namespace tarvik::qt {
 
 namespace {
 
-// The document keeps one paragraph separator per line break; the box counts CR and LF. A lone
-// CR would show as a stray glyph and is dropped; a lone LF is a line break like CR LF.
-QString ToDocumentText(std::string_view text) {
-  QString result;
-  result.reserve(static_cast<qsizetype>(text.size()));
-  for (char c : text) {
-    if (c == '\r') continue;
-    result.append(QChar(static_cast<unsigned char>(c)));
-  }
-  return result;
-}
+// Room left of the first column, in pixels. The first row starts at the top: a line moved up
+// into a margin there by a copy of pixels would show a sliver a fresh paint does not.
+constexpr int kMargin = 4;
+constexpr int kTop = 0;
 
 // Room between the follow button and the edges of the text area, in pixels.
 constexpr int kFollowButtonMargin = 4;
@@ -48,18 +48,33 @@ constexpr ViewKey kViewKeys[] = {
     {Qt::Key_End, false, QAbstractSlider::SliderToMaximum},
 };
 
+// Columns `from` to `to` of a line as drawn: a control character, which the font has no glyph
+// of the column's width for, shows as a middle dot so the columns after it stay in place.
+QString Shown(const QString& line, int from, int to) {
+  QString part = line.mid(from, to - from);
+  for (QChar& c : part) {
+    const char16_t code = c.unicode();
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) c = QChar(0xB7);
+  }
+  return part;
+}
+
+int FloorDiv(int value, int divisor) {
+  return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
+}
+
 }  // namespace
 
-LogBox::LogBox(QWidget* parent, std::size_t limit) : QPlainTextEdit(parent), limit_(limit) {
-  setReadOnly(true);
-  setUndoRedoEnabled(false);
-  setLineWrapMode(QPlainTextEdit::NoWrap);
+LogBox::LogBox(QWidget* parent, std::size_t limit) : QAbstractScrollArea(parent), lines_(limit) {
+  setFocusPolicy(Qt::StrongFocus);
+  verticalBar_ = new QuietScrollBar(Qt::Vertical, this);
+  setVerticalScrollBar(verticalBar_);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   PaintInBands(verticalScrollBar());
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  viewport()->setCursor(Qt::IBeamCursor);
   setFont(DialogFont());
-  // The operator may select and copy, never type.
-  setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  TakeFontMetrics();
 
   followButton_ = new QToolButton(this);
   followButton_->setFocusPolicy(Qt::NoFocus);
@@ -76,98 +91,357 @@ LogBox::LogBox(QWidget* parent, std::size_t limit) : QPlainTextEdit(parent), lim
     if (Following()) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     OnScrolled();
   });
-  connect(this, &QPlainTextEdit::selectionChanged, this, &LogBox::OnScrolled);
+  UpdateScrollBars();
+}
+
+void LogBox::TakeFontMetrics() {
+  const QFontMetrics metrics(font());
+  lineHeight_ = std::max(1, metrics.lineSpacing());
+  ascent_ = metrics.ascent();
+  columnWidth_ = std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0')));
+}
+
+int LogBox::FullRows() const { return std::max(1, (viewport()->height() - kTop) / lineHeight_); }
+
+QString LogBox::LineText(int index) const {
+  if (index < 0 || index >= lines_.Count()) return {};
+  return lines_.Line(lines_.First() + index);
+}
+
+int LogBox::TopLine() const { return verticalScrollBar()->value(); }
+
+QPoint LogBox::PlaceOf(int line, int column) const {
+  const std::int64_t row = lines_.First() + line - paintedTop_;
+  return {static_cast<int>(std::lround(kMargin + column * columnWidth_)) -
+              horizontalScrollBar()->value(),
+          kTop + static_cast<int>(row) * lineHeight_ + lineHeight_ / 2};
+}
+
+void LogBox::UpdateScrollBars() {
+  const int rows = FullRows();
+  QScrollBar* bar = verticalScrollBar();
+  bar->setSingleStep(1);
+  bar->setPageStep(rows);
+  bar->setRange(0, std::max(0, lines_.Count() - rows));
+  QScrollBar* across = horizontalScrollBar();
+  const int width = viewport()->width();
+  const int content = static_cast<int>(std::ceil(2 * kMargin + lines_.Widest() * columnWidth_));
+  across->setSingleStep(std::max(1, static_cast<int>(std::lround(2 * columnWidth_))));
+  across->setPageStep(std::max(1, width));
+  across->setRange(0, std::max(0, content - width));
 }
 
 bool LogBox::Following() const {
-  return atEnd_ && !verticalScrollBar()->isSliderDown() && !textCursor().hasSelection();
+  return atEnd_ && !verticalScrollBar()->isSliderDown() && !HasSelection();
 }
 
 void LogBox::Append(std::string_view text) {
   QScrollBar* bar = verticalScrollBar();
   const bool follow = Following();
-  // Without wrapping, the scroll position counts lines: it is the top line's number.
-  const int topLine = bar->value();
-  const int column = horizontalScrollBar()->value();
-  // Kept as numbers: a cursor would move along with the insertion.
-  const QTextCursor before = textCursor();
-  const bool selected = before.hasSelection();
-  const int anchor = before.anchor();
-  const int position = before.position();
-
-  QTextCursor end(document());
-  end.movePosition(QTextCursor::End);
-  const QString added = ToDocumentText(text);
-  end.insertText(added);
-  // A selection that reaches the end would swallow the new text; it stays what was selected.
-  if (selected && (textCursor().anchor() != anchor || textCursor().position() != position)) {
-    QTextCursor kept(document());
-    kept.setPosition(anchor);
-    kept.setPosition(position, QTextCursor::KeepAnchor);
-    setTextCursor(kept);
-  }
-  const int dropped = TrimToLimit();
+  const std::int64_t changedFrom = lines_.End() - 1;  // the unterminated line grows
+  const std::int64_t keptTop = paintedTop_;
+  lines_.Append(text);
+  anchor_ = Clamped(anchor_);
+  caret_ = Clamped(caret_);
+  // The range grows and the value follows it: one look of the bar at the end, not two on the way.
+  verticalBar_->Hold();
+  UpdateScrollBars();
 
   if (follow) {
     bar->setValue(bar->maximum());
-    horizontalScrollBar()->setValue(column);
-    return;
+  } else {
+    // The same text stays at the top of the view unless the trim took it.
+    bar->setValue(static_cast<int>(std::max<std::int64_t>(0, keptTop - lines_.First())));
+    atEnd_ = bar->value() >= bar->maximum();
+    unseenLines_ += static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    ShowUnseen();
   }
-  // The same text stays at the top of the view unless the trim took it.
-  bar->setValue(std::max(0, topLine - dropped));
-  horizontalScrollBar()->setValue(column);
-  unseenLines_ += static_cast<int>(added.count(QLatin1Char('\n')));
-  ShowUnseen();
+  verticalBar_->Release();
+  // With no change of the scroll bar's value (a full box losing as many lines as it gains), the
+  // view still moves by the lines that came.
+  SyncView();
+  RepaintFrom(std::max(changedFrom, lines_.First()));
 }
 
 void LogBox::Clear() {
-  clear();
+  lines_.Clear();
+  anchor_ = caret_ = End();
+  paintedTop_ = lines_.First();
+  UpdateScrollBars();
+  verticalScrollBar()->setValue(0);
+  viewport()->update();
   atEnd_ = true;
   unseenLines_ = 0;
   followButton_->hide();
 }
 
-std::size_t LogBox::CharacterCount() const {
-  // characterCount() holds one separator per block, the last block's included; each separator
-  // between two blocks stands for CR LF.
-  const QTextDocument* doc = document();
-  return static_cast<std::size_t>(doc->characterCount() - 1 + doc->blockCount() - 1);
+void LogBox::scrollContentsBy(int dx, int /*dy*/) {
+  // The vertical move is taken from the line numbers, not from the change of the scroll bar's
+  // value: a trim shifts the value under a view that shows the same lines.
+  if (dx != 0) viewport()->scroll(dx, 0);
+  SyncView();
 }
 
-int LogBox::TrimToLimit() {
-  std::size_t count = CharacterCount();
-  if (count <= limit_) return 0;
-  // Find the first line to keep: drop whole lines (text, CR, LF) from the top until the rest
-  // fits. When only the last, unterminated line is left and it is still too long, the box is
-  // emptied, as there is no line feed to cut at.
-  QTextBlock block = document()->firstBlock();
-  int dropped = 0;
-  while (count > limit_) {
-    const QTextBlock next = block.next();
-    if (!next.isValid()) {
-      const int all = document()->blockCount();
-      document()->clear();
-      return all;
-    }
-    count -= static_cast<std::size_t>(block.length()) + 1;
-    block = next;
-    ++dropped;
+void LogBox::SyncView() {
+  const std::int64_t top = lines_.First() + verticalScrollBar()->value();
+  const std::int64_t moved = top - paintedTop_;
+  paintedTop_ = top;
+  if (moved == 0) return;
+  if (std::abs(moved) > FullRows()) {
+    viewport()->update();
+  } else {
+    viewport()->scroll(0, static_cast<int>(-moved) * lineHeight_);
   }
-  QTextCursor cursor(document());
-  cursor.movePosition(QTextCursor::Start);
-  cursor.setPosition(block.position(), QTextCursor::KeepAnchor);
-  cursor.removeSelectedText();
-  return dropped;
+}
+
+void LogBox::RepaintFrom(std::int64_t number) {
+  const std::int64_t row = std::max<std::int64_t>(0, number - paintedTop_);
+  if (row > FullRows()) return;
+  const int y = kTop + static_cast<int>(row) * lineHeight_;
+  viewport()->update(0, y, viewport()->width(), viewport()->height() - y);
+}
+
+void LogBox::paintEvent(QPaintEvent* event) {
+  QPainter painter(viewport());
+  painter.setFont(font());
+  const QRect area = event->rect();
+  const int across = horizontalScrollBar()->value();
+  // Only the columns in sight are drawn: a long dump is not laid out for the part off screen.
+  const int firstColumn = std::max(0, static_cast<int>((across - kMargin) / columnWidth_));
+  const int lastColumn =
+      static_cast<int>(std::ceil((across - kMargin + viewport()->width()) / columnWidth_)) + 1;
+  const qreal left = kMargin - across + firstColumn * columnWidth_;
+  const Spot from = std::min(anchor_, caret_);
+  const Spot to = std::max(anchor_, caret_);
+  const QPalette& colours = palette();
+
+  const int firstRow = std::max(0, FloorDiv(area.top() - kTop, lineHeight_));
+  const int lastRow = FloorDiv(area.bottom() - kTop, lineHeight_);
+  for (int row = firstRow; row <= lastRow; ++row) {
+    const std::int64_t number = paintedTop_ + row;
+    if (number < lines_.First()) continue;
+    if (number >= lines_.End()) break;
+    const QString& line = lines_.Line(number);
+    const int y = kTop + row * lineHeight_;
+    const QString shown = Shown(line, firstColumn, lastColumn);
+    painter.setPen(colours.color(QPalette::Text));
+    if (!shown.isEmpty()) painter.drawText(QPointF(left, y + ascent_), shown);
+
+    if (from == to || number < from.line || number > to.line) continue;
+    const int start = number == from.line ? from.column : 0;
+    // A selected line break shows as one selected column after the line's end.
+    const int end = number == to.line ? to.column : static_cast<int>(line.size()) + 1;
+    if (end <= start) continue;
+    const QRectF selected(kMargin - across + start * columnWidth_, y, (end - start) * columnWidth_,
+                          lineHeight_);
+    painter.fillRect(selected, colours.color(QPalette::Highlight));
+    painter.save();
+    painter.setClipRect(selected);
+    painter.setPen(colours.color(QPalette::HighlightedText));
+    if (!shown.isEmpty()) painter.drawText(QPointF(left, y + ascent_), shown);
+    painter.restore();
+  }
+}
+
+LogBox::Spot LogBox::End() const {
+  return {lines_.End() - 1, static_cast<int>(lines_.Line(lines_.End() - 1).size())};
+}
+
+LogBox::Spot LogBox::Clamped(Spot spot) const {
+  if (spot.line < lines_.First()) return {lines_.First(), 0};
+  if (spot.line >= lines_.End()) return End();
+  const int length = static_cast<int>(lines_.Line(spot.line).size());
+  return {spot.line, std::clamp(spot.column, 0, length)};
+}
+
+LogBox::Spot LogBox::SpotOf(int line, int column) const {
+  return Clamped({lines_.First() + line, column});
+}
+
+LogBox::Spot LogBox::SpotAt(QPoint point) const {
+  const std::int64_t number = paintedTop_ + FloorDiv(point.y() - kTop, lineHeight_);
+  const qreal x = point.x() - kMargin + horizontalScrollBar()->value();
+  return Clamped({std::clamp(number, lines_.First(), lines_.End() - 1),
+                  static_cast<int>(std::lround(x / columnWidth_))});
+}
+
+void LogBox::Select(int anchorLine, int anchorColumn, int line, int column) {
+  anchor_ = SpotOf(anchorLine, anchorColumn);
+  caret_ = SpotOf(line, column);
+  SelectionChanged();
+}
+
+void LogBox::SelectAll() {
+  anchor_ = {lines_.First(), 0};
+  caret_ = End();
+  SelectionChanged();
+}
+
+QString LogBox::SelectedText() const {
+  const Spot from = std::min(anchor_, caret_);
+  const Spot to = std::max(anchor_, caret_);
+  QString text;
+  for (std::int64_t number = from.line; number <= to.line && from != to; ++number) {
+    const QString& line = lines_.Line(number);
+    const int start = number == from.line ? from.column : 0;
+    const int end = number == to.line ? to.column : static_cast<int>(line.size());
+    text += line.mid(start, end - start);
+    if (number != to.line) text += QLatin1Char('\n');
+  }
+  return text;
+}
+
+void LogBox::Copy() const {
+  if (HasSelection()) QApplication::clipboard()->setText(SelectedText());
+}
+
+void LogBox::SelectionChanged() {
+  viewport()->update();
+  OnScrolled();
+}
+
+void LogBox::MoveCaret(Spot caret) {
+  caret_ = Clamped(caret);
+  QScrollBar* bar = verticalScrollBar();
+  const int index = static_cast<int>(caret_.line - lines_.First());
+  if (index < bar->value()) {
+    bar->setValue(index);
+  } else if (index >= bar->value() + FullRows()) {
+    bar->setValue(index - FullRows() + 1);
+  }
+  QScrollBar* across = horizontalScrollBar();
+  const int x = static_cast<int>(kMargin + caret_.column * columnWidth_);
+  if (x < across->value()) {
+    across->setValue(x - kMargin);
+  } else if (x > across->value() + viewport()->width() - kMargin) {
+    across->setValue(x - viewport()->width() + kMargin);
+  }
+  SelectionChanged();
+}
+
+bool LogBox::MoveCaretByKey(const QKeyEvent& event) {
+  Spot caret = caret_;
+  const int length = static_cast<int>(lines_.Line(caret.line).size());
+  if (event.matches(QKeySequence::SelectNextChar)) {
+    caret = caret.column < length ? Spot{caret.line, caret.column + 1} : Spot{caret.line + 1, 0};
+  } else if (event.matches(QKeySequence::SelectPreviousChar)) {
+    if (caret.column > 0) {
+      --caret.column;
+    } else if (caret.line > lines_.First()) {
+      caret = {caret.line - 1, static_cast<int>(lines_.Line(caret.line - 1).size())};
+    }
+  } else if (event.matches(QKeySequence::SelectNextLine)) {
+    ++caret.line;
+  } else if (event.matches(QKeySequence::SelectPreviousLine)) {
+    --caret.line;
+  } else if (event.matches(QKeySequence::SelectNextPage)) {
+    caret.line = std::min(caret.line + FullRows(), lines_.End() - 1);
+  } else if (event.matches(QKeySequence::SelectPreviousPage)) {
+    caret.line = std::max(caret.line - FullRows(), lines_.First());
+  } else if (event.matches(QKeySequence::SelectStartOfLine)) {
+    caret.column = 0;
+  } else if (event.matches(QKeySequence::SelectEndOfLine)) {
+    caret.column = length;
+  } else if (event.matches(QKeySequence::SelectStartOfDocument)) {
+    caret = {lines_.First(), 0};
+  } else if (event.matches(QKeySequence::SelectEndOfDocument)) {
+    caret = End();
+  } else {
+    return false;
+  }
+  MoveCaret(caret);
+  return true;
+}
+
+void LogBox::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy)) {
+    Copy();
+    return;
+  }
+  if (event->matches(QKeySequence::SelectAll)) {
+    SelectAll();
+    return;
+  }
+  if (MoveCaretByKey(*event)) return;
+  // Plain arrows and page keys move the view, as there is no caret to move.
+  if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+    for (const ViewKey& row : kViewKeys) {
+      if (row.key != event->key()) continue;
+      (row.horizontal ? horizontalScrollBar() : verticalScrollBar())->triggerAction(row.action);
+      return;
+    }
+  }
+  QAbstractScrollArea::keyPressEvent(event);
+}
+
+void LogBox::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QAbstractScrollArea::mousePressEvent(event);
+    return;
+  }
+  const Spot spot = SpotAt(event->position().toPoint());
+  if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = spot;
+  caret_ = spot;
+  dragging_ = true;
+  SelectionChanged();
+}
+
+void LogBox::mouseMoveEvent(QMouseEvent* event) {
+  if (!dragging_ || !(event->buttons() & Qt::LeftButton)) return;
+  // Dragging past the top or the foot of the view scrolls it a line at a time.
+  QPoint point = event->position().toPoint();
+  if (point.y() < 0) {
+    verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  } else if (point.y() >= viewport()->height()) {
+    verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  }
+  point.setY(std::clamp(point.y(), 0, viewport()->height() - 1));
+  caret_ = SpotAt(point);
+  SelectionChanged();
+}
+
+void LogBox::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  dragging_ = false;
+  // As everywhere on X11, a selection made with the mouse can be pasted with the middle button.
+  QClipboard* clipboard = QApplication::clipboard();
+  if (HasSelection() && clipboard->supportsSelection()) {
+    clipboard->setText(SelectedText(), QClipboard::Selection);
+  }
+}
+
+void LogBox::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  // A word is a run of characters between blanks: a byte of a dump, a status name.
+  const Spot spot = SpotAt(event->position().toPoint());
+  const QString& line = lines_.Line(spot.line);
+  int start = spot.column;
+  int end = spot.column;
+  while (start > 0 && !line[start - 1].isSpace()) --start;
+  while (end < line.size() && !line[end].isSpace()) ++end;
+  anchor_ = {spot.line, start};
+  caret_ = {spot.line, end};
+  dragging_ = false;
+  SelectionChanged();
+}
+
+void LogBox::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  QAction* copy = menu.addAction(tr("&Copy"), this, &LogBox::Copy);
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setEnabled(HasSelection());
+  QAction* all = menu.addAction(tr("Select All"), this, &LogBox::SelectAll);
+  all->setShortcut(QKeySequence::SelectAll);
+  menu.exec(event->globalPos());
 }
 
 void LogBox::Follow() {
-  QTextCursor cursor = textCursor();
-  cursor.movePosition(QTextCursor::End);
-  setTextCursor(cursor);
+  anchor_ = caret_ = End();
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
   atEnd_ = true;
   unseenLines_ = 0;
   followButton_->hide();
+  viewport()->update();
 }
 
 void LogBox::OnScrolled() {
@@ -197,39 +471,23 @@ void LogBox::PlaceFollowButton() {
 }
 
 void LogBox::resizeEvent(QResizeEvent* event) {
-  QPlainTextEdit::resizeEvent(event);
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollBars();
   PlaceFollowButton();
+}
+
+void LogBox::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange) {
+    TakeFontMetrics();
+    UpdateScrollBars();
+    viewport()->update();
+  }
 }
 
 bool LogBox::IsViewKey(int key) {
   return std::any_of(std::begin(kViewKeys), std::end(kViewKeys),
                      [key](const ViewKey& row) { return row.key == key; });
-}
-
-void LogBox::keyPressEvent(QKeyEvent* event) {
-  // Plain arrows and page keys move the view, not an invisible caret; with Shift they still
-  // extend a selection, and Ctrl+A and Ctrl+C work as everywhere.
-  if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-    for (const ViewKey& row : kViewKeys) {
-      if (row.key != event->key()) continue;
-      (row.horizontal ? horizontalScrollBar() : verticalScrollBar())->triggerAction(row.action);
-      return;
-    }
-  }
-  QPlainTextEdit::keyPressEvent(event);
-}
-
-std::string LogBox::Text() const {
-  // Block by block rather than toPlainText(), which would turn a no-break space into a blank.
-  std::string result;
-  result.reserve(CharacterCount());
-  for (QTextBlock block = document()->firstBlock(); block.isValid(); block = block.next()) {
-    if (block != document()->firstBlock()) result += "\r\n";
-    for (QChar c : block.text()) {
-      result += c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : '?';
-    }
-  }
-  return result;
 }
 
 }  // namespace tarvik::qt

@@ -7,19 +7,27 @@
 // the selection, and a small "N new lines – follow" button brings the view back to the end.
 // Lines are not wrapped: a long dump runs on to the right behind a horizontal scroll bar, so
 // every line keeps its indent.
+//
+// The box draws its lines itself rather than through a text document: an entry arriving at a
+// following view moves the lines already shown up by a copy of their pixels and draws only the
+// new ones, which is what keeps a window that polls all day nearly idle.
 #pragma once
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "engine/window_services.h"
+#include "ui/qt/log_lines.h"
 
 class QToolButton;
 
 namespace tarvik::qt {
 
-class LogBox : public QPlainTextEdit {
+class QuietScrollBar;
+
+class LogBox : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
@@ -32,9 +40,27 @@ class LogBox : public QPlainTextEdit {
   // Empties the box; the view follows again.
   void Clear();
   // The whole text with CRLF line breaks, as Latin-1 bytes.
-  std::string Text() const;
+  std::string Text() const { return lines_.Text(); }
   // Characters the box holds, a line break counting two.
-  std::size_t CharacterCount() const;
+  std::size_t CharacterCount() const { return lines_.CharacterCount(); }
+
+  // Lines held, counting the last, unterminated one (empty after a line break), and the text
+  // of a line by its index from the oldest, without the break (empty past either end).
+  int LineCount() const { return lines_.Count(); }
+  QString LineText(int index) const;
+  // The index of the line at the top of the view; the vertical scroll bar's value.
+  int TopLine() const;
+  // Where in the viewport the gap before `column` of line `line` is, half-way down the line.
+  QPoint PlaceOf(int line, int column) const;
+
+  // Selects from (anchorLine, anchorColumn) to (line, column), lines by index as in LineText.
+  void Select(int anchorLine, int anchorColumn, int line, int column);
+  void SelectAll();
+  bool HasSelection() const { return anchor_ != caret_; }
+  // The selection with '\n' line breaks, as the clipboard gets it.
+  QString SelectedText() const;
+  // Puts the selection on the clipboard; nothing selected, the clipboard stays.
+  void Copy() const;
 
   // New entries scroll into view: the view is at the end, not held by the operator, and nothing
   // is selected.
@@ -49,22 +75,64 @@ class LogBox : public QPlainTextEdit {
   static bool IsViewKey(int key);
 
  protected:
-  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
-  // Returns the number of lines dropped from the top.
-  int TrimToLimit();
+  // A place between two characters: the line's number (see LogLines) and the column.
+  struct Spot {
+    std::int64_t line = 0;
+    int column = 0;
+    auto operator<=>(const Spot&) const = default;
+  };
+
+  void TakeFontMetrics();
+  void UpdateScrollBars();
+  // Rows of the view a line fills completely.
+  int FullRows() const;
+  // Brings the painted view to the scroll bar's line: a copy of the pixels for a short move,
+  // a repaint for a long one.
+  void SyncView();
+  // Repaints the view from line `number` down.
+  void RepaintFrom(std::int64_t number);
+  Spot SpotAt(QPoint point) const;
+  Spot SpotOf(int line, int column) const;
+  Spot Clamped(Spot spot) const;
+  Spot End() const;
+  // Moves the caret, extending the selection from the anchor, and keeps it in view.
+  void MoveCaret(Spot caret);
+  bool MoveCaretByKey(const QKeyEvent& event);
+  void SelectionChanged();
   void ShowUnseen();
   void PlaceFollowButton();
   void OnScrolled();
 
-  std::size_t limit_;
+  LogLines lines_;
+  QuietScrollBar* verticalBar_ = nullptr;
+  // The line drawn at the top of the view, which the scroll bar's value may have left behind.
+  std::int64_t paintedTop_ = 0;
+  // The selection runs from the anchor to the caret; both stay on their text as lines are
+  // dropped above them.
+  Spot anchor_;
+  Spot caret_;
+  bool dragging_ = false;
   QToolButton* followButton_ = nullptr;
   int unseenLines_ = 0;
   // The view was at the end when the operator (or the box) last moved it; kept rather than
   // read from the scroll bar, whose range changes under the view without an entry.
   bool atEnd_ = true;
+  // The font's metrics; the box's font is fixed pitch, so a column is a fixed width.
+  int lineHeight_ = 1;
+  int ascent_ = 0;
+  qreal columnWidth_ = 1;
 };
 
 }  // namespace tarvik::qt

@@ -1,0 +1,201 @@
+// The log box drawn as entries arrive: what the screen shows after lines were moved by copying
+// pixels and only the new ones drawn is exactly what a fresh paint of the box shows, whatever
+// came in between; and the operator's mouse and keys select the text a copy then gives.
+#include "ui/qt/log_box.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QScreen>
+#include <QScrollBar>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ui_test_registry.h"
+
+namespace tarvik::qt {
+
+namespace {
+
+// A box small enough that a few hundred entries make it drop lines.
+constexpr std::size_t kSmallLimit = 3000;
+
+std::string Entry(int number) {
+  return "STATUS REQUEST ---> " + std::to_string(number) +
+         "\r\n                   [FC 05 11 27 56]\r\n";
+}
+
+// The box as the screen shows it: the window's backing store, where copied pixels stay.
+QImage OnScreen(QWidget& box) {
+  QApplication::processEvents();
+  return box.screen()
+      ->grabWindow(box.winId(), 0, 0, box.width(), box.height())
+      .toImage()
+      .convertToFormat(QImage::Format_RGB32);
+}
+
+// The box painted afresh from its lines.
+QImage Fresh(QWidget& box) { return box.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+// Where two pictures of the same size differ, for the failure's message.
+QString Difference(const QImage& a, const QImage& b) {
+  QRect where;
+  int pixels = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      if (a.pixel(x, y) == b.pixel(x, y)) continue;
+      where |= QRect(x, y, 1, 1);
+      ++pixels;
+    }
+  }
+  return QStringLiteral("%1 pixels differ within (%2,%3) %4x%5")
+      .arg(pixels)
+      .arg(where.x())
+      .arg(where.y())
+      .arg(where.width())
+      .arg(where.height());
+}
+
+enum class Story {
+  OneEntryATurn,
+  TwoEntriesATurn,
+  EntryInPieces,
+  ScrolledUp,
+  Selected,
+  ScrolledRight,
+  MoreThanTheBox,
+};
+
+}  // namespace
+
+class LogBoxTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<LogBox> box_;
+
+  void Show() {
+    box_->resize(320, 200);
+    box_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(box_.get()));
+  }
+
+  // Entries arriving one event-loop turn at a time, as the window's batches bring them.
+  void Arrive(int from, int count) {
+    for (int i = from; i < from + count; ++i) {
+      box_->Append(Entry(i));
+      QApplication::processEvents();
+    }
+  }
+
+ private slots:
+  void init() {
+    box_ = std::make_unique<LogBox>(nullptr, kSmallLimit);
+    Show();
+  }
+
+  void cleanup() { box_.reset(); }
+
+  void theScreenShowsWhatAFreshPaintShows_data() {
+    QTest::addColumn<Story>("story");
+    QTest::newRow("following, one entry a turn") << Story::OneEntryATurn;
+    QTest::newRow("following, two entries a turn") << Story::TwoEntriesATurn;
+    QTest::newRow("an entry in pieces") << Story::EntryInPieces;
+    QTest::newRow("scrolled up while lines are dropped") << Story::ScrolledUp;
+    QTest::newRow("a selection across lines") << Story::Selected;
+    QTest::newRow("scrolled right") << Story::ScrolledRight;
+    QTest::newRow("more than the box at once") << Story::MoreThanTheBox;
+  }
+
+  void theScreenShowsWhatAFreshPaintShows() {
+    QFETCH(Story, story);
+    Arrive(0, 40);
+    switch (story) {
+      case Story::OneEntryATurn:
+        Arrive(40, 200);
+        break;
+      case Story::TwoEntriesATurn:
+        for (int i = 40; i < 240; i += 2) {
+          box_->Append(Entry(i));
+          box_->Append(Entry(i + 1));
+          QApplication::processEvents();
+        }
+        break;
+      case Story::EntryInPieces:
+        for (const char* piece :
+             {"STATUS ", "REQUEST --->", "\r\n  [FC 05", " 11 27 56]", "\r\n"}) {
+          box_->Append(piece);
+          QApplication::processEvents();
+        }
+        break;
+      case Story::ScrolledUp:
+        box_->verticalScrollBar()->setValue(5);
+        QApplication::processEvents();
+        Arrive(40, 30);
+        QVERIFY(!box_->Following());
+        break;
+      case Story::Selected:
+        box_->Select(box_->LineCount() - 6, 3, box_->LineCount() - 3, 9);
+        QApplication::processEvents();
+        Arrive(40, 10);
+        QVERIFY(box_->HasSelection());
+        break;
+      case Story::ScrolledRight:
+        box_->Append(std::string(19, ' ') + "[" + std::string(300, 'A') + "]\r\n");
+        QApplication::processEvents();
+        box_->horizontalScrollBar()->setValue(57);
+        QApplication::processEvents();
+        Arrive(40, 20);
+        break;
+      case Story::MoreThanTheBox: {
+        std::string flood;
+        for (int i = 40; i < 140; ++i) flood += Entry(i);
+        box_->Append(flood);
+        QApplication::processEvents();
+        break;
+      }
+    }
+    const QImage shown = OnScreen(*box_);
+    const QImage fresh = Fresh(*box_);
+    QCOMPARE(shown.size(), fresh.size());
+    QVERIFY2(shown == fresh, qPrintable(Difference(shown, fresh)));
+  }
+
+  // A drag from inside one line into another selects from there to there, Shift with the arrows
+  // moves the selection's end, a double click takes a word, and a copy gives what is selected
+  // with a line feed between lines.
+  void theMouseAndTheKeysSelectWhatACopyGives() {
+    box_->Clear();
+    box_->Append("STATUS REQUEST --->\r\n[FC 05 11 27 56]\r\n              <--- IDLING\r\n");
+    QApplication::processEvents();
+    QWidget* view = box_->viewport();
+    QTest::mousePress(view, Qt::LeftButton, {}, box_->PlaceOf(0, 7));
+    QTest::mouseMove(view, box_->PlaceOf(1, 4));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, box_->PlaceOf(1, 4));
+    QCOMPARE(box_->SelectedText(), QStringLiteral("REQUEST --->\n[FC "));
+    QVERIFY(!box_->Following());
+
+    QTest::keyClick(box_.get(), Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(box_.get(), Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(box_->SelectedText(), QStringLiteral("REQUEST --->\n[FC 05"));
+    QTest::keyClick(box_.get(), Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(box_.get(), Qt::Key_End, Qt::ShiftModifier);
+    QCOMPARE(box_->SelectedText(),
+             QStringLiteral("REQUEST --->\n[FC 05 11 27 56]\n              <--- IDLING"));
+    QTest::keyClick(box_.get(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), box_->SelectedText());
+
+    QTest::mouseDClick(view, Qt::LeftButton, {}, box_->PlaceOf(2, 25));
+    QCOMPARE(box_->SelectedText(), QStringLiteral("IDLING"));
+    box_->Follow();
+    QVERIFY(!box_->HasSelection());
+    QVERIFY(box_->Following());
+  }
+};
+
+TARVIK_UI_TEST(LogBoxTest);
+
+}  // namespace tarvik::qt
+
+#include "log_box_test.moc"
