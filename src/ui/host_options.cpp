@@ -103,11 +103,18 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
         hasInlineValue = true;
       }
     }
-    // The value of an option that needs one, or nullptr after reporting its absence.
+    // The value of an option that needs one, or nullptr after reporting its absence. An option
+    // after it is not taken as its value: "--summary --console" would otherwise write a file
+    // named "--console" and run the window. Such a name can still be given with '='.
     auto value = [&]() -> const char* {
       if (hasInlineValue) return inlineValue.data();
-      if (i + 1 < argc) return argv[++i];
+      if (i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("--")) return argv[++i];
       parsed.error = std::string(arg) + " needs a value";
+      if (i + 1 < argc) {
+        parsed.error += std::string(" (") + argv[i + 1] +
+                        " is an option; for a value like it write " + std::string(arg) + "=" +
+                        argv[i + 1] + ")";
+      }
       return nullptr;
     };
     // An option that is given or not: it takes no value.
@@ -160,8 +167,10 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
       if (const char* v = value()) {
         options.globalDownloadWaitsMs = ParseWaits(v);
         if (!options.globalDownloadWaitsMs) {
-          parsed.error = "--global-download-waits takes four waits of 0 to 600000 ms, as "
-                         "3000,10000,60000,1000, not \"" + std::string(v) + "\"";
+          parsed.error =
+              "--global-download-waits takes four waits of 0 to 600000 ms, as "
+              "3000,10000,60000,1000, not \"" +
+              std::string(v) + "\"";
         }
       }
     } else {

@@ -62,6 +62,10 @@ const RefusedCase kRefused[] = {
     {"FlagWithValue", {"--fail-fast=yes"}, "--fail-fast takes no value"},
     {"HelpWithValue", {"--help=x"}, "--help takes no value"},
     {"MissingValue", {"--summary"}, "--summary needs a value"},
+    {"OptionForValue",
+     {"--summary", "--console"},
+     "--summary needs a value (--console is an option; for a value like it write "
+     "--summary=--console)"},
     {"EmptySummary", {"--summary="}, "--summary needs a file name"},
     {"EmptyDevice", {"--device", ""}, "--device needs a device path, not \"\""},
     {"EmptySettings", {"--settings="}, "--settings needs a file, not \"\""},
