@@ -40,17 +40,33 @@ int LogLines::Widest() const {
   return widest_;
 }
 
+namespace {
+
+// Adds bytes to a line as Latin-1 characters without their CRs. A whole entry line becomes one
+// allocation of its own size, not a string grown character by character.
+void AppendLatin1(QString& line, std::string_view piece) {
+  if (piece.ends_with('\r')) piece.remove_suffix(1);  // the CR of an entry's CR LF
+  if (piece.find('\r') == std::string_view::npos) {
+    line.append(QLatin1StringView(piece.data(), static_cast<qsizetype>(piece.size())));
+    return;
+  }
+  for (char c : piece) {
+    if (c != '\r') line.append(QChar(static_cast<unsigned char>(c)));
+  }
+}
+
+}  // namespace
+
 void LogLines::Append(std::string_view text) {
   QString* line = &lines_.back();
   Uncounted(*line);
-  for (char c : text) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      Counted(*line);
-      line = &lines_.emplace_back();
-      continue;
-    }
-    line->append(QChar(static_cast<unsigned char>(c)));
+  for (;;) {
+    const std::size_t end = text.find('\n');
+    AppendLatin1(*line, text.substr(0, end));
+    if (end == std::string_view::npos) break;
+    Counted(*line);
+    line = &lines_.emplace_back();
+    text.remove_prefix(end + 1);
   }
   Counted(*line);
 
