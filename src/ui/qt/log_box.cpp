@@ -1,19 +1,12 @@
 #include "ui/qt/log_box.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QContextMenuEvent>
 #include <QFontMetrics>
-#include <QKeyEvent>
-#include <QMenu>
-#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 
 #include "ui/qt/banded_scroll_bar_style.h"
 #include "ui/qt/dialog_units.h"
@@ -23,30 +16,8 @@ namespace tarvik::qt {
 
 namespace {
 
-// Room left of the first column, in pixels. The first row starts at the top: a line moved up
-// into a margin there by a copy of pixels would show a sliver a fresh paint does not.
-constexpr int kMargin = 4;
-constexpr int kTop = 0;
-
 // Room between the follow button and the edges of the text area, in pixels.
 constexpr int kFollowButtonMargin = 4;
-
-// The keys that move the view, and how.
-struct ViewKey {
-  int key;
-  bool horizontal;  // the horizontal scroll bar, else the vertical one
-  QAbstractSlider::SliderAction action;
-};
-constexpr ViewKey kViewKeys[] = {
-    {Qt::Key_Up, false, QAbstractSlider::SliderSingleStepSub},
-    {Qt::Key_Down, false, QAbstractSlider::SliderSingleStepAdd},
-    {Qt::Key_PageUp, false, QAbstractSlider::SliderPageStepSub},
-    {Qt::Key_PageDown, false, QAbstractSlider::SliderPageStepAdd},
-    {Qt::Key_Left, true, QAbstractSlider::SliderSingleStepSub},
-    {Qt::Key_Right, true, QAbstractSlider::SliderSingleStepAdd},
-    {Qt::Key_Home, false, QAbstractSlider::SliderToMinimum},
-    {Qt::Key_End, false, QAbstractSlider::SliderToMaximum},
-};
 
 // Columns `from` to `to` of a line as drawn: a control character, which the font has no glyph
 // of the column's width for, shows as a middle dot so the columns after it stay in place.
@@ -115,6 +86,13 @@ QPoint LogBox::PlaceOf(int line, int column) const {
   return {static_cast<int>(std::lround(kMargin + column * columnWidth_)) -
               horizontalScrollBar()->value(),
           kTop + static_cast<int>(row) * lineHeight_ + lineHeight_ / 2};
+}
+
+LogBox::Spot LogBox::SpotAt(QPoint point) const {
+  const std::int64_t number = paintedTop_ + FloorDiv(point.y() - kTop, lineHeight_);
+  const qreal x = point.x() - kMargin + horizontalScrollBar()->value();
+  return Clamped({std::clamp(number, lines_.First(), lines_.End() - 1),
+                  static_cast<int>(std::lround(x / columnWidth_))});
 }
 
 void LogBox::UpdateScrollBars() {
@@ -243,198 +221,6 @@ void LogBox::paintEvent(QPaintEvent* event) {
   }
 }
 
-LogBox::Spot LogBox::End() const {
-  return {lines_.End() - 1, static_cast<int>(lines_.Line(lines_.End() - 1).size())};
-}
-
-LogBox::Spot LogBox::Clamped(Spot spot) const {
-  if (spot.line < lines_.First()) return {lines_.First(), 0};
-  if (spot.line >= lines_.End()) return End();
-  const int length = static_cast<int>(lines_.Line(spot.line).size());
-  return {spot.line, std::clamp(spot.column, 0, length)};
-}
-
-LogBox::Spot LogBox::SpotOf(int line, int column) const {
-  return Clamped({lines_.First() + line, column});
-}
-
-LogBox::Spot LogBox::SpotAt(QPoint point) const {
-  const std::int64_t number = paintedTop_ + FloorDiv(point.y() - kTop, lineHeight_);
-  const qreal x = point.x() - kMargin + horizontalScrollBar()->value();
-  return Clamped({std::clamp(number, lines_.First(), lines_.End() - 1),
-                  static_cast<int>(std::lround(x / columnWidth_))});
-}
-
-void LogBox::Select(int anchorLine, int anchorColumn, int line, int column) {
-  anchor_ = SpotOf(anchorLine, anchorColumn);
-  caret_ = SpotOf(line, column);
-  SelectionChanged();
-}
-
-void LogBox::SelectAll() {
-  anchor_ = {lines_.First(), 0};
-  caret_ = End();
-  SelectionChanged();
-}
-
-QString LogBox::SelectedText() const {
-  const Spot from = std::min(anchor_, caret_);
-  const Spot to = std::max(anchor_, caret_);
-  QString text;
-  for (std::int64_t number = from.line; number <= to.line && from != to; ++number) {
-    const QString& line = lines_.Line(number);
-    const int start = number == from.line ? from.column : 0;
-    const int end = number == to.line ? to.column : static_cast<int>(line.size());
-    text += line.mid(start, end - start);
-    if (number != to.line) text += QLatin1Char('\n');
-  }
-  return text;
-}
-
-void LogBox::Copy() const {
-  if (HasSelection()) QApplication::clipboard()->setText(SelectedText());
-}
-
-void LogBox::SelectionChanged() {
-  viewport()->update();
-  OnScrolled();
-}
-
-void LogBox::MoveCaret(Spot caret) {
-  caret_ = Clamped(caret);
-  QScrollBar* bar = verticalScrollBar();
-  const int index = static_cast<int>(caret_.line - lines_.First());
-  if (index < bar->value()) {
-    bar->setValue(index);
-  } else if (index >= bar->value() + FullRows()) {
-    bar->setValue(index - FullRows() + 1);
-  }
-  QScrollBar* across = horizontalScrollBar();
-  const int x = static_cast<int>(kMargin + caret_.column * columnWidth_);
-  if (x < across->value()) {
-    across->setValue(x - kMargin);
-  } else if (x > across->value() + viewport()->width() - kMargin) {
-    across->setValue(x - viewport()->width() + kMargin);
-  }
-  SelectionChanged();
-}
-
-bool LogBox::MoveCaretByKey(const QKeyEvent& event) {
-  Spot caret = caret_;
-  const int length = static_cast<int>(lines_.Line(caret.line).size());
-  if (event.matches(QKeySequence::SelectNextChar)) {
-    caret = caret.column < length ? Spot{caret.line, caret.column + 1} : Spot{caret.line + 1, 0};
-  } else if (event.matches(QKeySequence::SelectPreviousChar)) {
-    if (caret.column > 0) {
-      --caret.column;
-    } else if (caret.line > lines_.First()) {
-      caret = {caret.line - 1, static_cast<int>(lines_.Line(caret.line - 1).size())};
-    }
-  } else if (event.matches(QKeySequence::SelectNextLine)) {
-    ++caret.line;
-  } else if (event.matches(QKeySequence::SelectPreviousLine)) {
-    --caret.line;
-  } else if (event.matches(QKeySequence::SelectNextPage)) {
-    caret.line = std::min(caret.line + FullRows(), lines_.End() - 1);
-  } else if (event.matches(QKeySequence::SelectPreviousPage)) {
-    caret.line = std::max(caret.line - FullRows(), lines_.First());
-  } else if (event.matches(QKeySequence::SelectStartOfLine)) {
-    caret.column = 0;
-  } else if (event.matches(QKeySequence::SelectEndOfLine)) {
-    caret.column = length;
-  } else if (event.matches(QKeySequence::SelectStartOfDocument)) {
-    caret = {lines_.First(), 0};
-  } else if (event.matches(QKeySequence::SelectEndOfDocument)) {
-    caret = End();
-  } else {
-    return false;
-  }
-  MoveCaret(caret);
-  return true;
-}
-
-void LogBox::keyPressEvent(QKeyEvent* event) {
-  if (event->matches(QKeySequence::Copy)) {
-    Copy();
-    return;
-  }
-  if (event->matches(QKeySequence::SelectAll)) {
-    SelectAll();
-    return;
-  }
-  if (MoveCaretByKey(*event)) return;
-  // Plain arrows and page keys move the view, as there is no caret to move.
-  if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-    for (const ViewKey& row : kViewKeys) {
-      if (row.key != event->key()) continue;
-      (row.horizontal ? horizontalScrollBar() : verticalScrollBar())->triggerAction(row.action);
-      return;
-    }
-  }
-  QAbstractScrollArea::keyPressEvent(event);
-}
-
-void LogBox::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) {
-    QAbstractScrollArea::mousePressEvent(event);
-    return;
-  }
-  const Spot spot = SpotAt(event->position().toPoint());
-  if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = spot;
-  caret_ = spot;
-  dragging_ = true;
-  SelectionChanged();
-}
-
-void LogBox::mouseMoveEvent(QMouseEvent* event) {
-  if (!dragging_ || !(event->buttons() & Qt::LeftButton)) return;
-  // Dragging past the top or the foot of the view scrolls it a line at a time.
-  QPoint point = event->position().toPoint();
-  if (point.y() < 0) {
-    verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-  } else if (point.y() >= viewport()->height()) {
-    verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-  }
-  point.setY(std::clamp(point.y(), 0, viewport()->height() - 1));
-  caret_ = SpotAt(point);
-  SelectionChanged();
-}
-
-void LogBox::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) return;
-  dragging_ = false;
-  // As everywhere on X11, a selection made with the mouse can be pasted with the middle button.
-  QClipboard* clipboard = QApplication::clipboard();
-  if (HasSelection() && clipboard->supportsSelection()) {
-    clipboard->setText(SelectedText(), QClipboard::Selection);
-  }
-}
-
-void LogBox::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) return;
-  // A word is a run of characters between blanks: a byte of a dump, a status name.
-  const Spot spot = SpotAt(event->position().toPoint());
-  const QString& line = lines_.Line(spot.line);
-  int start = spot.column;
-  int end = spot.column;
-  while (start > 0 && !line[start - 1].isSpace()) --start;
-  while (end < line.size() && !line[end].isSpace()) ++end;
-  anchor_ = {spot.line, start};
-  caret_ = {spot.line, end};
-  dragging_ = false;
-  SelectionChanged();
-}
-
-void LogBox::contextMenuEvent(QContextMenuEvent* event) {
-  QMenu menu(this);
-  QAction* copy = menu.addAction(tr("&Copy"), this, &LogBox::Copy);
-  copy->setShortcut(QKeySequence::Copy);
-  copy->setEnabled(HasSelection());
-  QAction* all = menu.addAction(tr("Select All"), this, &LogBox::SelectAll);
-  all->setShortcut(QKeySequence::SelectAll);
-  menu.exec(event->globalPos());
-}
-
 void LogBox::Follow() {
   anchor_ = caret_ = End();
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
@@ -483,11 +269,6 @@ void LogBox::changeEvent(QEvent* event) {
     UpdateScrollBars();
     viewport()->update();
   }
-}
-
-bool LogBox::IsViewKey(int key) {
-  return std::any_of(std::begin(kViewKeys), std::end(kViewKeys),
-                     [key](const ViewKey& row) { return row.key == key; });
 }
 
 }  // namespace tarvik::qt

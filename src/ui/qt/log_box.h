@@ -87,6 +87,11 @@ class LogBox : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
 
  private:
+  // Room left of the first column, in pixels. The first row starts at the top: a line moved up
+  // into a margin there by a copy of pixels would show a sliver a fresh paint does not.
+  static constexpr int kMargin = 4;
+  static constexpr int kTop = 0;
+
   // A place between two characters: the line's number (see LogLines) and the column.
   struct Spot {
     std::int64_t line = 0;
