@@ -192,6 +192,24 @@ class LogBoxTest : public QObject {
     QVERIFY(!box_->HasSelection());
     QVERIFY(box_->Following());
   }
+
+  // A drag held below the view goes on scrolling it and extending the selection until the
+  // button is let go.
+  void aDragHeldBelowTheViewScrollsOn() {
+    Arrive(0, 60);
+    box_->verticalScrollBar()->setValue(0);
+    QWidget* view = box_->viewport();
+    QTest::mousePress(view, Qt::LeftButton, {}, box_->PlaceOf(1, 0));
+    QTest::mouseMove(view, QPoint(10, view->height() + 20));
+    QTRY_VERIFY(box_->TopLine() >= 5);
+    QVERIFY(box_->SelectedText().startsWith(box_->LineText(1) + QLatin1Char('\n')));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(10, view->height() + 20));
+    const int top = box_->TopLine();
+    const QString selected = box_->SelectedText();
+    QTest::qWait(200);
+    QCOMPARE(box_->TopLine(), top);
+    QCOMPARE(box_->SelectedText(), selected);
+  }
 };
 
 TARVIK_UI_TEST(LogBoxTest);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -85,6 +86,7 @@ class LogBox : public QAbstractScrollArea {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  void timerEvent(QTimerEvent* event) override;
 
  private:
   // Room left of the first column, in pixels. The first row starts at the top: a line moved up
@@ -115,6 +117,8 @@ class LogBox : public QAbstractScrollArea {
   // Moves the caret, extending the selection from the anchor, and keeps it in view.
   void MoveCaret(Spot caret);
   bool MoveCaretByKey(const QKeyEvent& event);
+  // Moves the selection's end to where the drag is, scrolling a line if it is past the view.
+  void ExtendDrag();
   void SelectionChanged();
   void ShowUnseen();
   void PlaceFollowButton();
@@ -129,6 +133,9 @@ class LogBox : public QAbstractScrollArea {
   Spot anchor_;
   Spot caret_;
   bool dragging_ = false;
+  QPoint dragPoint_;
+  QBasicTimer autoScroll_;
+  static constexpr int kAutoScrollMs = 50;
   QToolButton* followButton_ = nullptr;
   int unseenLines_ = 0;
   // The view was at the end when the operator (or the box) last moved it; kept rather than

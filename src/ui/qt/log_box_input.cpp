@@ -1,7 +1,5 @@
 // The operator's side of the log box: selecting with the mouse and the keys, copying, and the
 // keys that move the view.
-#include "ui/qt/log_box.h"
-
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -9,9 +7,12 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTimerEvent>
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+
+#include "ui/qt/log_box.h"
 
 namespace tarvik::qt {
 
@@ -174,21 +175,44 @@ void LogBox::mousePressEvent(QMouseEvent* event) {
 
 void LogBox::mouseMoveEvent(QMouseEvent* event) {
   if (!dragging_ || !(event->buttons() & Qt::LeftButton)) return;
-  // Dragging past the top or the foot of the view scrolls it a line at a time.
-  QPoint point = event->position().toPoint();
-  if (point.y() < 0) {
+  dragPoint_ = event->position().toPoint();
+  // Held past the top or the foot of the view, the drag goes on scrolling it a line at a time,
+  // as long as the button is down there.
+  const bool outside = dragPoint_.y() < 0 || dragPoint_.y() >= viewport()->height();
+  if (outside && !autoScroll_.isActive()) {
+    autoScroll_.start(kAutoScrollMs, this);
+  } else if (!outside) {
+    autoScroll_.stop();
+  }
+  ExtendDrag();
+}
+
+void LogBox::ExtendDrag() {
+  if (dragPoint_.y() < 0) {
     verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-  } else if (point.y() >= viewport()->height()) {
+  } else if (dragPoint_.y() >= viewport()->height()) {
     verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
   }
-  point.setY(std::clamp(point.y(), 0, viewport()->height() - 1));
-  caret_ = SpotAt(point);
+  caret_ = SpotAt({dragPoint_.x(), std::clamp(dragPoint_.y(), 0, viewport()->height() - 1)});
   SelectionChanged();
+}
+
+void LogBox::timerEvent(QTimerEvent* event) {
+  if (event->timerId() != autoScroll_.timerId()) {
+    QAbstractScrollArea::timerEvent(event);
+    return;
+  }
+  if (!dragging_) {
+    autoScroll_.stop();
+    return;
+  }
+  ExtendDrag();
 }
 
 void LogBox::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   dragging_ = false;
+  autoScroll_.stop();
   // As everywhere on X11, a selection made with the mouse can be pasted with the middle button.
   QClipboard* clipboard = QApplication::clipboard();
   if (HasSelection() && clipboard->supportsSelection()) {
@@ -208,6 +232,7 @@ void LogBox::mouseDoubleClickEvent(QMouseEvent* event) {
   anchor_ = {spot.line, start};
   caret_ = {spot.line, end};
   dragging_ = false;
+  autoScroll_.stop();
   SelectionChanged();
 }
 
