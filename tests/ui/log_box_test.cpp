@@ -193,6 +193,26 @@ class LogBoxTest : public QObject {
     QVERIFY(box_->Following());
   }
 
+  // The horizontal scroll bar reaches as far as the longest line kept: it appears with a long
+  // dump and goes once the dump has been dropped from the top, however many lines shared its
+  // length meanwhile.
+  void theWidthFollowsTheLongestLineKept() {
+    QScrollBar* across = box_->horizontalScrollBar();
+    QCOMPARE(across->maximum(), 0);
+    const std::string dump = "[" + std::string(200, 'A') + "]\r\n";
+    box_->Append(dump);
+    box_->Append(dump);
+    const int wide = across->maximum();
+    QVERIFY(wide > 0);
+    Arrive(40, 5);
+    QVERIFY(!box_->LineText(0).startsWith(QStringLiteral("STATUS REQUEST ---> 0")));
+    QCOMPARE(across->maximum(), wide);  // still in the box: only older lines were dropped
+    QVERIFY(box_->Text().find(dump) != std::string::npos);
+    Arrive(100, 60);
+    QVERIFY(box_->Text().find(dump) == std::string::npos);
+    QCOMPARE(across->maximum(), 0);
+  }
+
   // A drag held below the view goes on scrolling it and extending the selection until the
   // button is let go.
   void aDragHeldBelowTheViewScrollsOn() {

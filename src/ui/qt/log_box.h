@@ -10,7 +10,7 @@
 //
 // The box draws its lines itself rather than through a text document: an entry arriving at a
 // following view moves the lines already shown up by a copy of their pixels and draws only the
-// new ones, which is what keeps a window that polls all day nearly idle.
+// new ones, a fraction of the work of laying out a document and repainting its view.
 #pragma once
 
 #include <QAbstractScrollArea>
