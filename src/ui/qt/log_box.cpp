@@ -1,8 +1,10 @@
 #include "ui/qt/log_box.h"
 
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRawFont>
 #include <QScrollBar>
 #include <QToolButton>
 #include <algorithm>
@@ -70,6 +72,7 @@ void LogBox::TakeFontMetrics() {
   lineHeight_ = std::max(1, metrics.lineSpacing());
   ascent_ = metrics.ascent();
   columnWidth_ = std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0')));
+  rawFont_ = QRawFont::fromFont(font());
 }
 
 int LogBox::FullRows() const { return std::max(1, (viewport()->height() - kTop) / lineHeight_); }
@@ -179,6 +182,23 @@ void LogBox::RepaintFrom(std::int64_t number) {
   viewport()->update(0, y, viewport()->width(), viewport()->height() - y);
 }
 
+void LogBox::DrawText(QPainter& painter, QPointF origin, const QString& text) const {
+  if (text.isEmpty()) return;
+  QList<quint32> glyphs = rawFont_.glyphIndexesForString(text);
+  if (glyphs.size() != text.size() || glyphs.contains(0)) {
+    painter.drawText(origin, text);
+    return;
+  }
+  QList<QPointF> positions(glyphs.size());
+  for (qsizetype i = 0; i < positions.size(); ++i)
+    positions[i] = QPointF(static_cast<qreal>(i) * columnWidth_, 0);
+  QGlyphRun run;
+  run.setRawFont(rawFont_);
+  run.setGlyphIndexes(glyphs);
+  run.setPositions(positions);
+  painter.drawGlyphRun(origin, run);
+}
+
 void LogBox::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   painter.setFont(font());
@@ -203,7 +223,7 @@ void LogBox::paintEvent(QPaintEvent* event) {
     const int y = kTop + row * lineHeight_;
     const QString shown = Shown(line, firstColumn, lastColumn);
     painter.setPen(colours.color(QPalette::Text));
-    if (!shown.isEmpty()) painter.drawText(QPointF(left, y + ascent_), shown);
+    DrawText(painter, QPointF(left, y + ascent_), shown);
 
     if (from == to || number < from.line || number > to.line) continue;
     const int start = number == from.line ? from.column : 0;
@@ -216,7 +236,7 @@ void LogBox::paintEvent(QPaintEvent* event) {
     painter.save();
     painter.setClipRect(selected);
     painter.setPen(colours.color(QPalette::HighlightedText));
-    if (!shown.isEmpty()) painter.drawText(QPointF(left, y + ascent_), shown);
+    DrawText(painter, QPointF(left, y + ascent_), shown);
     painter.restore();
   }
 }

@@ -15,6 +15,7 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QRawFont>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -102,6 +103,7 @@ class LogBox : public QAbstractScrollArea {
   };
 
   void TakeFontMetrics();
+  void DrawText(QPainter& painter, QPointF origin, const QString& text) const;
   void UpdateScrollBars();
   // Rows of the view a line fills completely.
   int FullRows() const;
@@ -145,6 +147,7 @@ class LogBox : public QAbstractScrollArea {
   int lineHeight_ = 1;
   int ascent_ = 0;
   qreal columnWidth_ = 1;
+  QRawFont rawFont_;
 };
 
 }  // namespace tarvik::qt
