@@ -193,6 +193,17 @@ class LogBoxTest : public QObject {
     QVERIFY(box_->Following());
   }
 
+  // Shift with an arrow, nothing selected and no click in view: the selection starts at the
+  // top line in view, not somewhere out of sight.
+  void keysSelectFromTheTopOfTheView() {
+    Arrive(0, 40);
+    box_->verticalScrollBar()->setValue(10);
+    box_->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(box_.get(), Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(box_->SelectedText(), box_->LineText(10) + QLatin1Char('\n'));
+    QCOMPARE(box_->TopLine(), 10);
+  }
+
   // The horizontal scroll bar reaches as far as the longest line kept: it appears with a long
   // dump and goes once the dump has been dropped from the top, however many lines shared its
   // length meanwhile.

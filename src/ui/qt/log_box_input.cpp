@@ -107,6 +107,11 @@ void LogBox::MoveCaret(Spot caret) {
 }
 
 bool LogBox::MoveCaretByKey(const QKeyEvent& event) {
+  // With nothing selected, a selection from the keys starts where the operator is looking: at
+  // the start of the top line in view, unless the caret (the last click) is in view.
+  if (!HasSelection() && (caret_.line < paintedTop_ || caret_.line >= paintedTop_ + FullRows())) {
+    anchor_ = caret_ = Clamped({paintedTop_, 0});
+  }
   Spot caret = caret_;
   const int length = static_cast<int>(lines_.Line(caret.line).size());
   if (event.matches(QKeySequence::SelectNextChar)) {
