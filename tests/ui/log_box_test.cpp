@@ -202,6 +202,16 @@ class LogBoxTest : public QObject {
     QTest::keyClick(box_.get(), Qt::Key_Down, Qt::ShiftModifier);
     QCOMPARE(box_->SelectedText(), box_->LineText(10) + QLatin1Char('\n'));
     QCOMPARE(box_->TopLine(), 10);
+
+    // Keys that only move the view leave the click where it was, in view or not: Shift+click
+    // after them selects from the click.
+    QTest::mouseClick(box_->viewport(), Qt::LeftButton, {}, box_->PlaceOf(12, 0));
+    box_->verticalScrollBar()->setValue(25);
+    QTest::keyClick(box_.get(), Qt::Key_Down);
+    QCOMPARE(box_->TopLine(), 26);
+    QTest::mouseClick(box_->viewport(), Qt::LeftButton, Qt::ShiftModifier, box_->PlaceOf(28, 0));
+    QVERIFY(box_->SelectedText().startsWith(box_->LineText(12) + QLatin1Char('\n')));
+    QVERIFY(box_->SelectedText().endsWith(box_->LineText(27) + QLatin1Char('\n')));
   }
 
   // The horizontal scroll bar reaches as far as the longest line kept: it appears with a long

@@ -68,7 +68,8 @@ QString LogBox::SelectedText() const {
   const Spot from = std::min(anchor_, caret_);
   const Spot to = std::max(anchor_, caret_);
   QString text;
-  for (std::int64_t number = from.line; number <= to.line && from != to; ++number) {
+  if (from == to) return text;
+  for (std::int64_t number = from.line; number <= to.line; ++number) {
     const QString& line = lines_.Line(number);
     const int start = number == from.line ? from.column : 0;
     const int end = number == to.line ? to.column : static_cast<int>(line.size());
@@ -107,6 +108,8 @@ void LogBox::MoveCaret(Spot caret) {
 }
 
 bool LogBox::MoveCaretByKey(const QKeyEvent& event) {
+  // Every selecting key holds Shift; other keys leave the caret where the last click put it.
+  if (!(event.modifiers() & Qt::ShiftModifier)) return false;
   // With nothing selected, a selection from the keys starts where the operator is looking: at
   // the start of the top line in view, unless the caret (the last click) is in view.
   if (!HasSelection() && (caret_.line < paintedTop_ || caret_.line >= paintedTop_ + FullRows())) {
