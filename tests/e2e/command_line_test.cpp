@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -42,8 +44,7 @@ const ProgramCase kPrograms[] = {
      TARVIK_HOST_BINARY,
      {"  --console ", "  --demo ", "  --device PATH ", "  --settings FILE ", "  --answer yes|no ",
       "  --screenshot FILE ", "  --screenshot-view window|log|properties|download:FILE ",
-      "  --global-download-waits A,B,C,D ", "  --version ",
-      "  --help, -h "}},
+      "  --global-download-waits A,B,C,D ", "  --version ", "  --help, -h "}},
     {"tarvik-validator",
      TARVIK_VALIDATOR_BINARY,
      {"  --pty ", "  --device PATH ", "  --baud N ", "  --pace ", "  --script FILE ",
@@ -76,6 +77,22 @@ TEST(CommandLineTest, HelpListsEveryOptionOnOneLineAndTheExitStatuses) {
     }
     EXPECT_NE(run.text.find("\nExit status:\n  0 "), std::string::npos) << run.text;
   }
+}
+
+// The window's picture options follow the host's rule: an option is never taken as the value
+// of the one before it, so "--screenshot --demo" is refused rather than saving a file "--demo".
+TEST(CommandLineTest, TheWindowTakesNoOptionAsAPictureOptionsValue) {
+  char dir[] = "/tmp/tarvik-command-line-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  for (const char* option : {"--screenshot", "--screenshot-delay", "--screenshot-view"}) {
+    SCOPED_TRACE(option);
+    const Output run = RunProgram(std::string("cd ") + dir +
+                                  " && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" + dir + " " +
+                                  TARVIK_HOST_BINARY + " " + option + " --demo");
+    EXPECT_EQ(run.status, 64);
+  }
+  EXPECT_FALSE(std::filesystem::exists(std::string(dir) + "/--demo"));
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -23,11 +23,19 @@ namespace {
 // Long enough for the worker's start-up (port open, first polls) to show.
 constexpr int kScreenshotDelayMs = 1500;
 
-// The value of `--name=VALUE` or `--name VALUE`; empty when the option is not given.
-QString OptionValue(const QStringList& arguments, const QString& option) {
+// The value of `--name=VALUE` or `--name VALUE`; empty when the option is not given. As for the
+// host's other options, an option after it is not its value ("--screenshot --demo" would save
+// the picture as "--demo"): `missing` then names the option.
+QString OptionValue(const QStringList& arguments, const QString& option, QString& missing) {
   for (qsizetype i = 1; i < arguments.size(); ++i) {
-    if (arguments[i].startsWith(option + QLatin1Char('='))) return arguments[i].mid(option.size() + 1);
-    if (arguments[i] == option && i + 1 < arguments.size()) return arguments[i + 1];
+    if (arguments[i].startsWith(option + QLatin1Char('=')))
+      return arguments[i].mid(option.size() + 1);
+    if (arguments[i] != option) continue;
+    if (i + 1 < arguments.size() && !arguments[i + 1].startsWith(QLatin1String("--"))) {
+      return arguments[i + 1];
+    }
+    missing = option;
+    return {};
   }
   return {};
 }
@@ -56,14 +64,21 @@ ScreenshotView ViewOf(const QString& name) {
 int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   int toolkitArgc = argc;  // QApplication keeps a reference to it for its whole life
   QApplication app(toolkitArgc, argv);
-  const QString screenshot = OptionValue(QApplication::arguments(), QStringLiteral("--screenshot"));
+  QString missing;
+  const QString screenshot =
+      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot"), missing);
   // --screenshot-delay MS waits longer, for a picture of a later moment (a note cycle of --demo).
   bool delayGiven = false;
-  const int delay = OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-delay"))
-                        .toInt(&delayGiven);
+  const int delay =
+      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-delay"), missing)
+          .toInt(&delayGiven);
   const int screenshotDelayMs = delayGiven && delay >= 0 ? delay : kScreenshotDelayMs;
   const QString viewName =
-      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-view"));
+      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-view"), missing);
+  if (!missing.isEmpty()) {
+    std::fprintf(stderr, "tarvik-host: %s needs a value\n", qPrintable(missing));
+    return kExitUsage;
+  }
   const ScreenshotView view = ViewOf(viewName);
   if (view == ScreenshotView::Unknown) {
     std::fprintf(stderr,
