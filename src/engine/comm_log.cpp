@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -209,12 +209,14 @@ void DisplayMessageOnLogBox(Engine& engine, std::string_view text) {
   engine.ui.AppendLogText(text);
 }
 
-void SetRxLogText(Engine& engine, std::string_view text) {
-  auto& field = engine.rx.logText;
+void SetLogText(FrameLogRecord& record, std::string_view text) {
+  auto& field = record.logText;
   const std::size_t n = std::min(text.size(), field.size() - 1);
   std::memcpy(field.data(), text.data(), n);
   field[n] = '\0';
 }
+
+void SetRxLogText(Engine& engine, std::string_view text) { SetLogText(engine.rx, text); }
 
 bool OpenLogFile(Engine& engine, const std::string& path) {
   std::lock_guard lock(engine.logFile.mutex);

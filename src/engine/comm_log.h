@@ -22,6 +22,8 @@ void DisplayMessageOnLogBox(Engine& engine, std::string_view text);
 // mode, and written to the log file of a recording like any other entry.
 void LogHostEvent(Engine& engine, std::string_view text);
 
+// Sets a frame record's log text, cut to fit.
+void SetLogText(FrameLogRecord& record, std::string_view text);
 // Sets `rx.logText` (cut to fit) — the first step of every response handler.
 void SetRxLogText(Engine& engine, std::string_view text);
 

@@ -64,14 +64,6 @@ void PutText(std::uint8_t* frame, std::size_t& at, const char* text, std::size_t
 
 int YearOf(const std::tm& t) { return static_cast<int>(static_cast<long long>(t.tm_year) + 1900); }
 
-// Puts `name` in the log record of the frame about to be sent, cut to fit.
-void SetTxLogName(Engine& engine, std::string_view name) {
-  auto& text = engine.tx.logText;
-  const std::size_t n = std::min(name.size(), text.size() - 1);
-  std::memcpy(text.data(), name.data(), n);
-  text[n] = '\0';
-}
-
 // The log name of a frame: the catalogue's, with the progress or the seed where it carries one.
 void SetTxLogText(Engine& engine, const CommandInfo& command) {
   auto& text = engine.tx.logText;
@@ -90,7 +82,7 @@ void SetTxLogText(Engine& engine, const CommandInfo& command) {
     std::snprintf(text.data(), text.size(), "%.*s(%04X)", static_cast<int>(command.logName.size()),
                   command.logName.data(), static_cast<unsigned>(signatureSeed));
   } else {
-    SetTxLogName(engine, command.logName);
+    SetLogText(engine.tx, command.logName);
   }
 }
 
@@ -280,7 +272,7 @@ int SendFrameBytes(Engine& engine, std::span<const std::uint8_t> bytes, std::str
   s.lastCommand.store(code);
 
   LoadTxRecord(engine, bytes.first(length));
-  SetTxLogName(engine, logName);
+  SetLogText(engine.tx, logName);
 
   if (!WriteTxFrame(engine, code)) return 0;
   LogTransmittedFrame(engine);
