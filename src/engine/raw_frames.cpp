@@ -17,7 +17,7 @@ std::string RawFrameLogName(std::uint8_t code) {
 
 std::vector<std::uint8_t> BuildRawFrame(std::uint8_t address, std::uint8_t code,
                                         std::span<const std::uint8_t> data) {
-  const std::size_t n = std::min(data.size(), kMaxRawFrameData);
+  const std::size_t n = std::min(data.size(), kMaxFrameData);
   std::vector<std::uint8_t> frame(n + 5);
   frame[0] = address;
   frame[1] = static_cast<std::uint8_t>(n + 5);

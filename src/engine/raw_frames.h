@@ -17,13 +17,11 @@ namespace tarvik {
 inline constexpr std::int32_t kRawFrameCharacter = 0x100;
 // The log name of bytes written exactly as given.
 inline constexpr std::string_view kRawBytesLogName = "Raw Bytes";
-// The most data bytes a frame can carry (LNG counts SYNC, LNG, CMD and the CRC too).
-inline constexpr std::size_t kMaxRawFrameData = kMaxFrameLength - kMinFrameLength;
 
 // The log name of a frame with command `code`: the catalogue's, or "Raw Frame 0xCC".
 std::string RawFrameLogName(std::uint8_t code);
 
-// SYNC `address`, LNG, `code`, `data` and the CRC (low byte first). At most kMaxRawFrameData
+// SYNC `address`, LNG, `code`, `data` and the CRC (low byte first). At most kMaxFrameData
 // data bytes; more are not taken (the caller checks).
 std::vector<std::uint8_t> BuildRawFrame(std::uint8_t address, std::uint8_t code,
                                         std::span<const std::uint8_t> data);

@@ -14,7 +14,9 @@ namespace tarvik {
 inline constexpr std::size_t kFrameBufferSize = 256;
 inline constexpr int kMinFrameLength = 5;
 inline constexpr int kMaxFrameLength = 255;
-inline constexpr std::uint8_t kSyncByte = 0xFC;          // every validator frame, host frames normally
+// The most data bytes a frame can carry (LNG counts SYNC, LNG, CMD and the CRC too).
+inline constexpr std::size_t kMaxFrameData = kMaxFrameLength - kMinFrameLength;
+inline constexpr std::uint8_t kSyncByte = 0xFC;  // every validator frame, host frames normally
 inline constexpr std::uint8_t kBroadcastAddress = 0xF0;  // host frames during a global download
 
 // The initial value of the file CRC; also printed by the program signature request.

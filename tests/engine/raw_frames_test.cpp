@@ -34,7 +34,7 @@ TEST(BuildRawFrame, AddsSyncLengthAndCrc) {
       {0xF0, 0x11, {}, {0xF0, 0x05, 0x11, 0x84, 0xF3}},
   };
   for (const auto& c : cases) EXPECT_EQ(BuildRawFrame(c.address, c.code, c.data), c.frame);
-  EXPECT_EQ(BuildRawFrame(0xFC, 0x30, Bytes(kMaxRawFrameData, 0x55))[1], 255);
+  EXPECT_EQ(BuildRawFrame(0xFC, 0x30, Bytes(kMaxFrameData, 0x55))[1], 255);
 }
 
 TEST(RawFrameLogName, IsTheCatalogueNameOrTheCode) {

@@ -14,7 +14,6 @@ namespace tarvik::validator {
 namespace {
 
 constexpr int kAtLeast9 = -9;  // download data: address and 0..246 packet bytes
-constexpr std::size_t kMaxFrameData = kMaxFrameLength - kMinFrameLength;
 // The host's program CRC covers the first MiB of a file; the validator keeps no more of one.
 constexpr std::size_t kProgramCrcLimit = 1u << 20;
 constexpr std::size_t kMinProgramSize = 14;  // the program header

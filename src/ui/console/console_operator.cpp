@@ -264,7 +264,7 @@ CommandOutcome ConsoleOperator::Send(std::string_view arguments, bool raw) {
     if (bytes.size() > kFrameBufferSize) return Error(":send-bytes takes at most 256 bytes");
     logName = kRawBytesLogName;
   } else {
-    if (bytes.size() - 1 > kMaxRawFrameData) return Error(":send takes at most 250 data bytes");
+    if (bytes.size() - 1 > kMaxFrameData) return Error(":send takes at most 250 data bytes");
     const std::uint8_t code = bytes.front();
     const auto address = static_cast<std::uint8_t>(engine_.state.deviceAddress.load() & 0xFF);
     bytes = BuildRawFrame(address, code, std::span<const std::uint8_t>(bytes).subspan(1));
