@@ -67,5 +67,4 @@ void ReportDownloadProgress(Engine& engine, DownloadProgress::Kind kind,
 // enables the button its start disabled as well as its own).
 void EnableDownloadButtons(Engine& engine);
 
-
 }  // namespace tarvik

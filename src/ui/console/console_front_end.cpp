@@ -19,7 +19,6 @@
 #include <thread>
 
 #include "engine/comm_log.h"
-#include "engine/program_download.h"
 #include "engine/run_summary.h"
 #include "engine/settings.h"
 #include "engine/worker_loop.h"

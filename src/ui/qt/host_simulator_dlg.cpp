@@ -23,7 +23,6 @@
 #include "engine/main_window_operations.h"
 #include "engine/operating_modes.h"
 #include "engine/port_control.h"
-#include "engine/program_download.h"
 #include "engine/properties.h"
 #include "engine/settings.h"
 #include "engine/value_entry.h"
