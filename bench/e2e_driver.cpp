@@ -78,18 +78,17 @@ struct Row {
   std::optional<double> baseline;
   std::optional<double> target;  // the limit the host must stay below
   std::string unit;
-  std::string note;
-  bool failed = false;  // the figure could not be taken (the note or standard error says why)
+  std::string note;  // with no host figure, why it could not be taken
 };
 
 std::vector<Row> gRows;
 
-// One quantity of a measurement, the host's beside the baseline's; `of` picks it out. The
-// figure has failed when the host's measurement could not be taken.
+// One quantity of a measurement, the host's beside the baseline's; `of` picks it out. A row
+// without the host's figure has failed: the measurement could not be taken.
 template <typename Measurement, typename Pick>
 Row MeasuredRow(std::string figure, std::string unit, const std::optional<Measurement>& host,
                 const std::optional<Measurement>& base, Pick of) {
-  Row row{std::move(figure), {}, {}, {}, std::move(unit), {}, !host};
+  Row row{std::move(figure), {}, {}, {}, std::move(unit), {}};
   if (host) row.host = of(*host);
   if (base) row.baseline = of(*base);
   return row;
@@ -124,8 +123,8 @@ std::string Ratio(std::optional<double> value, std::optional<double> reference) 
 
 // "-" for a figure with no target.
 std::string Verdict(const Row& row) {
-  if (row.failed) return "FAILED";
-  if (!row.host || !row.target) return "-";
+  if (!row.host) return "FAILED";
+  if (!row.target) return "-";
   return *row.host < *row.target ? "met" : "NOT MET";
 }
 
@@ -293,8 +292,7 @@ std::optional<Load> Idle(const Config& config, Subject subject, bool portOpen, b
   peer.Stop();
   if (!alive) {
     std::fprintf(stderr, "tarvik_e2e_driver: %s ended during the measurement (see %s)\n",
-                 subject == Subject::Baseline ? "the baseline" : "tarvik-host",
-                 errors->c_str());
+                 subject == Subject::Baseline ? "the baseline" : "tarvik-host", errors->c_str());
     return std::nullopt;
   }
   Load load;
@@ -324,8 +322,7 @@ void Turnarounds(const Config& config) {
     gRows.push_back(LatencyRow(c.name, host, base, c.targetMs));
     std::string median = c.name;
     median.replace(median.find("p99"), 3, "median");
-    gRows.push_back(
-        MeasuredRow(median, "ms", host, base, [](const Stats& s) { return s.median; }));
+    gRows.push_back(MeasuredRow(median, "ms", host, base, [](const Stats& s) { return s.median; }));
   }
 }
 
@@ -393,7 +390,7 @@ void Downloads(const Config& config) {
     char note[160] = "no figure (see above)";
     if (paced) {
       // Baseline: the line time of the frames exchanged; the limit is 1.02 times that.
-      Row row{name, {}, {}, {}, "s", note, !run};
+      Row row{name, {}, {}, {}, "s", note};
       if (run) {
         row.host = run->seconds;
         row.baseline = run->lineSeconds;
@@ -408,7 +405,7 @@ void Downloads(const Config& config) {
       }
       gRows.push_back(row);
     } else {
-      Row row{name + ": packets", {}, {}, {}, "1/s", note, !run};
+      Row row{name + ": packets", {}, {}, {}, "1/s", note};
       if (run) {
         row.host = run->packetsPerSecond;
         std::snprintf(note, sizeof note, "%u packets in %.3f s", run->timing.packets, run->seconds);
@@ -471,7 +468,7 @@ int main(int argc, char** argv) {
   PrintTable();
 
   // Kept when a figure failed: the subject's standard error there says why.
-  if (std::none_of(gRows.begin(), gRows.end(), [](const Row& row) { return row.failed; })) {
+  if (std::none_of(gRows.begin(), gRows.end(), [](const Row& row) { return !row.host; })) {
     std::error_code ignored;
     std::filesystem::remove_all(config.workDir, ignored);
   } else {

@@ -60,6 +60,8 @@ bool Child::Start(const ChildOptions& options, std::string& error) {
       CPU_SET(options.cpu, &set);
       ::sched_setaffinity(0, sizeof set, &set);
     }
+    // The driver ignores SIGPIPE for its own writes; the subject runs as it would anywhere.
+    ::signal(SIGPIPE, SIG_DFL);
     for (const std::string& variable : options.environment) ::putenv(::strdup(variable.c_str()));
     std::vector<char*> argv;
     for (const std::string& arg : options.argv) argv.push_back(const_cast<char*>(arg.c_str()));
