@@ -95,8 +95,8 @@ class WindowServices {
 
   // A modal box; the calling thread waits until it is closed. An empty caption means the
   // program's name. Returns Yes or No for Yes/No boxes, Ok otherwise.
-  virtual MessageResult ShowMessage(std::string_view text, MessageIcon icon,
-                                    MessageButtons buttons, std::string_view caption) = 0;
+  virtual MessageResult ShowMessage(std::string_view text, MessageIcon icon, MessageButtons buttons,
+                                    std::string_view caption) = 0;
   MessageResult ShowMessage(std::string_view text, MessageIcon icon = MessageIcon::None,
                             MessageButtons buttons = MessageButtons::Ok) {
     return ShowMessage(text, icon, buttons, {});
@@ -128,6 +128,14 @@ class WindowServices {
 
   // Ends the process with exit status 0 at once.
   virtual void EndProgram() = 0;
+
+  // The worker holds its calls back from the moment a frame goes out until the pass that takes
+  // the answer has ended, or a short deadline has passed: a front-end that shows the worker's
+  // calls in batches may then show a request and its answer in one update. Every hold is
+  // released within that deadline. Calls that wait for the front-end (ShowMessage, GetLogText)
+  // are never held. A front-end that acts on each call at once ignores both.
+  virtual void HoldUpdates() {}
+  virtual void ReleaseUpdates() {}
 };
 
 // The most characters the log box holds after an append (a line break counts two).

@@ -102,6 +102,10 @@ bool WorkerCycle(Engine& engine) {
     if (s.awaitingResponse.load() != 0) StopUnfinishedDownload(engine);
     s.awaitingResponse.store(0);
   }
+  // What goes out now and its answer reach the window together; the worker ends the hold.
+  if (s.commandQueued.load() != 0 || s.immediateStatusRequest.load() != 0) {
+    engine.ui.HoldUpdates();
+  }
   const bool sent = SendStep(engine);
   if (s.awaitingResponse.load() != 0) return sent;
 
@@ -246,6 +250,8 @@ void Worker::Run() {
   ExchangeWatch watch;
   PortWatch portWatch;
   auto portDue = SteadyClock::time_point::max();
+  // While the window's updates are held for an answer: when the hold ends at the latest.
+  auto holdDue = SteadyClock::time_point::max();
   while (!stopRequested_.load()) {
     // Wake-ups raised so far are taken before the engine is looked at: what they announced is
     // seen in the look, and those raised after it end the wait.
@@ -265,7 +271,7 @@ void Worker::Run() {
       case PassDue::Deadline:
         // The watch's deadline wakes the worker even on a line that has gone silent, and so
         // does the next attempt to reopen a lost port.
-        slept = waiter_->WaitUntil(std::min(watch.Deadline(), portDue), lineFd);
+        slept = waiter_->WaitUntil(std::min({watch.Deadline(), portDue, holdDue}), lineFd);
         break;
     }
     // The bounded pause: one pass per wake at most, however fast the wake-ups come.
@@ -280,7 +286,8 @@ void Worker::Run() {
 
     passSequence_.fetch_add(1);
     const bool commandPosted = engine_.state.pendingCommand.load() != 0;
-    if (WorkerCycle(engine_)) {
+    const bool sent = WorkerCycle(engine_);
+    if (sent) {
       transmitted = true;
       lastTransmission = SteadyClock::now();
     }
@@ -289,11 +296,24 @@ void Worker::Run() {
     continuation = commandPosted && engine_.state.pendingCommand.load() == 0 &&
                    engine_.state.commandQueued.load() != 0;
     lastPassEnd = SteadyClock::now();
+    // A pass that sent keeps the hold for the pass that takes the answer. A chain of exchanges
+    // (a download, a stack after an escrow) sends in every pass, so the hold is counted from the
+    // first of them and never outlasts kUpdateHoldMs.
+    if (!sent) {
+      holdDue = SteadyClock::time_point::max();
+      engine_.ui.ReleaseUpdates();
+    } else if (holdDue == SteadyClock::time_point::max()) {
+      holdDue = lastPassEnd + std::chrono::milliseconds(kUpdateHoldMs);
+    } else if (lastPassEnd >= holdDue) {
+      holdDue = SteadyClock::time_point::max();
+      engine_.ui.ReleaseUpdates();
+    }
     watch.Check(engine_, lastPassEnd);
     portDue = portWatch.Check(engine_, lastPassEnd);
     passSequence_.fetch_add(1);
     if (passEnd_) passEnd_();
   }
+  engine_.ui.ReleaseUpdates();
 }
 
 }  // namespace tarvik

@@ -60,6 +60,10 @@ inline constexpr int kLinePollMs = 1;
 inline constexpr int kSafetyWakeMs = 2000;
 // After a transmission the line is watched closely this long when its descriptor is unknown.
 inline constexpr int kAnswerWindowMs = 300;
+// The longest the worker holds the window's updates for an answer (see
+// WindowServices::HoldUpdates): longer than a short answer takes on a real line, too short for
+// an operator to see the request wait for it.
+inline constexpr int kUpdateHoldMs = 20;
 
 // Runs the start-up and then the cycle on a thread of its own until stopped. Stopping is "set
 // flag, wake, join"; the destructor stops a running worker. Start sets `engine.wakeWorker`.

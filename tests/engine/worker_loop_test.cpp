@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/port_control.h"
+#include "protocol/line_codes.h"
 #include "support/fake_window_services.h"
 
 namespace tarvik {
@@ -407,6 +408,74 @@ TEST(WorkerThread, NeverRunsTwoPassesWithoutThePause) {
   for (std::size_t i = 8; i < link.reads.size(); ++i) {
     EXPECT_GE(link.reads[i] - link.reads[i - 1], kMaxPassPause) << "pass " << i;
   }
+}
+
+// From a transmission until the pass that takes its answer has ended, the worker holds the
+// window's updates, so a window can show a request with its answer in one update. With no answer
+// the hold ends at the worker's own deadline, long before its safety wake.
+TEST(WorkerThread, HoldsTheWindowsUpdatesFromARequestUntilItsAnswerOrTheDeadline) {
+  // A validator that answers every frame at once, while `answering`; its answer wakes the
+  // worker through the line's descriptor.
+  class AnsweringLink final : public FakeSerialLink {
+   public:
+    int Write(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written) override {
+      const int result = FakeSerialLink::Write(bytes, count, written);
+      if (answering.load()) {
+        Deliver(MakeFrame(0x11));  // IDLING
+        [[maybe_unused]] const ssize_t n = ::write(readable, "x", 1);
+      }
+      return result;
+    }
+    std::atomic<bool> answering{true};
+    int readable = -1;
+  };
+  FakeWindowServices ui;
+  AnsweringLink link;
+  FakeClock clock;
+  Engine engine{ui, link, clock};
+  ui.Attach(&engine);
+  int line[2];
+  ASSERT_EQ(::pipe(line), 0);
+  link.readable = line[1];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto waitFor = [&](const auto& done) {
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+  };
+  const auto heldContaining = [&ui](const std::string& text) {
+    int count = 0;
+    for (const std::string& entry : ui.HeldLogEntries()) count += entry.find(text) != entry.npos;
+    return count;
+  };
+  {
+    Worker worker(engine);
+    worker.SetLineDescriptor([fd = line[0]] { return fd; });
+    worker.Start();
+    ASSERT_TRUE(waitFor([&] { return worker.StartedUp(); }));
+    ASSERT_FALSE(ui.Held());
+
+    QueueCommandIfIdle(engine, cmd::kStatusRequest);
+    ASSERT_TRUE(waitFor([&] { return heldContaining("IDLING") == 1; }));
+    EXPECT_EQ(heldContaining("STATUS REQUEST"), 1) << "the request waited for its answer";
+    EXPECT_TRUE(waitFor([&] { return !ui.Held(); }));
+    // The line goes quiet again (the test, not the worker, reads the wake-up byte).
+    char byte = 0;
+    ASSERT_EQ(::read(line[0], &byte, 1), 1);
+
+    link.answering = false;
+    QueueCommandIfIdle(engine, cmd::kStatusRequest);
+    ASSERT_TRUE(waitFor([&] { return heldContaining("STATUS REQUEST") == 2; }));
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitFor([&] { return !ui.Held(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(kSafetyWakeMs / 2))
+        << "the hold's own deadline ends it";
+    EXPECT_EQ(heldContaining("IDLING"), 1);
+    worker.Stop();
+  }
+  ::close(line[0]);
+  ::close(line[1]);
 }
 
 // The pause before each pass, for a run of starts: waiting resets the count of back-to-back

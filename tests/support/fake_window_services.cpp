@@ -113,7 +113,28 @@ std::string FakeWindowServices::GetLabelText(Label label) {
 void FakeWindowServices::AppendLogText(std::string_view text) {
   std::lock_guard lock(mutex_);
   AppendToLogBoxText(logBox_, text);
+  if (held_) heldLogEntries_.emplace_back(text);
   Record("Log: " + std::string(text));
+}
+
+void FakeWindowServices::HoldUpdates() {
+  std::lock_guard lock(mutex_);
+  held_ = true;
+}
+
+void FakeWindowServices::ReleaseUpdates() {
+  std::lock_guard lock(mutex_);
+  held_ = false;
+}
+
+bool FakeWindowServices::Held() const {
+  std::lock_guard lock(mutex_);
+  return held_;
+}
+
+std::vector<std::string> FakeWindowServices::HeldLogEntries() const {
+  std::lock_guard lock(mutex_);
+  return heldLogEntries_;
 }
 
 std::string FakeWindowServices::GetLogText() {

@@ -45,6 +45,9 @@ class FakeWindowServices : public WindowServices {
   // "Progress Normal Sending 246/1000", "Progress Global Waiting 0/0 wait 3000 then 70000"
   void ShowDownloadProgress(const DownloadProgress& progress) override;
   void EndProgram() override;
+  // Not recorded among the calls: only whether the updates are held, and what came meanwhile.
+  void HoldUpdates() override;
+  void ReleaseUpdates() override;
 
   // --- For the test ---
   // Fires timer `id` as its expiry would: HandleTimer on the attached engine. The timer need not
@@ -65,6 +68,9 @@ class FakeWindowServices : public WindowServices {
   std::string LabelText(Label label) const;
   std::vector<std::string> Messages() const;  // texts of every box shown
   bool EndProgramCalled() const;
+  bool Held() const;
+  // The log entries appended while the updates were held, in order.
+  std::vector<std::string> HeldLogEntries() const;
 
  private:
   void Record(std::string call);
@@ -79,6 +85,8 @@ class FakeWindowServices : public WindowServices {
   std::vector<std::string> messages_;
   std::string logBox_;
   bool endProgram_ = false;
+  bool held_ = false;
+  std::vector<std::string> heldLogEntries_;
 };
 
 // A serial link that a test scripts: bytes to deliver, writes to refuse, what was written.

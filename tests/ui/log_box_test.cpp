@@ -162,6 +162,27 @@ class LogBoxTest : public QObject {
     QVERIFY2(shown == fresh, qPrintable(Difference(shown, fresh)));
   }
 
+  // A row drawn from the image the box keeps of it has the pixels of the same row drawn glyph by
+  // glyph, as a row the selection touches is.
+  void aRowFromItsImageLooksAsOneDrawnDirectly() {
+    box_->Clear();
+    const std::string line = "              <--- ACCEPTING [FC 05 12 BC 64]";
+    box_->Append(line + "\r\n" + line + "\r\n" + line + "\r\n");
+    // From the end of the first line to the start of the second: the first line is drawn
+    // directly with only its line break selected, the third from its image.
+    const int length = static_cast<int>(line.size());
+    box_->Select(0, length, 1, 0);
+    const QImage shown = OnScreen(*box_);
+    const QPoint origin = box_->viewport()->mapTo(box_.get(), QPoint(0, 0));
+    const int rowHeight = box_->PlaceOf(1, 0).y() - box_->PlaceOf(0, 0).y();
+    const auto row = [&](int index) {
+      const int top = box_->PlaceOf(index, 0).y() - rowHeight / 2;
+      return shown.copy(origin.x(), origin.y() + top, box_->PlaceOf(0, length).x(), rowHeight);
+    };
+    QVERIFY(row(0) != row(3));  // the rows compared are not blank
+    QVERIFY2(row(0) == row(2), qPrintable(Difference(row(0), row(2))));
+  }
+
   // A drag from inside one line into another selects from there to there, Shift with the arrows
   // moves the selection's end, a double click takes a word, and a copy gives what is selected
   // with a line feed between lines.

@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -233,6 +234,76 @@ class WindowServicesTest : public QObject {
     QVERIFY(box_->CharacterCount() <= kLogBoxLimit);
     QCOMPARE(stackLabel_->text(), QStringLiteral("[ Reject ]"));
     QCOMPARE(Field(1027), QStringLiteral("Idling"));
+  }
+
+  // While the worker holds its updates for an answer, nothing it sends reaches the window until
+  // it lets go; a call that waits for the window (here reading the box back) is never held, or
+  // the worker would wait for ever.
+  void heldCallsWaitForTheReleaseButAReadBackDoesNot() {
+    std::thread([&] {
+      services_->HoldUpdates();
+      services_->AppendLogText("request\r\n");
+      services_->StartTimer(kResponseTimer, 300);
+    }).join();
+    QCoreApplication::processEvents();
+    QCOMPARE(box_->Text(), std::string());
+    QVERIFY(!services_->IsTimerActive(kResponseTimer));
+
+    std::atomic<bool> done{false};
+    std::string readBack;
+    std::thread reader([&] {
+      readBack = services_->GetLogText();
+      done = true;
+    });
+    QTRY_VERIFY(done.load());
+    reader.join();
+    QCOMPARE(readBack, std::string("request\r\n"));
+    QVERIFY(services_->IsTimerActive(kResponseTimer));
+
+    std::thread([&] { services_->AppendLogText("answer\r\n"); }).join();
+    QCoreApplication::processEvents();
+    QCOMPARE(box_->Text(), std::string("request\r\n"));
+    std::thread([&] { services_->ReleaseUpdates(); }).join();
+    QCoreApplication::processEvents();
+    QCOMPARE(box_->Text(), std::string("request\r\nanswer\r\n"));
+    services_->StopTimer(kResponseTimer);
+  }
+
+  // The entries of a batch go into the box together across calls that leave the box alone, but
+  // never across one that uses it: what came before a clear goes, what came after stays.
+  void entriesOfABatchJoinOnlyAcrossCallsThatLeaveTheBoxAlone() {
+    std::thread([&] {
+      services_->AppendLogText("one\r\n");
+      services_->SetLabelText(Label::StackMode, "[ Stack2 ]");
+      services_->StartTimer(kPollingTimer, 200);
+      services_->AppendLogText("two\r\n");
+      services_->ClearLogBox();
+      services_->AppendLogText("three\r\n");
+      services_->ShowValidatorStatus("Enable");
+      services_->AppendLogText("four\r\n");
+    }).join();
+    QCoreApplication::processEvents();
+    QCOMPARE(box_->Text(), std::string("three\r\nfour\r\n"));
+    QCOMPARE(stackLabel_->text(), QStringLiteral("[ Stack2 ]"));
+    QCOMPARE(Field(1027), QStringLiteral("Enable"));
+    services_->StopTimer(kPollingTimer);
+  }
+
+  // A timer the engine started while the batch waited runs from when the engine started it: an
+  // answer's wait does not stretch the polling period or an answer deadline.
+  void aTimerStartedInAWaitingBatchRunsFromItsStart() {
+    std::thread([&] {
+      services_->HoldUpdates();
+      services_->StartTimer(kDownloadTimer, 1000);
+    }).join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::thread([&] { services_->ReleaseUpdates(); }).join();
+    QCoreApplication::processEvents();
+    QVERIFY(services_->IsTimerActive(kDownloadTimer));
+    QCOMPARE(services_->TimerInterval(kDownloadTimer), 1000);
+    const int remaining = services_->TimerRemaining(kDownloadTimer);
+    QVERIFY2(remaining >= 0 && remaining <= 700, qPrintable(QString::number(remaining)));
+    services_->StopTimer(kDownloadTimer);
   }
 
   void logTextReadFromAnotherThreadFollowsItsAppends() {

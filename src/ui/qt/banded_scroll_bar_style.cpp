@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleFactory>
@@ -10,6 +11,25 @@
 #include <algorithm>
 
 namespace tarvik::qt {
+
+namespace {
+
+// The part of the widget this paint may change, in the painter's coordinates; empty when the
+// whole device is painted.
+QRegion PaintedRegion(const QPainter& painter) {
+  const QPaintEngine* engine = painter.paintEngine();
+  if (engine == nullptr) return {};
+  const QRegion system = engine->systemClip();
+  if (system.isEmpty()) return {};
+  bool invertible = false;
+  const QTransform fromDevice = painter.deviceTransform().inverted(&invertible);
+  if (!invertible) return {};
+  QRegion region = fromDevice.map(system);
+  if (painter.hasClipping()) region &= painter.clipRegion();
+  return region;
+}
+
+}  // namespace
 
 BandedScrollBarStyle::BandedScrollBarStyle(const QString& baseStyleKey)
     : QProxyStyle(QStyleFactory::create(baseStyleKey)) {}
@@ -25,9 +45,13 @@ void BandedScrollBarStyle::drawComplexControl(ComplexControl control,
   // Each band is drawn whole into an image of its own rather than through a clip on the
   // painter: the styles set clips of their own while they draw, which would undo the band's.
   const qreal ratio = painter->device()->devicePixelRatioF();
+  // A paint of part of the bar (the slider moved) draws only the bands it reaches.
+  const QRegion painted = PaintedRegion(*painter);
   QImage band(QSize(area.width(), kBandRows) * ratio, QImage::Format_ARGB32_Premultiplied);
   band.setDevicePixelRatio(ratio);
   for (int top = area.top(); top <= area.bottom(); top += kBandRows) {
+    if (!painted.isEmpty() && !painted.intersects(QRect(area.left(), top, area.width(), kBandRows)))
+      continue;
     band.fill(Qt::transparent);
     {
       QPainter bandPainter(&band);

@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QGlyphRun>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRawFont>
@@ -9,6 +10,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "ui/qt/banded_scroll_bar_style.h"
 #include "ui/qt/dialog_units.h"
@@ -158,8 +160,9 @@ void LogBox::Clear() {
 
 void LogBox::scrollContentsBy(int dx, int /*dy*/) {
   // The vertical move is taken from the line numbers, not from the change of the scroll bar's
-  // value: a trim shifts the value under a view that shows the same lines.
-  if (dx != 0) viewport()->scroll(dx, 0);
+  // value: a trim shifts the value under a view that shows the same lines. A move across is
+  // repainted whole, which also tells each row's ink afresh.
+  if (dx != 0) viewport()->update();
   SyncView();
 }
 
@@ -170,9 +173,33 @@ void LogBox::SyncView() {
   if (moved == 0) return;
   if (std::abs(moved) > FullRows()) {
     viewport()->update();
-  } else {
-    viewport()->scroll(0, static_cast<int>(-moved) * lineHeight_);
+    return;
   }
+  const int rows = static_cast<int>(moved);
+  int ink = 0;
+  for (const int right : rowInk_) ink = std::max(ink, right);
+  if (rowInk_.empty()) ink = viewport()->width();
+  // The rows keep their ink as they move; those the move uncovers are blank until painted.
+  const auto count = static_cast<std::ptrdiff_t>(rowInk_.size());
+  const std::ptrdiff_t shift = std::min<std::ptrdiff_t>(std::abs(rows), count);
+  if (rows > 0) {
+    std::move(rowInk_.begin() + shift, rowInk_.end(), rowInk_.begin());
+    std::fill(rowInk_.end() - shift, rowInk_.end(), 0);
+  } else {
+    std::move_backward(rowInk_.begin(), rowInk_.end() - shift, rowInk_.end());
+    std::fill(rowInk_.begin(), rowInk_.begin() + shift, 0);
+  }
+  viewport()->scroll(0, -rows * lineHeight_,
+                     QRect(0, 0, std::min(ink, viewport()->width()), viewport()->height()));
+}
+
+void LogBox::MarkInk(int row, int right) {
+  const auto rows = static_cast<std::size_t>(FullRows() + 1);
+  // Rows not painted since the view changed its height may hold anything.
+  if (rowInk_.size() != rows) rowInk_.assign(rows, viewport()->width());
+  if (row < 0 || static_cast<std::size_t>(row) >= rows) return;
+  int& ink = rowInk_[static_cast<std::size_t>(row)];
+  ink = std::max(ink, right);
 }
 
 void LogBox::RepaintFrom(std::int64_t number) {
@@ -182,13 +209,9 @@ void LogBox::RepaintFrom(std::int64_t number) {
   viewport()->update(0, y, viewport()->width(), viewport()->height() - y);
 }
 
-void LogBox::DrawText(QPainter& painter, QPointF origin, const QString& text) const {
-  if (text.isEmpty()) return;
+std::optional<QGlyphRun> LogBox::GlyphsOf(const QString& text) const {
   QList<quint32> glyphs = rawFont_.glyphIndexesForString(text);
-  if (glyphs.size() != text.size() || glyphs.contains(0)) {
-    painter.drawText(origin, text);
-    return;
-  }
+  if (glyphs.size() != text.size() || glyphs.contains(0)) return std::nullopt;
   QList<QPointF> positions(glyphs.size());
   for (qsizetype i = 0; i < positions.size(); ++i)
     positions[i] = QPointF(static_cast<qreal>(i) * columnWidth_, 0);
@@ -196,7 +219,63 @@ void LogBox::DrawText(QPainter& painter, QPointF origin, const QString& text) co
   run.setRawFont(rawFont_);
   run.setGlyphIndexes(glyphs);
   run.setPositions(positions);
-  painter.drawGlyphRun(origin, run);
+  return run;
+}
+
+bool LogBox::DrawText(QPainter& painter, QPointF origin, const QString& text) const {
+  if (text.isEmpty()) return true;
+  if (const std::optional<QGlyphRun> run = GlyphsOf(text)) {
+    painter.drawGlyphRun(origin, *run);
+    return true;
+  }
+  painter.drawText(origin, text);
+  return false;
+}
+
+bool LogBox::DrawRow(QPainter& painter, int y, qreal left, const QString& text) {
+  if (text.isEmpty()) return true;
+  // An image is only as good as the pixels the row would get drawn directly: the same format
+  // (and so the same antialiasing), the same solid background, glyphs on the same subpixel
+  // places, so the row moves by whole device pixels only.
+  const QPaintDevice* device = painter.paintEngine()->paintDevice();
+  const QBrush background = viewport()->palette().brush(viewport()->backgroundRole());
+  const qreal ratio = viewport()->devicePixelRatioF();
+  const QTransform toDevice = painter.deviceTransform();
+  const auto whole = [](qreal value) { return value == std::round(value); };
+  const std::optional<QGlyphRun> run = GlyphsOf(text);
+  if (!run || device == nullptr || device->devType() != QInternal::Image ||
+      background.style() != Qt::SolidPattern || !background.isOpaque() ||
+      !painter.worldTransform().isIdentity() || toDevice.type() > QTransform::TxScale ||
+      toDevice.m11() != ratio || toDevice.m22() != ratio || !whole(ratio) ||
+      !whole(toDevice.dx()) || !whole(toDevice.dy())) {
+    return DrawText(painter, QPointF(left, y + ascent_), text);
+  }
+  const QImage::Format format = static_cast<const QImage*>(device)->format();
+  if (format != rowFormat_ || left != rowLeft_ || ratio != rowRatio_) {
+    rowImages_.clear();
+    rowFormat_ = format;
+    rowLeft_ = left;
+    rowRatio_ = ratio;
+  }
+  const QImage* image = rowImages_.object(text);
+  if (image == nullptr) {
+    // A column to spare past the text for the edge of a glyph that reaches beyond its advance.
+    const qreal width =
+        std::max<qreal>(0, left) + static_cast<qreal>(text.size() + 1) * columnWidth_;
+    auto made = std::make_unique<QImage>(QSize(static_cast<int>(std::ceil(width * ratio)),
+                                               static_cast<int>(std::ceil(lineHeight_ * ratio))),
+                                         format);
+    made->setDevicePixelRatio(ratio);
+    made->fill(background.color());
+    QPainter imagePainter(made.get());
+    imagePainter.setPen(painter.pen());
+    imagePainter.drawGlyphRun(QPointF(left, ascent_), *run);
+    imagePainter.end();
+    image = made.get();
+    rowImages_.insert(text, made.release());
+  }
+  painter.drawImage(QPointF(0, y), *image);
+  return true;
 }
 
 void LogBox::paintEvent(QPaintEvent* event) {
@@ -212,6 +291,10 @@ void LogBox::paintEvent(QPaintEvent* event) {
   const Spot from = std::min(anchor_, caret_);
   const Spot to = std::max(anchor_, caret_);
   const QPalette& colours = palette();
+  // The background has gone over the whole view: every row is blank but for what is drawn now.
+  if (event->region().rectCount() == 1 && area.contains(viewport()->rect())) {
+    rowInk_.assign(static_cast<std::size_t>(FullRows() + 1), 0);
+  }
 
   const int firstRow = std::max(0, FloorDiv(area.top() - kTop, lineHeight_));
   const int lastRow = FloorDiv(area.bottom() - kTop, lineHeight_);
@@ -222,10 +305,20 @@ void LogBox::paintEvent(QPaintEvent* event) {
     const QString& line = lines_.Line(number);
     const int y = kTop + row * lineHeight_;
     const QString shown = Shown(line, firstColumn, lastColumn);
+    // A column to spare for the edge of a glyph reaching past its advance; the fallback fonts'
+    // glyphs may end anywhere.
+    const auto textRight = [&](bool inColumns) {
+      return inColumns ? static_cast<int>(
+                             std::ceil(left + static_cast<qreal>(shown.size() + 1) * columnWidth_))
+                       : viewport()->width();
+    };
     painter.setPen(colours.color(QPalette::Text));
-    DrawText(painter, QPointF(left, y + ascent_), shown);
+    if (from == to || number < from.line || number > to.line) {
+      MarkInk(row, textRight(DrawRow(painter, y, left, shown)));
+      continue;
+    }
+    MarkInk(row, textRight(DrawText(painter, QPointF(left, y + ascent_), shown)));
 
-    if (from == to || number < from.line || number > to.line) continue;
     const int start = number == from.line ? from.column : 0;
     // A selected line break shows as one selected column after the line's end.
     const int end = number == to.line ? to.column : static_cast<int>(line.size()) + 1;
@@ -233,6 +326,7 @@ void LogBox::paintEvent(QPaintEvent* event) {
     const QRectF selected(kMargin - across + start * columnWidth_, y, (end - start) * columnWidth_,
                           lineHeight_);
     painter.fillRect(selected, colours.color(QPalette::Highlight));
+    MarkInk(row, static_cast<int>(std::ceil(selected.right())) + 1);
     painter.save();
     painter.setClipRect(selected);
     painter.setPen(colours.color(QPalette::HighlightedText));
@@ -284,7 +378,11 @@ void LogBox::resizeEvent(QResizeEvent* event) {
 
 void LogBox::changeEvent(QEvent* event) {
   QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+    rowImages_.clear();
+  }
   if (event->type() == QEvent::FontChange) {
+    rowImages_.clear();
     TakeFontMetrics();
     UpdateScrollBars();
     viewport()->update();

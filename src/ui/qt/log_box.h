@@ -10,15 +10,22 @@
 //
 // The box draws its lines itself rather than through a text document: an entry arriving at a
 // following view moves the lines already shown up by a copy of their pixels and draws only the
-// new ones, a fraction of the work of laying out a document and repainting its view.
+// new ones, a fraction of the work of laying out a document and repainting its view. The lines of
+// an idle poll are the same few again and again, so the rows drawn are kept as images of their
+// pixels and a row seen before is copied rather than drawn glyph by glyph.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QCache>
+#include <QGlyphRun>
+#include <QImage>
 #include <QRawFont>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/window_services.h"
 #include "ui/qt/log_lines.h"
@@ -103,7 +110,14 @@ class LogBox : public QAbstractScrollArea {
   };
 
   void TakeFontMetrics();
-  void DrawText(QPainter& painter, QPointF origin, const QString& text) const;
+  // The glyphs of `text` at fixed columns; none when the font lacks one of its characters.
+  std::optional<QGlyphRun> GlyphsOf(const QString& text) const;
+  // Draws `text` from `origin`; false when it took the font's fallbacks, whose glyphs need not
+  // keep to the columns.
+  bool DrawText(QPainter& painter, QPointF origin, const QString& text) const;
+  // Draws the unselected row at `y` in the text colour, from its kept image where it can; false
+  // as DrawText.
+  bool DrawRow(QPainter& painter, int y, qreal left, const QString& text);
   void UpdateScrollBars();
   // Rows of the view a line fills completely.
   int FullRows() const;
@@ -112,6 +126,8 @@ class LogBox : public QAbstractScrollArea {
   void SyncView();
   // Repaints the view from line `number` down.
   void RepaintFrom(std::int64_t number);
+  // Notes that row `row` of the view now has pixels up to column `right`.
+  void MarkInk(int row, int right);
   Spot SpotAt(QPoint point) const;
   Spot SpotOf(int line, int column) const;
   Spot Clamped(Spot spot) const;
@@ -130,6 +146,9 @@ class LogBox : public QAbstractScrollArea {
   QuietScrollBar* verticalBar_ = nullptr;
   // The line drawn at the top of the view, which the scroll bar's value may have left behind.
   std::int64_t paintedTop_ = 0;
+  // For each row of the view, the pixel column up to which it holds more than the background.
+  // A move of the view copies the rows only that far: the rest is blank before and after.
+  std::vector<int> rowInk_;
   // The selection runs from the anchor to the caret; both stay on their text as lines are
   // dropped above them.
   Spot anchor_;
@@ -148,6 +167,15 @@ class LogBox : public QAbstractScrollArea {
   int ascent_ = 0;
   qreal columnWidth_ = 1;
   QRawFont rawFont_;
+
+  // Images of rows drawn lately, by their text, from the left edge of the view to a column past
+  // the text. They hold for one pixel format, first column's place and pixel ratio; a change of
+  // any, or of the font or colours, drops them.
+  static constexpr int kRowImages = 64;
+  QCache<QString, QImage> rowImages_{kRowImages};
+  QImage::Format rowFormat_ = QImage::Format_Invalid;
+  qreal rowLeft_ = 0;
+  qreal rowRatio_ = 0;
 };
 
 }  // namespace tarvik::qt

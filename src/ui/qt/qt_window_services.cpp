@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -54,7 +55,10 @@ QtWindowServices::QtWindowServices(QObject* parent) : QObject(parent) {
   for (int id = 1; id <= 3; ++id) {
     auto* timer = new QTimer(this);
     timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, &QTimer::timeout, this, [this, id] {
+    connect(timer, &QTimer::timeout, this, [this, id, timer] {
+      // A first expiry brought forward by a wait in a batch; the ones after keep the period.
+      const int period = periods_[static_cast<std::size_t>(id - 1)];
+      if (timer->interval() != period) timer->setInterval(period);
       if (engine_ != nullptr) HandleTimer(*engine_, id);
     });
     timers_[static_cast<std::size_t>(id - 1)] = timer;
@@ -89,35 +93,54 @@ void QtWindowServices::Shutdown() {
 
 bool QtWindowServices::OnWindowThread() const { return QThread::currentThread() == thread(); }
 
-void QtWindowServices::Run(std::function<void()> action) {
+void QtWindowServices::Run(std::function<void()> action, Step step) {
   if (OnWindowThread()) {
     action();
     return;
   }
-  Enqueue(std::move(action), {});
+  Enqueue(std::move(action), {}, step);
 }
 
-void QtWindowServices::Enqueue(std::function<void()> action, std::string logText) {
+void QtWindowServices::Enqueue(std::function<void()> action, std::string logText, Step step) {
   {
     std::lock_guard lock(waitMutex_);
     if (shuttingDown_) return;
   }
   std::lock_guard lock(batchMutex_);
-  // A batch that holds steps already has its run asked for.
-  const bool posted = !batch_.empty();
-  if (!action && posted && !batch_.back().action) {
+  if (action) {
+    batch_.push_back({std::move(action), {}, false});
+    if (step != Step::BesideBox) openText_ = kNoOpenText;
+  } else if (openText_ != kNoOpenText) {
     // The box keeps only its newest lines, so neither need the text waiting for it: a window
     // that falls behind a flood holds a bounded batch. Text trimmed here is over the limit on
     // its own, so nothing the box held before it can remain.
-    BatchStep& pending = batch_.back();
+    BatchStep& pending = batch_[openText_];
     if (pending.logText.size() + logText.size() > kLogBoxLimit) pending.replacesBox = true;
     AppendToLogBoxText(pending.logText, logText, kLogBoxLimit);
   } else {
-    batch_.push_back({std::move(action), std::move(logText), false});
+    openText_ = batch_.size();
+    batch_.push_back({{}, std::move(logText), false});
   }
-  if (posted) return;
+  if (!held_ || step == Step::Awaited) PostBatchLocked();
+}
+
+void QtWindowServices::PostBatchLocked() {
+  if (runPosted_ || batch_.empty()) return;
+  runPosted_ = true;
   QMetaObject::invokeMethod(
       this, [this] { RunBatch(); }, Qt::QueuedConnection);
+}
+
+void QtWindowServices::HoldUpdates() {
+  std::lock_guard lock(batchMutex_);
+  held_ = true;
+}
+
+void QtWindowServices::ReleaseUpdates() {
+  std::lock_guard lock(batchMutex_);
+  if (!held_) return;
+  held_ = false;
+  PostBatchLocked();
 }
 
 void QtWindowServices::RunBatch() {
@@ -125,6 +148,8 @@ void QtWindowServices::RunBatch() {
   {
     std::lock_guard lock(batchMutex_);
     steps.swap(batch_);
+    openText_ = kNoOpenText;
+    runPosted_ = false;
   }
   for (BatchStep& step : steps) {
     if (step.action) {
@@ -144,13 +169,15 @@ T QtWindowServices::Await(std::function<void(std::function<void(T)>)> start, T f
     if (shuttingDown_) return fallback;
   }
   // In the batch, so it comes after every call made before it.
-  Run([this, start = std::move(start), answer] {
-    start([this, answer](T value) {
-      std::lock_guard lock(waitMutex_);
-      *answer = std::move(value);
-      answered_.notify_all();
-    });
-  });
+  Run(
+      [this, start = std::move(start), answer] {
+        start([this, answer](T value) {
+          std::lock_guard lock(waitMutex_);
+          *answer = std::move(value);
+          answered_.notify_all();
+        });
+      },
+      Step::Awaited);
   std::unique_lock lock(waitMutex_);
   answered_.wait(lock, [&] { return answer->has_value() || shuttingDown_; });
   return answer->has_value() ? std::move(**answer) : fallback;
@@ -162,20 +189,34 @@ void QtWindowServices::StartTimer(int id, int ms) {
   if (id < 1 || id > 3) return;
   // A zero period would make the window thread spin; the shortest period is one millisecond.
   const int period = std::max(ms, 1);
-  Run([this, id, period] { timers_[static_cast<std::size_t>(id - 1)]->start(period); });
+  const auto startedAt = std::chrono::steady_clock::now();
+  Run(
+      [this, id, period, startedAt] {
+        const auto index = static_cast<std::size_t>(id - 1);
+        const long long waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - startedAt)
+                                     .count();
+        periods_[index] = period;
+        timers_[index]->start(static_cast<int>(std::max<long long>(period - waited, 0)));
+      },
+      Step::BesideBox);
 }
 
 void QtWindowServices::StopTimer(int id) {
   if (id < 1 || id > 3) return;
-  Run([this, id] { timers_[static_cast<std::size_t>(id - 1)]->stop(); });
+  Run([this, id] { timers_[static_cast<std::size_t>(id - 1)]->stop(); }, Step::BesideBox);
 }
 
 bool QtWindowServices::IsTimerActive(int id) const {
   return id >= 1 && id <= 3 && timers_[static_cast<std::size_t>(id - 1)]->isActive();
 }
 
+int QtWindowServices::TimerRemaining(int id) const {
+  return id >= 1 && id <= 3 ? timers_[static_cast<std::size_t>(id - 1)]->remainingTime() : -1;
+}
+
 int QtWindowServices::TimerInterval(int id) const {
-  return id >= 1 && id <= 3 ? timers_[static_cast<std::size_t>(id - 1)]->interval() : 0;
+  return id >= 1 && id <= 3 ? periods_[static_cast<std::size_t>(id - 1)] : 0;
 }
 
 // --- Message boxes ---------------------------------------------------------------------------
@@ -240,7 +281,7 @@ void QtWindowServices::ShowStatusIfChanged(std::string& remembered, int fieldId,
     if (remembered == shown) return;
     remembered.assign(shown);
   }
-  Run([this, fieldId, value = Latin1(shown)] { SetField(fieldId, value); });
+  Run([this, fieldId, value = Latin1(shown)] { SetField(fieldId, value); }, Step::BesideBox);
 }
 
 void QtWindowServices::ShowValidatorStatus(std::string_view text) {
@@ -253,27 +294,32 @@ void QtWindowServices::ShowCommStatus(std::string_view text) {
 }
 
 void QtWindowServices::ShowVersion(std::string_view text) {
-  Run([this, value = Latin1(text.substr(0, std::min(text.size(), kVersionTextMax)))] {
-    SetField(static_cast<int>(InfoBasicTab::Field::Version), value);
-  });
+  Run(
+      [this, value = Latin1(text.substr(0, std::min(text.size(), kVersionTextMax)))] {
+        SetField(static_cast<int>(InfoBasicTab::Field::Version), value);
+      },
+      Step::BesideBox);
 }
 
 void QtWindowServices::ShowBootVersion(std::string_view text) {
-  Run([this, value = Latin1(text.substr(0, std::min(text.size(), kVersionTextMax)))] {
-    SetField(static_cast<int>(InfoBasicTab::Field::BootVersion), value);
-  });
+  Run(
+      [this, value = Latin1(text.substr(0, std::min(text.size(), kVersionTextMax)))] {
+        SetField(static_cast<int>(InfoBasicTab::Field::BootVersion), value);
+      },
+      Step::BesideBox);
 }
 
 void QtWindowServices::ShowMachineNumber(std::string_view machineNumber) {
   const std::string_view text =
       machineNumber.substr(0, std::min(machineNumber.size(), kMachineNumberMax));
-  Run([this, value = Latin1(text)] {
-    SetField(static_cast<int>(InfoBasicTab::Field::MachineNumber), value);
-  });
+  Run([this, value = Latin1(
+                 text)] { SetField(static_cast<int>(InfoBasicTab::Field::MachineNumber), value); },
+      Step::BesideBox);
 }
 
 void QtWindowServices::ShowSettingValue(SettingField field, std::string_view text) {
-  Run([this, id = static_cast<int>(field), value = Latin1(text)] { SetField(id, value); });
+  Run([this, id = static_cast<int>(field), value = Latin1(text)] { SetField(id, value); },
+      Step::BesideBox);
 }
 
 // --- Labels ------------------------------------------------------------------------------------
@@ -283,14 +329,17 @@ void QtWindowServices::SetLabelText(Label label, std::string_view text) {
     std::lock_guard lock(textMutex_);
     labelTexts_[label].assign(text);
   }
-  Run([this, label, value = Latin1(text)] {
-    const auto it = labelWidgets_.find(label);
-    if (it == labelWidgets_.end() || it->second.isNull()) return;
-    // The Port field has room for the COM number only; the device it opens goes in its tool tip.
-    const qsizetype device = label == Label::Port ? value.indexOf(QStringLiteral(" (")) : -1;
-    it->second->setText(device < 0 ? value : value.left(device));
-    it->second->setToolTip(device < 0 ? QString() : value);
-  });
+  Run(
+      [this, label, value = Latin1(text)] {
+        const auto it = labelWidgets_.find(label);
+        if (it == labelWidgets_.end() || it->second.isNull()) return;
+        // The Port field has room for the COM number only; the device it opens goes in its tool
+        // tip.
+        const qsizetype device = label == Label::Port ? value.indexOf(QStringLiteral(" (")) : -1;
+        it->second->setText(device < 0 ? value : value.left(device));
+        it->second->setToolTip(device < 0 ? QString() : value);
+      },
+      Step::BesideBox);
 }
 
 std::string QtWindowServices::GetLabelText(Label label) {
@@ -327,16 +376,20 @@ void QtWindowServices::ClearLogBox() {
 // --- Download buttons and the end ------------------------------------------------------------
 
 void QtWindowServices::EnableDownloadButton(DownloadButton which, bool on) {
-  Run([this, which, on] {
-    const auto it = downloadButtons_.find(which);
-    if (it != downloadButtons_.end() && !it->second.isNull()) it->second->setEnabled(on);
-  });
+  Run(
+      [this, which, on] {
+        const auto it = downloadButtons_.find(which);
+        if (it != downloadButtons_.end() && !it->second.isNull()) it->second->setEnabled(on);
+      },
+      Step::BesideBox);
 }
 
 void QtWindowServices::ShowDownloadProgress(const DownloadProgress& progress) {
-  Run([this, progress] {
-    if (!downloadTab_.isNull()) downloadTab_->ShowProgress(progress);
-  });
+  Run(
+      [this, progress] {
+        if (!downloadTab_.isNull()) downloadTab_->ShowProgress(progress);
+      },
+      Step::BesideBox);
 }
 
 void QtWindowServices::EndProgram() {

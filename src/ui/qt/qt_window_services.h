@@ -4,8 +4,12 @@
 // Calls made on the window thread act at once. Calls from any other thread join one batch, in
 // call order, that a single queued call to this object (which lives on the window thread) runs
 // on the next turn of the event loop: a busy worker costs the window one wake-up and one repaint
-// per turn, not one per log entry and timer change. Log entries that follow each other in a
-// batch go into the box as one insertion. Two calls wait for the window thread: ShowMessage (the
+// per turn, not one per log entry and timer change. The log entries of a batch go into the box as
+// one insertion, unless a call that uses the box (clearing or reading it, a message) comes between
+// them; while the worker holds its updates for an answer, the run is asked for only when it
+// releases them, so a request and its answer move the box once. A timer started from a batch runs
+// from the moment the engine started it, not from the batch's turn. Two calls wait for the window
+// thread: ShowMessage (the
 // operator's answer) and GetLogText; both are released by Shutdown so a worker being stopped never
 // waits for a window that has stopped serving it. GetLabelText never waits: it reads a copy kept
 // under a mutex.
@@ -83,6 +87,8 @@ class QtWindowServices : public QObject, public WindowServices {
   // The state of timer 1, 2 or 3 (window thread).
   bool IsTimerActive(int id) const;
   int TimerInterval(int id) const;
+  // Milliseconds until the timer next expires; -1 when it is stopped.
+  int TimerRemaining(int id) const;
 
   void StartTimer(int id, int ms) override;
   void StopTimer(int id) override;
@@ -103,14 +109,22 @@ class QtWindowServices : public QObject, public WindowServices {
   void EnableDownloadButton(DownloadButton which, bool on) override;
   void ShowDownloadProgress(const DownloadProgress& progress) override;
   void EndProgram() override;
+  void HoldUpdates() override;
+  void ReleaseUpdates() override;
 
  private:
   bool OnWindowThread() const;
+  // How an action of a batch stands to the log box: one that uses the box keeps its place among
+  // the entries; one that does not lets later entries join earlier ones; one that waits for the
+  // window thread also has the batch run at once, held or not.
+  enum class Step { UsesBox, BesideBox, Awaited };
   // Runs `action` on the window thread: now when called there, else in the next batch.
-  void Run(std::function<void()> action);
+  void Run(std::function<void()> action, Step step = Step::UsesBox);
   // Adds an action, or log text for the box, to the batch (unless shutting down) and asks for
-  // one run of it; from a thread other than the window's.
-  void Enqueue(std::function<void()> action, std::string logText);
+  // one run of it unless the updates are held; from a thread other than the window's.
+  void Enqueue(std::function<void()> action, std::string logText, Step step = Step::UsesBox);
+  // Asks for one run of the batch unless one is asked for already; batchMutex_ held.
+  void PostBatchLocked();
   // Runs the batch taken so far; on the window thread.
   void RunBatch();
   // Runs `start` on the window thread and waits until it hands over its result through the
@@ -128,6 +142,9 @@ class QtWindowServices : public QObject, public WindowServices {
 
   Engine* engine_ = nullptr;
   std::array<QTimer*, 3> timers_{};  // timers 1, 2, 3; children of this object
+  // The period each timer was started with; its first expiry may come sooner, by the time the
+  // start waited in a batch.
+  std::array<int, 3> periods_{};
 
   QPointer<LogBox> logBox_;
   QPointer<InfoBasicTab> infoTab_;
@@ -150,9 +167,14 @@ class QtWindowServices : public QObject, public WindowServices {
     std::string logText;
     bool replacesBox;  // the text alone overflows the box: what it held before goes
   };
-  std::mutex batchMutex_;  // guards batch_
-  // Steps waiting for the window thread; while it holds any, one run of it is posted.
+  std::mutex batchMutex_;  // guards the four members below
+  // Steps waiting for the window thread.
   std::vector<BatchStep> batch_;
+  // The step of batch_ that later log text joins, if any.
+  static constexpr std::size_t kNoOpenText = static_cast<std::size_t>(-1);
+  std::size_t openText_ = kNoOpenText;
+  bool runPosted_ = false;  // one run of the batch is asked for
+  bool held_ = false;       // the worker holds its updates for an answer
 
   std::mutex waitMutex_;  // guards shuttingDown_ and every pending answer of Await
   std::condition_variable answered_;

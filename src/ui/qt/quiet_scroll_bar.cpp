@@ -30,10 +30,21 @@ void QuietScrollBar::sliderChange(SliderChange change) {
 
 void QuietScrollBar::Release() {
   held_ = false;
-  if (Current() != painted_) update();
+  const Look now = Current();
+  if (now == painted_) return;
+  if (now.atMinimum != painted_.atMinimum || now.atMaximum != painted_.atMaximum) {
+    update();
+    return;
+  }
+  // Only the slider moved. The groove under it looks the same all along its length, so the bar
+  // changes only where the slider was and where it is, with the edge the style draws round it.
+  update(painted_.slider.united(now.slider)
+             .adjusted(-kSliderEdge, -kSliderEdge, kSliderEdge, kSliderEdge));
 }
 
 void QuietScrollBar::paintEvent(QPaintEvent* event) {
+  // A paint of part of the bar shows the slider where it is now all the same: the part holds
+  // every pixel that changed since the last.
   painted_ = Current();
   QScrollBar::paintEvent(event);
 }

@@ -4,7 +4,8 @@
 // both with every entry: the range grows by the lines that came and the value follows it to the
 // end. Most of those changes leave the slider on the same pixels, and a repaint of the bar (with
 // the frame behind it) cost more than the entry itself. While held, changes only update the bar's
-// numbers; on release it is repainted if its slider, or the end it sits at, moved.
+// numbers; on release it is repainted if its slider, or the end it sits at, moved, and where only
+// the slider moved, just where it was and where it is.
 #pragma once
 
 #include <QRect>
@@ -34,6 +35,8 @@ class QuietScrollBar : public QScrollBar {
     bool operator==(const Look&) const = default;
   };
   Look Current() const;
+  // How far round its rectangle a style may draw the slider (a frame, a shadow), in pixels.
+  static constexpr int kSliderEdge = 2;
 
   bool held_ = false;
   Look painted_;
