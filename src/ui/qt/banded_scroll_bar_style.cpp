@@ -42,14 +42,20 @@ void BandedScrollBarStyle::drawComplexControl(ComplexControl control,
     QProxyStyle::drawComplexControl(control, option, painter, widget);
     return;
   }
+  // A paint of part of the bar (the slider moved) is clipped to that part by the system, which
+  // no style's clip can widen: one no taller than a band is drawn as it is.
+  const QRegion painted = PaintedRegion(*painter);
+  if (!painted.isEmpty() && painted.boundingRect().height() <= kBandRows) {
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+    return;
+  }
   // Each band is drawn whole into an image of its own rather than through a clip on the
   // painter: the styles set clips of their own while they draw, which would undo the band's.
   const qreal ratio = painter->device()->devicePixelRatioF();
-  // A paint of part of the bar (the slider moved) draws only the bands it reaches.
-  const QRegion painted = PaintedRegion(*painter);
   QImage band(QSize(area.width(), kBandRows) * ratio, QImage::Format_ARGB32_Premultiplied);
   band.setDevicePixelRatio(ratio);
   for (int top = area.top(); top <= area.bottom(); top += kBandRows) {
+    // A taller part draws only the bands it reaches.
     if (!painted.isEmpty() && !painted.intersects(QRect(area.left(), top, area.width(), kBandRows)))
       continue;
     band.fill(Qt::transparent);
