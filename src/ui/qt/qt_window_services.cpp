@@ -312,9 +312,8 @@ void QtWindowServices::ShowBootVersion(std::string_view text) {
 void QtWindowServices::ShowMachineNumber(std::string_view machineNumber) {
   const std::string_view text =
       machineNumber.substr(0, std::min(machineNumber.size(), kMachineNumberMax));
-  Run([this, value = Latin1(
-                 text)] { SetField(static_cast<int>(InfoBasicTab::Field::MachineNumber), value); },
-      Step::BesideBox);
+  const int field = static_cast<int>(InfoBasicTab::Field::MachineNumber);
+  Run([this, field, value = Latin1(text)] { SetField(field, value); }, Step::BesideBox);
 }
 
 void QtWindowServices::ShowSettingValue(SettingField field, std::string_view text) {
@@ -333,8 +332,8 @@ void QtWindowServices::SetLabelText(Label label, std::string_view text) {
       [this, label, value = Latin1(text)] {
         const auto it = labelWidgets_.find(label);
         if (it == labelWidgets_.end() || it->second.isNull()) return;
-        // The Port field has room for the COM number only; the device it opens goes in its tool
-        // tip.
+        // The Port field has room for the COM number only; the device it opens goes in its
+        // tool tip.
         const qsizetype device = label == Label::Port ? value.indexOf(QStringLiteral(" (")) : -1;
         it->second->setText(device < 0 ? value : value.left(device));
         it->second->setToolTip(device < 0 ? QString() : value);
