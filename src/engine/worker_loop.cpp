@@ -102,11 +102,12 @@ bool WorkerCycle(Engine& engine) {
     if (s.awaitingResponse.load() != 0) StopUnfinishedDownload(engine);
     s.awaitingResponse.store(0);
   }
-  // What goes out now and its answer reach the window together; the worker ends the hold.
-  if (s.commandQueued.load() != 0 || s.immediateStatusRequest.load() != 0) {
-    engine.ui.HoldUpdates();
-  }
+  // What goes out now and its answer reach the window together: the hold a frame that went out
+  // keeps is ended by the worker (the answer's pass, or its deadline).
+  const bool sending = s.commandQueued.load() != 0 || s.immediateStatusRequest.load() != 0;
+  if (sending) engine.ui.HoldUpdates();
   const bool sent = SendStep(engine);
+  if (sending && !sent) engine.ui.ReleaseUpdates();
   if (s.awaitingResponse.load() != 0) return sent;
 
   const std::int32_t character = TakePendingCommand(engine);
@@ -298,13 +299,12 @@ void Worker::Run() {
     lastPassEnd = SteadyClock::now();
     // A pass that sent keeps the hold for the pass that takes the answer. A chain of exchanges
     // (a download, a stack after an escrow) sends in every pass, so the hold is counted from the
-    // first of them and never outlasts kUpdateHoldMs.
-    if (!sent) {
-      holdDue = SteadyClock::time_point::max();
-      engine_.ui.ReleaseUpdates();
-    } else if (holdDue == SteadyClock::time_point::max()) {
+    // first of them and never outlasts kUpdateHoldMs. Passes with no hold to end (a flood of
+    // frames) leave the window's services alone.
+    const bool holding = holdDue != SteadyClock::time_point::max();
+    if (sent && !holding) {
       holdDue = lastPassEnd + std::chrono::milliseconds(kUpdateHoldMs);
-    } else if (lastPassEnd >= holdDue) {
+    } else if (holding && (!sent || lastPassEnd >= holdDue)) {
       holdDue = SteadyClock::time_point::max();
       engine_.ui.ReleaseUpdates();
     }
@@ -313,7 +313,7 @@ void Worker::Run() {
     passSequence_.fetch_add(1);
     if (passEnd_) passEnd_();
   }
-  engine_.ui.ReleaseUpdates();
+  if (holdDue != SteadyClock::time_point::max()) engine_.ui.ReleaseUpdates();
 }
 
 }  // namespace tarvik
