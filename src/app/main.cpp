@@ -111,6 +111,15 @@ int main(int argc, char** argv) {
   }
 #endif
 
+  // The window's picture cannot be taken without the window.
+  if (!options.screenshotPath.empty() || options.screenshotDelayMs ||
+      options.screenshotView != "window") {
+    std::fputs(
+        "tarvik-host: --screenshot, --screenshot-delay and --screenshot-view picture the "
+        "window; they need a display (under xvfb-run -a, for one) and no --console\n",
+        stderr);
+    return tarvik::kExitUsage;
+  }
   // Options the window toolkit would have taken mean nothing to the console.
   if (!parsed.unknown.empty()) {
     std::fprintf(stderr, "tarvik-host: unknown option %s\n%s", parsed.unknown.front().c_str(),

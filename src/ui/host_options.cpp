@@ -87,6 +87,14 @@ std::optional<std::array<int, 4>> ParseWaits(std::string_view text) {
   return waits;
 }
 
+// What --screenshot-view may name: a page of the window, the Properties dialog, or the Download
+// page during a normal download of a file.
+bool IsScreenshotView(std::string_view view) {
+  constexpr std::string_view kDownload = "download:";
+  return view == "window" || view == "log" || view == "properties" ||
+         (view.starts_with(kDownload) && view.size() > kDownload.size());
+}
+
 }  // namespace
 
 ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
@@ -161,6 +169,28 @@ ParsedCommandLine ParseHostOptions(int argc, const char* const* argv) {
           options.answer = Answer::No;
         } else {
           parsed.error = "--answer takes yes or no, not \"" + std::string(answer) + "\"";
+        }
+      }
+    } else if (arg == "--screenshot") {
+      nonEmptyValue(options.screenshotPath, "--screenshot needs a file name");
+    } else if (arg == "--screenshot-delay") {
+      if (const char* v = value()) {
+        const std::string_view text = v;
+        int ms = 0;
+        const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), ms);
+        if (text.empty() || status != std::errc() || end != text.data() + text.size() || ms < 0) {
+          parsed.error = "--screenshot-delay takes a wait in ms, not \"" + std::string(text) + "\"";
+        } else {
+          options.screenshotDelayMs = ms;
+        }
+      }
+    } else if (arg == "--screenshot-view") {
+      if (const char* v = value()) {
+        options.screenshotView = v;
+        if (!IsScreenshotView(options.screenshotView)) {
+          parsed.error =
+              "--screenshot-view takes window, log, properties or download:FILE, not \"" +
+              options.screenshotView + "\"";
         }
       }
     } else if (arg == "--global-download-waits") {

@@ -21,16 +21,22 @@ struct HostOptions {
   // --global-download-waits A,B,C,D: the global download's fixed waits in ms (after INHIBIT SET,
   // after the start, after the first and after every later data frame); none: the usual ones.
   std::optional<std::array<int, 4>> globalDownloadWaitsMs;
-  bool timestamps = false;      // --timestamps: every log line starts with the wall-clock time
-  bool failFast = false;        // --fail-fast: a script ends at its first failed expectation
-  std::string summaryPath;      // --summary FILE: the run summary as JSON
-  bool acceptanceLog = false;   // --acceptance-log: Init Log ( 1 ) and Read Log ( 2 ) usable
+  bool timestamps = false;     // --timestamps: every log line starts with the wall-clock time
+  bool failFast = false;       // --fail-fast: a script ends at its first failed expectation
+  std::string summaryPath;     // --summary FILE: the run summary as JSON
+  bool acceptanceLog = false;  // --acceptance-log: Init Log ( 1 ) and Read Log ( 2 ) usable
+  // The window's picture: --screenshot FILE saves it and ends the run, --screenshot-delay MS
+  // takes it that long after the start (none: the window's own delay), --screenshot-view
+  // window|log|properties|download:FILE says what it shows.
+  std::string screenshotPath;
+  std::optional<int> screenshotDelayMs;
+  std::string screenshotView = "window";
 };
 
 struct ParsedCommandLine {
   HostOptions options;
   bool help = false;
-  bool version = false;  // --version
+  bool version = false;              // --version
   std::string error;                 // the first option that could not be taken, explained
   std::vector<std::string> unknown;  // options left for the window toolkit
 };

@@ -21,7 +21,8 @@ TEST(HostOptionsTest, FlagsAndValuesInBothForms) {
   const ParsedCommandLine parsed =
       Parse({"--console", "--fail-fast", "--timestamps", "--acceptance-log", "--summary=s.json",
              "--device", "/dev/ttyS1", "--answer=no", "--global-download-waits", "0,1,2,600000",
-             "-style", "fusion"});
+             "--screenshot", "w.png", "--screenshot-delay=4500", "--screenshot-view",
+             "download:p.bin", "-style", "fusion"});
   ASSERT_EQ(parsed.error, "");
   const HostOptions& o = parsed.options;
   EXPECT_TRUE(o.console && o.failFast && o.timestamps && o.acceptanceLog);
@@ -31,6 +32,9 @@ TEST(HostOptionsTest, FlagsAndValuesInBothForms) {
   EXPECT_EQ(o.answer, Answer::No);
   ASSERT_TRUE(o.globalDownloadWaitsMs.has_value());
   EXPECT_EQ(*o.globalDownloadWaitsMs, (std::array<int, 4>{0, 1, 2, 600000}));
+  EXPECT_EQ(o.screenshotPath, "w.png");
+  EXPECT_EQ(o.screenshotDelayMs, 4500);
+  EXPECT_EQ(o.screenshotView, "download:p.bin");
   EXPECT_EQ(parsed.unknown, (std::vector<std::string>{"-style", "fusion"}));
 }
 
@@ -74,6 +78,19 @@ const RefusedCase kRefused[] = {
      {"--global-download-waits=1,2,3"},
      "--global-download-waits takes four waits of 0 to 600000 ms, as 3000,10000,60000,1000, not "
      "\"1,2,3\""},
+    {"PictureNamedAsAnOption",
+     {"--screenshot", "--demo"},
+     "--screenshot needs a value (--demo is an option; for a value like it write "
+     "--screenshot=--demo)"},
+    {"BadPictureDelay",
+     {"--screenshot-delay=soon"},
+     "--screenshot-delay takes a wait in ms, not \"soon\""},
+    {"NegativePictureDelay",
+     {"--screenshot-delay", "-5"},
+     "--screenshot-delay takes a wait in ms, not \"-5\""},
+    {"BadPictureView",
+     {"--screenshot-view=download:"},
+     "--screenshot-view takes window, log, properties or download:FILE, not \"download:\""},
     // The first fault is the one reported; nothing after it is read.
     {"FirstFaultOnly", {"--demo=1", "--answer", "maybe"}, "--demo takes no value"},
 };

@@ -2,10 +2,8 @@
 
 #include <QApplication>
 #include <QPushButton>
-#include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
-#include <cstdio>
 #include <cstdlib>
 
 #include "engine/engine.h"
@@ -23,40 +21,21 @@ namespace {
 // Long enough for the worker's start-up (port open, first polls) to show.
 constexpr int kScreenshotDelayMs = 1500;
 
-// The value of `--name=VALUE` or `--name VALUE`; empty when the option is not given. As for the
-// host's other options, an option after it is not its value ("--screenshot --demo" would save
-// the picture as "--demo"): `missing` then names the option.
-QString OptionValue(const QStringList& arguments, const QString& option, QString& missing) {
-  for (qsizetype i = 1; i < arguments.size(); ++i) {
-    if (arguments[i].startsWith(option + QLatin1Char('=')))
-      return arguments[i].mid(option.size() + 1);
-    if (arguments[i] != option) continue;
-    if (i + 1 < arguments.size() && !arguments[i + 1].startsWith(QLatin1String("--"))) {
-      return arguments[i + 1];
-    }
-    missing = option;
-    return {};
-  }
-  return {};
-}
-
 // What a screenshot shows: the window as it starts, with its Log page in front, or the
 // Properties dialog opened from the menu.
-enum class ScreenshotView { Window, LogPage, Properties, Download, Unknown };
+enum class ScreenshotView { Window, LogPage, Properties, Download };
 
 // "download:FILE" pictures the Download page during a normal download of FILE.
 constexpr QLatin1StringView kDownloadViewPrefix("download:");
 // The download starts once the worker has opened the line; the picture follows a second later.
 constexpr int kDownloadStartDelayMs = 500;
 
+// The view a --screenshot-view the command line took names.
 ScreenshotView ViewOf(const QString& name) {
-  if (name.isEmpty() || name == QLatin1String("window")) return ScreenshotView::Window;
   if (name == QLatin1String("log")) return ScreenshotView::LogPage;
   if (name == QLatin1String("properties")) return ScreenshotView::Properties;
-  if (name.startsWith(kDownloadViewPrefix) && name.size() > kDownloadViewPrefix.size()) {
-    return ScreenshotView::Download;
-  }
-  return ScreenshotView::Unknown;
+  if (name.startsWith(kDownloadViewPrefix)) return ScreenshotView::Download;
+  return ScreenshotView::Window;
 }
 
 }  // namespace
@@ -64,29 +43,11 @@ ScreenshotView ViewOf(const QString& name) {
 int RunQtWindow(int argc, char** argv, const HostOptions& options) {
   int toolkitArgc = argc;  // QApplication keeps a reference to it for its whole life
   QApplication app(toolkitArgc, argv);
-  QString missing;
-  const QString screenshot =
-      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot"), missing);
+  const QString screenshot = QString::fromStdString(options.screenshotPath);
   // --screenshot-delay MS waits longer, for a picture of a later moment (a note cycle of --demo).
-  bool delayGiven = false;
-  const int delay =
-      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-delay"), missing)
-          .toInt(&delayGiven);
-  const int screenshotDelayMs = delayGiven && delay >= 0 ? delay : kScreenshotDelayMs;
-  const QString viewName =
-      OptionValue(QApplication::arguments(), QStringLiteral("--screenshot-view"), missing);
-  if (!missing.isEmpty()) {
-    std::fprintf(stderr, "tarvik-host: %s needs a value\n", qPrintable(missing));
-    return kExitUsage;
-  }
+  const int screenshotDelayMs = options.screenshotDelayMs.value_or(kScreenshotDelayMs);
+  const QString viewName = QString::fromStdString(options.screenshotView);
   const ScreenshotView view = ViewOf(viewName);
-  if (view == ScreenshotView::Unknown) {
-    std::fprintf(stderr,
-                 "tarvik-host: --screenshot-view takes window, log, properties or download:FILE, "
-                 "not %s\n",
-                 qPrintable(viewName));
-    return kExitUsage;
-  }
 
   SerialPort port;
   if (!options.device.empty()) port.SetDeviceOverride(options.device);
